@@ -1,0 +1,152 @@
+// The setup context: the one object every step handler works on. Its fields
+// are the findings of the analysis and the state of the update sequence;
+// the handlers of every subsystem are its member operations, each defined in
+// the source file of its subsystem.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/log.h"
+#include "platform/machine.h"
+#include "platform/owners.h"
+
+class CSetupApp;
+class SetupWindowOps;
+
+// The object whose life brackets COM on the main thread; it also makes the
+// product's Startup-folder shortcut.
+class CComHolder {
+ public:
+  explicit CComHolder(Machine& machine);
+  ~CComHolder();
+  CComHolder(const CComHolder&) = delete;
+  CComHolder& operator=(const CComHolder&) = delete;
+  HRESULT CreateStartupLink();
+
+ private:
+  Machine& machine_;
+};
+
+class CSetupContext {
+ public:
+  explicit CSetupContext(CSetupApp& app);
+  virtual ~CSetupContext();
+  CSetupContext(const CSetupContext&) = delete;
+  CSetupContext& operator=(const CSetupContext&) = delete;
+
+  // ---- Step engine ----
+  int RunUpdateStep(int action);
+  int RunAnalysisStep(int action);
+  int ShowGreeting(int action);
+  int ConfirmAbort(int action);
+  int ContinueStep(int action);
+
+  // ---- System profile ----
+  int CheckOsVersion();
+  int CheckRam();
+  int CheckPrerequisites(int action);
+  // ---- Package description ----
+  void ReadPackageInfo();
+  std::string FormatPackageDescription() const;
+  // ---- Component version checks ----
+  int CheckMsi();
+  int CheckRuntimeLibraries();
+  int CheckMediaPlayer();
+  int PassCheck();
+  // ---- Previous versions ----
+  int CheckPreviousVersions();
+  int RemoveViewOnly(int action);
+  int RemoveStartupLinks(int action);
+  int UninstallPrevious(int action);
+  // ---- Running application ----
+  int ShutDownRunningApp(int action);
+  // ---- Camera ----
+  int ConfirmCameraOff(int action);
+  // ---- Installers, restart and resume ----
+  int InstallRuntime(int action);
+  int NoteMediaPlayer(int action);
+  int InstallMsi(int action);
+  int LaunchProductSetup(int action);
+  int ForcedReboot(int action);
+  // ---- User data ----
+  int PreserveUserData(int action);
+  int RestoreUserData(int action);
+  // ---- Finishing ----
+  int FinishSetup(int action);
+  int CleanUpTempSource(int action);
+
+  // ---- What handlers use ----
+  CSetupApp& app() const { return app_; }
+  Machine& machine() const;
+  CInstallLog& log() const;
+  void Log(const char* format, ...) ZT_PRINTF(2, 3);
+  // The setup window's operations (the application's m_pSetupWnd).
+  SetupWindowOps& window() const;
+  void EndSetup();
+  // Text of a string id in the current language.
+  std::string GetText(int stringId) const;
+
+  // ---- Fields, in declaration order ----
+  int resumeStep = 0;
+  int currentStep = 0;
+  int lastShownStep = -1;
+  int analysisIndex = 0;
+
+  DWORD osMajor = 0;
+  DWORD osMinor = 0;
+  DWORD osBuild = 0;
+  std::string servicePack;
+  int isWin9x = 0;
+  int isWin98First = 0;
+  int isWin98Second = 0;
+  int isWinMe = 0;
+  int isWinNT4 = 0;
+  int isWin2000 = 0;
+  int needsRuntimeCheck = 0;
+  std::string windowsDir;
+  std::string systemDir;
+
+  int previousEdition = 0;
+  DWORD previousMajor = 0;
+  DWORD previousMinor = 0;
+  std::string previousExeVersion;
+  std::string previousInstallDir;
+
+  int waitForInput = 0;
+  int abortRequested = 0;
+  int previousFound = 0;
+  int upgradeFound = 0;
+  int viewOnlyFound = 0;
+
+  HWND runningAppWindow = nullptr;
+  int childRunning = 0;
+  UniqueProcessHandle childProcess;
+
+  std::string setupDir;
+
+  int msiPresent = 0;
+  std::string msiVersion;
+  int msiUpdateNeeded = 0;
+  std::string msiExtraProperties;
+
+  int rebootRequired = 0;
+  int runtimeUpdateNeeded = 0;
+  std::string mediaPlayerVersion;
+  int mediaPlayerUpdateNeeded = 0;
+
+  DWORD ramMB = 0;
+  DWORD ramRequiredMB = 0;
+  int ramInsufficient = 0;
+
+  std::string packageVersion;
+  std::string packageDescription;
+  int packageIsCD = 0;
+  int packageTargetOS = 0;
+
+  std::unique_ptr<CComHolder> comHolder;
+  int startupLinkExisted = 0;
+
+ private:
+  CSetupApp& app_;
+};

@@ -1,0 +1,84 @@
+#include "app/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kSeparator[] =
+    "----------------------------------------------------------------------\n";
+const char kLogFileName[] = "\\ZentavoInstall.log";
+
+}  // namespace
+
+int CInstallLog::Log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int result = LogV(format, args);
+  va_end(args);
+  return result;
+}
+
+int CInstallLog::LogV(const char* format, va_list args) {
+  Environment& env = machine_.environment();
+  LocalTime now;
+  env.GetLocalTime(&now);
+  DWORD ticks = env.GetTickCount();
+
+  // vsnprintf never writes past the buffer: a longer message is cut at its end.
+  char line[kLineBufferSize];
+  int prefix = snprintf(line, sizeof(line), "%02d.%02d.%4d %02d:%02d:%02d.%08x ", now.month,
+                        now.day, now.year, now.hour, now.minute, now.second,
+                        static_cast<unsigned>(ticks));
+  if (prefix < 0) prefix = 0;
+  if (static_cast<size_t>(prefix) < sizeof(line)) {
+    vsnprintf(line + prefix, sizeof(line) - prefix, format, args);
+  }
+  line[sizeof(line) - 1] = '\0';
+
+  if (g_strLogPath.empty()) {
+    std::string temp;
+    if (env.GetTempPath(&temp) != ERROR_SUCCESS || temp.empty() || temp.size() >= MAX_PATH) {
+      return 0;
+    }
+    g_strLogPath = temp + kLogFileName;
+    if (!g_bLogAppend) machine_.files().CreateEmpty(g_strLogPath);
+    char header[128];
+    snprintf(header, sizeof(header), "Zentavo Installation Log  %02d.%02d.%4d  %02d:%02d:%02d\n",
+             now.month, now.day, now.year, now.hour, now.minute, now.second);
+    WriteLogText(kSeparator);
+    WriteLogText(header);
+    WriteLogText(kSeparator);
+  }
+  WriteLogText(line);
+  return 1;
+}
+
+void CInstallLog::WriteLogText(const std::string& text) {
+  // A line that cannot be written (locked file, full disk) is lost; the setup goes on.
+  machine_.files().AppendText(g_strLogPath, text);
+}
+
+std::string GetSetupDirectory(Environment& environment) {
+  std::string path;
+  if (environment.GetModuleFileName(&path) != ERROR_SUCCESS) path.clear();
+  if (path.size() >= MAX_PATH) path.resize(MAX_PATH - 1);
+  size_t slash = path.rfind('\\');
+  if (slash != std::string::npos) path.resize(slash);
+  size_t last = path.rfind('\\');
+  if (last != std::string::npos) {
+    std::string component = path.substr(last);
+    if (component == "\\Release" || component == "\\Debug") path.resize(last);
+  }
+  return path;
+}
+
+int GetSetupDirectory(Environment& environment, char* buffer, size_t size) {
+  std::string dir = GetSetupDirectory(environment);
+  if (size == 0) return 1;
+  size_t n = dir.size() < size - 1 ? dir.size() : size - 1;
+  memcpy(buffer, dir.data(), n);
+  buffer[n] = '\0';
+  return 1;
+}

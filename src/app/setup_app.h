@@ -1,0 +1,89 @@
+// The application object: start-up in its three modes, the command line, the
+// window chain, the step timer, the end of the Windows session and shutdown.
+// One per run; it owns the setup context and every process-wide value of the
+// run (the log, the language table, the current language).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/context.h"
+#include "app/log.h"
+#include "lang/language_strings.h"
+#include "platform/machine.h"
+#include "ui/setup_window.h"
+
+class CSetupApp {
+ public:
+  CSetupApp(Machine& machine, FrontEnd& frontEnd);
+  ~CSetupApp();
+  CSetupApp(const CSetupApp&) = delete;
+  CSetupApp& operator=(const CSetupApp&) = delete;
+
+  // Start-up: true starts the message loop, false ends the process.
+  bool InitInstance();
+  // Destroys the windows; returns the exit code.
+  int ExitInstance();
+  // InitInstance, the message loop when it returned true, and ExitInstance.
+  int Run();
+
+  void ParseCommandLine(const std::string& commandLine);
+
+  // Window chain and window events, called by the windows of the front end.
+  void OnWindowCreated(AppWindow* window);
+  void OnWindowDestroyed(AppWindow* window);
+  // End of the Windows session: the answer to WM_QUERYENDSESSION (after the
+  // default processing agreed), and WM_ENDSESSION.
+  bool OnQueryEndSession();
+  void OnEndSession(bool ending);
+  // Brings the product installer's window or the setup window forward after a
+  // click on `clicked`; true when another window was activated.
+  bool ActivateSetupWindow(AppWindow* clicked);
+
+  // Step timer and buttons.
+  void StartStepTimer();
+  void StopStepTimer();
+  void OnStepTimer();
+  void OnConfirm();
+  void OnCancel();
+  void EndSetup();
+  // Remembers that the setup itself asked Windows to restart, so that its own
+  // session handler lets that restart through.
+  void NoteOwnRestartRequest() { m_bOwnRestartRequested = 1; }
+
+  // Text of a string id in the current language, and a message box captioned
+  // with the program file's name.
+  std::string GetText(int stringId) const;
+  int MessageBox(const std::string& text, UINT type);
+  std::string MessageBoxCaption() const;
+
+  Machine& machine() const { return machine_; }
+  FrontEnd& frontEnd() const { return frontEnd_; }
+  CInstallLog& log() { return log_; }
+  CLanguageStrings& strings() { return strings_; }
+  CSetupContext& context() { return m_context; }
+  BackgroundWindow* mainWindow() const { return m_pMainWnd.get(); }
+
+ private:
+  Machine& machine_;
+  FrontEnd& frontEnd_;
+  CInstallLog log_;
+  CLanguageStrings strings_;
+
+ public:
+  // The current language; 0 until the command line or the dialog sets it.
+  int g_languageId = 0;
+
+  std::unique_ptr<BackgroundWindow> m_pMainWnd;
+  std::unique_ptr<SetupWindow> m_pSetupWndObject;
+  SetupWindow* m_pSetupWnd = nullptr;
+  CSetupContext m_context;
+  UINT_PTR m_nTimerId = 0;
+  int m_bTerminating = 0;
+  int m_bResume = 0;
+  int m_nResumeStep = 0;
+  int m_bCleanup = 0;
+  std::string m_strCleanupDir;
+  int m_bOwnRestartRequested = 0;
+  int m_nExitCode = 0;
+};

@@ -1,0 +1,71 @@
+// The language string table: texts of the user interface looked up by string
+// id and language, read once at start-up from "SetupLanguages.xml".
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "platform/machine.h"
+
+class CInstallLog;
+
+// The 79 key names, indexed by string id.
+inline constexpr int kStringKeyCount = 79;
+extern const char* const kStringKeys[kStringKeyCount];
+
+// String ids by key name.
+enum StringId : int {
+  ABORTINSTALL = 0, ABORTINSTALLHELP, ANALYSISCOMPLETE, ANALYZE, ANALYZEERROR, ANALYZEHELP,
+  CAMSTILLON, CANCEL, CANTREBOOT, CANTREBOOTHELP, CHECKDIRECTX, CHECKDISKSPACE, CHECKMDAC,
+  CHECKMEDIAPLAYER, CHECKMSI, CHECKNETMEETING, CHECKOSVER, CHECKPREREQS, CHECKPREREQSHELP,
+  CHECKPROC, CHECKRAM, CHECKRT, CHECKTEMPDIR, CHECKTEMPDIRHELP, CHECKZENTAVO, CHECKVIDEO,
+  CHECKXML, CLEANUP, COMPLETE, COMPLETEHELP, CONFIRMCAMOFF, CONFIRMCAMOFFHELP, INITERROR,
+  INSTALLMSI, INSTALLMSIHELP, INSUFFREQS, INSUFFSERVPACK, INSUFFSYSTEM, LAUNCHSETUP,
+  LAUNCHSETUPHELP, MEDIAPLAYERINSTALL, MEDIAPLAYERINSTALLHELP, OK, PREPUPGRADE, PREPUPGRADEHELP,
+  PRESERVEDATA, PRESERVEDATAHELP, PROCEED, REBOOT, REBOOTFINISHEDABORT, REBOOTFINISHEDHELP,
+  REBOOTHELP, REMOVEVIEWONLY, REMOVEVIEWONLYHELP, REMSTRTUPLINK, REMSTRTUPLINKHELP, RESTOREDATA,
+  RESTOREDATAHELP, RUNTIMEINSTALL, RUNTIMEINSTALLHELP, SHUTDOWNCANCEL, SHUTDOWNZT, SHUTDOWNZTHELP,
+  TRYAGAIN, TURNCAMOFFMSG, TURNOFFCAM, ZTRUNNING, ZTRUNNINGHELP, WELCOME, WELCOMEHELP1,
+  WELCOMEHELP2, WELCOMEMSG, WELCOMESUB1, WELCOMESUB2, WELCOMEUPGRADE, WELCOMEUPGRADE2,
+  WELCOMEUPGRADEHELP, WELCOMEUPGRADEHELP2, WRONGPACKAGE
+};
+static_assert(WRONGPACKAGE == 78, "string ids run from 0 to 78");
+
+// The language key name of a language id; "ENGLISH_US" for any other value.
+const char* LanguageKeyName(int languageId);
+
+class CLanguageStrings {
+ public:
+  explicit CLanguageStrings(Environment& environment) : environment_(environment) {}
+  virtual ~CLanguageStrings() = default;
+
+  // printf-style report of an error of the XML walk, to standard output.
+  virtual void Report(const char* format, ...);
+
+  // Reads the language file at `path` (ANSI) through the XML service and adds
+  // its entries to the table. Negative HRESULT on failure.
+  HRESULT Load(Xml& xml, const std::string& path);
+
+  // The text of a string id in a language, the marker "String not found!!!",
+  // or null when the id is outside 0 to 78. Points into the table.
+  const std::u16string* LookupText(int stringId, int languageId) const;
+  // The same as an ANSI string; empty for null.
+  std::string GetText(int stringId, int languageId) const;
+
+  // Key name -> (language key name -> text).
+  using LanguageMap = std::map<std::u16string, std::u16string>;
+  using KeyMap = std::map<std::u16string, LanguageMap>;
+  const KeyMap& keys() const { return keys_; }
+
+ private:
+  std::u16string UpperCaseName(const std::u16string& name) const;
+  bool ReadTranslations(class XmlNode& entry, LanguageMap* languages);
+  void ReadEntries(class XmlNode& root);
+
+  Environment& environment_;
+  KeyMap keys_;
+};
+
+// Builds the path of "SetupLanguages.xml" in the setup directory, logs it,
+// loads it, and logs a failure.
+void LoadLanguageFile(CLanguageStrings& strings, Machine& machine, CInstallLog& log);

@@ -1,0 +1,54 @@
+// The file service: the Win32 file calls the setup makes. Paths are
+// drive-letter paths with backslashes, byte strings in the ANSI code page.
+// Every operation returns a Win32 error code (ERROR_SUCCESS on success) where
+// Win32 would set the thread's last error; out-parameters are untouched on
+// failure.
+#pragma once
+
+#include <string>
+
+#include "platform/wintypes.h"
+
+struct FindData {
+  DWORD attributes = 0;
+  std::string name;  // cFileName: the entry's name without its folder
+  uint64_t size = 0;
+};
+
+// A search handle of FindFirst; closed by FindClose.
+typedef struct FindHandle__* FindHandle;
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // CopyFile: `failIfExists` gives ERROR_FILE_EXISTS for an existing target.
+  virtual DWORD Copy(const std::string& from, const std::string& to, bool failIfExists) = 0;
+  virtual DWORD Delete(const std::string& path) = 0;  // DeleteFile
+  virtual DWORD GetAttributes(const std::string& path, DWORD* attributes) = 0;
+  virtual DWORD SetAttributes(const std::string& path, DWORD attributes) = 0;
+  // FindFirstFile with a pattern such as "C:\dir\*.*"; ERROR_FILE_NOT_FOUND
+  // when nothing matches, ERROR_PATH_NOT_FOUND when the folder is missing.
+  virtual DWORD FindFirst(const std::string& pattern, FindHandle* handle, FindData* data) = 0;
+  virtual DWORD FindNext(FindHandle handle, FindData* data) = 0;  // ERROR_NO_MORE_FILES at the end
+  virtual DWORD FindClose(FindHandle handle) = 0;
+  virtual DWORD CreateDirectory(const std::string& path) = 0;
+  virtual DWORD RemoveDirectory(const std::string& path) = 0;
+  // GetTempFileName: creates the empty file and returns its full path.
+  virtual DWORD GetTempFileName(const std::string& dir, const std::string& prefix, UINT unique,
+                                std::string* path) = 0;
+  // GetLongPathName: the long form of an existing path.
+  virtual DWORD GetLongPathName(const std::string& path, std::string* longPath) = 0;
+  // Creates the file empty, or truncates it (fopen "w" and fclose).
+  virtual DWORD CreateEmpty(const std::string& path) = 0;
+  // Appends in text mode (fopen "a" text): each "\n" becomes CR LF in the file.
+  virtual DWORD AppendText(const std::string& path, const std::string& text) = 0;
+  // Reads a whole file as bytes.
+  virtual DWORD ReadFile(const std::string& path, std::string* bytes) = 0;
+  // Creates or replaces a file with these bytes.
+  virtual DWORD WriteFile(const std::string& path, const std::string& bytes) = 0;
+  // GetPrivateProfileString: `size` is the caller's buffer size in bytes.
+  virtual DWORD GetPrivateProfileString(const std::string& section, const std::string& key,
+                                        const std::string& defaultValue, std::string* value,
+                                        DWORD size, const std::string& file) = 0;
+};

@@ -1,0 +1,23 @@
+// The simulated machine's clock: virtual milliseconds since Windows started.
+// Timers, sleeps and child processes advance it, so a whole installation
+// rehearses in milliseconds of real time and always the same way.
+#pragma once
+
+#include <cstdint>
+
+class SimClock {
+ public:
+  // Milliseconds since the simulated Windows started (GetTickCount wraps this).
+  uint64_t now() const { return now_; }
+  void Advance(uint64_t milliseconds) { now_ += milliseconds; }
+  void AdvanceTo(uint64_t time) {
+    if (time > now_) now_ = time;
+  }
+  void Set(uint64_t time) { now_ = time; }
+
+  // Local wall-clock time at tick 0, as seconds since 1970 (local time, no zone).
+  int64_t bootEpochSeconds = 0;
+
+ private:
+  uint64_t now_ = 0;
+};
