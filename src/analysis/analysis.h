@@ -12,8 +12,10 @@ class CInstallLog;
 
 // True when GetVersionEx reports a platform other than the NT platform.
 int IsWin9xPlatform(Environment& environment);
-// Physical memory in megabytes, rounded up from just below a whole megabyte.
+// Physical memory in megabytes, rounded up from just below a whole megabyte,
+// and never more than kMaxPhysicalMemoryMB.
 DWORD GetPhysicalMemoryMB(Environment& environment);
+inline constexpr DWORD kMaxPhysicalMemoryMB = 4096;
 
 // The FileVersion text of a file's version resource, cut to `bufferSize` - 1
 // characters; false when the file has none.
@@ -21,12 +23,20 @@ bool GetFileVersionString(Machine& machine, const std::string& path, std::string
                           size_t bufferSize = 256);
 // The installed Internet Explorer version, empty when none is registered.
 std::string GetIEVersion(Machine& machine);
-// Compares two version texts; <0, 0 or >0.
+// Compares two version texts field by field as numbers; <0, 0 or >0.
 int CompareVersions(const std::string& a, const std::string& b, bool ignoreCase);
+
+// A path composed for a 260-byte buffer: true when it fits with its
+// terminator; otherwise logs "path too long: %s\n" and returns false.
+bool PathFits(CSetupContext& context, const std::string& path);
 
 // Start-up component updates; non-zero on success.
 int UpdateFlashControl(CSetupContext& context);
+int IsFlashControlCurrent(CSetupContext& context);
+int InstallFlashControl(CSetupContext& context);
 int UpdateXmlParser(CSetupContext& context);
+int IsXmlParserPresent(CSetupContext& context);
+int InstallXmlParser(CSetupContext& context);
 int UpdatePsapi(CSetupContext& context);
 int RegisterServerDll(CSetupContext& context, const std::string& path);
 // Deletes a directory with all its contents.
