@@ -11,7 +11,6 @@ int CSetupContext::UninstallPrevious(int) { return 1; }
 // Running application.
 int CSetupContext::ShutDownRunningApp(int) { return 1; }
 // Camera.
-int CSetupContext::ConfirmCameraOff(int) { return 1; }
 // Installers, restart and resume.
 int CSetupContext::InstallRuntime(int) { return 1; }
 int CSetupContext::NoteMediaPlayer(int) { return 1; }
@@ -25,3 +24,6 @@ int CSetupContext::RestoreUserData(int) { return 1; }
 int CSetupContext::FinishSetup(int) { return 1; }
 int CSetupContext::CleanUpTempSource(int) { return 1; }
 HRESULT CComHolder::CreateStartupLink() { return E_NOTIMPL; }
+// Running application: no installer window is looked for yet.
+#include "actions/running_app.h"
+HWND FindProductSetupWindow(CSetupContext&) { return nullptr; }

@@ -13,6 +13,7 @@
 
 class CSetupApp;
 class SetupWindowOps;
+struct AnalysisStep;
 
 // The object whose life brackets COM on the main thread; it also makes the
 // product's Startup-folder shortcut.
@@ -147,6 +148,11 @@ class CSetupContext {
   std::unique_ptr<CComHolder> comHolder;
   int startupLinkExisted = 0;
 
+  // The analysis table the engine walks; tests may run the engine over a table
+  // of their own (same length, ending in a row without handler).
+  void UseAnalysisTable(const AnalysisStep* table) { analysisSteps_ = table; }
+
  private:
   CSetupApp& app_;
+  const AnalysisStep* analysisSteps_;
 };

@@ -47,9 +47,9 @@ class CSetupApp {
   void OnConfirm();
   void OnCancel();
   void EndSetup();
-  // Remembers that the setup itself asked Windows to restart, so that its own
-  // session handler lets that restart through.
-  void NoteOwnRestartRequest() { m_bOwnRestartRequested = 1; }
+  // Set while the setup itself asks Windows to restart, so that its own
+  // session handler lets that restart through instead of refusing it.
+  void SetOwnRestartRequested(bool requested) { m_bOwnRestartRequested = requested ? 1 : 0; }
 
   // Text of a string id in the current language, and a message box captioned
   // with the program file's name.
@@ -85,5 +85,8 @@ class CSetupApp {
   int m_bCleanup = 0;
   std::string m_strCleanupDir;
   int m_bOwnRestartRequested = 0;
+  // The clean-up directory reached the end of the parsed command line, so it may be cut.
+  int m_bCleanupDirCut = 0;
+  HRESULT m_hrCoInitialize = E_FAIL;
   int m_nExitCode = 0;
 };

@@ -31,6 +31,8 @@ class AppWindow {
  public:
   virtual ~AppWindow() = default;
   virtual void Show() = 0;
+  // Makes the window the active, foreground one.
+  virtual void Activate() = 0;
   // DestroyWindow: runs the window's destruction (and its owned windows').
   virtual void Destroy() = 0;
 };

@@ -1,0 +1,285 @@
+#include "app/setup_app.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "actions/running_app.h"
+#include "analysis/analysis.h"
+#include "lang/language_dlg.h"
+#include "platform/owners.h"
+
+namespace {
+
+const char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kResumeValue[] = "ZenSetupSetup";
+// The working buffer of the command line holds 511 characters and its terminator.
+constexpr size_t kCommandLineBuffer = 512;
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+  if (a.size() != strlen(b)) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Splits at spaces only; runs of spaces are one separator.
+class Tokenizer {
+ public:
+  explicit Tokenizer(const std::string& text) : text_(text) {}
+  bool Next(std::string* token) {
+    while (pos_ < text_.size() && text_[pos_] == ' ') ++pos_;
+    if (pos_ >= text_.size()) return false;
+    size_t end = text_.find(' ', pos_);
+    if (end == std::string::npos) end = text_.size();
+    *token = text_.substr(pos_, end - pos_);
+    pos_ = end;
+    return true;
+  }
+  // Everything after the separator that follows the last token, verbatim.
+  std::string Rest() {
+    while (pos_ < text_.size() && text_[pos_] == ' ') ++pos_;
+    std::string rest = text_.substr(pos_);
+    pos_ = text_.size();
+    return rest;
+  }
+
+ private:
+  const std::string& text_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+CSetupApp::CSetupApp(Machine& machine, FrontEnd& frontEnd)
+    : machine_(machine),
+      frontEnd_(frontEnd),
+      log_(machine),
+      strings_(machine.environment()),
+      m_context(*this) {}
+
+CSetupApp::~CSetupApp() = default;
+
+int CSetupApp::Run() {
+  if (!InitInstance()) return ExitInstance();
+  m_nExitCode = frontEnd_.RunMessageLoop();
+  return ExitInstance();
+}
+
+void CSetupApp::ParseCommandLine(const std::string& commandLine) {
+  m_bResume = 0;
+  std::string line = commandLine.substr(0, kCommandLineBuffer - 1);
+  const bool cut = commandLine.size() > line.size();
+  Tokenizer tokens(line);
+  std::string token;
+  bool more = tokens.Next(&token);
+  while (more) {
+    if (EqualsNoCase(token, "/c")) {
+      if (!tokens.Next(&token)) break;
+      m_bResume = 1;
+      m_nResumeStep = atoi(token.c_str());
+    }
+    if (EqualsNoCase(token, "/l")) {
+      if (!tokens.Next(&token)) break;
+      g_languageId = atoi(token.c_str());
+    }
+    if (EqualsNoCase(token, "/ct")) {
+      std::string rest = tokens.Rest();
+      if (!rest.empty()) {
+        m_strCleanupDir = rest;
+        m_bCleanup = 1;
+        // A directory that ran past the working buffer would name another folder.
+        m_bCleanupDirCut = cut ? 1 : 0;
+      }
+      break;
+    }
+    more = tokens.Next(&token);
+  }
+}
+
+bool CSetupApp::InitInstance() {
+  frontEnd_.EnableControlHosting();
+
+  {
+    RegKey run(machine_.registry());
+    if (run.Open(HKEY_LOCAL_MACHINE, kRunKey, KEY_ALL_ACCESS) == ERROR_SUCCESS) {
+      machine_.registry().DeleteValue(run.get(), kResumeValue);
+    }
+  }
+
+  m_pMainWnd.reset();
+  m_hrCoInitialize = machine_.com().CoInitialize();
+
+  ParseCommandLine(machine_.environment().CommandLineArguments());
+
+  if (m_bCleanup) {
+    log_.g_bLogAppend = 1;
+    log_.Log("cleaning up %s\n", m_strCleanupDir.c_str());
+    if (m_bCleanupDirCut) {
+      log_.Log("clean-up directory is too long - nothing deleted\n");
+      return false;
+    }
+    DeleteDirectoryTree(m_context, m_strCleanupDir);
+    return false;
+  }
+
+  if (m_bResume) {
+    log_.g_bLogAppend = 1;
+    log_.Log("continuing setup after reboot\n");
+    m_context.resumeStep = m_nResumeStep;
+  }
+
+  m_context.ReadPackageInfo();
+
+  std::string ieVersion = GetIEVersion(machine_);
+  log_.Log("installed IE version is %s\n", ieVersion.empty() ? "pre 4.x" : ieVersion.c_str());
+  if (ieVersion.empty() || CompareVersions(ieVersion, "4.71", false) < 0) {
+    log_.Log("IE 4 or later required - aborting setup\n");
+    MessageBox(frontEnd_.LoadResourceString(157), MB_OK | MB_ICONSTOP);
+    return false;
+  }
+
+  if (!UpdateFlashControl(m_context)) {
+    log_.Log("failed to update Flash OCX - continuing install anyway\n");
+  }
+  if (!UpdateXmlParser(m_context)) {
+    log_.Log("failed to update XML parser library - aborting install\n");
+    return false;
+  }
+
+  LoadLanguageFile(strings_, machine_, log_);
+
+  if (!UpdatePsapi(m_context)) {
+    log_.Log("failed to update PSAPI lib for NT - aborting install\n");
+    return false;
+  }
+
+  if (g_languageId == 0) {
+    CLanguageDlg dialog(machine_.environment(), log_);
+    if (!frontEnd_.RunLanguageDialog(dialog)) return false;
+    g_languageId = dialog.m_nLanguageId;
+  }
+  log_.Log("Install language=%d %s\n", g_languageId, LanguageKeyName(g_languageId));
+
+  m_pMainWnd = frontEnd_.NewBackgroundWindow(*this);
+  if (!m_pMainWnd->Create()) {
+    m_pMainWnd.reset();
+    return false;
+  }
+  m_pMainWnd->Show();
+  return true;
+}
+
+int CSetupApp::ExitInstance() {
+  if (m_pMainWnd) {
+    m_pMainWnd->Destroy();
+    m_pMainWnd.reset();
+    m_pSetupWnd = nullptr;
+    m_pSetupWndObject.reset();
+  }
+  // Start-up's own CoInitialize is balanced here; the context balances its own.
+  if (SUCCEEDED(m_hrCoInitialize)) machine_.com().CoUninitialize();
+  m_hrCoInitialize = E_FAIL;
+  return m_nExitCode;
+}
+
+void CSetupApp::OnWindowCreated(AppWindow* window) {
+  if (window != nullptr && window == m_pMainWnd.get()) {
+    log_.Log("background created\n");
+    m_pSetupWndObject = frontEnd_.NewSetupWindow(*this);
+    m_pSetupWnd = m_pSetupWndObject.get();
+    if (m_pSetupWnd->Create(*m_pMainWnd)) {
+      m_pSetupWnd->Show();
+      m_pSetupWnd->SetPackageLine(m_context.FormatPackageDescription());
+    }
+  } else if (window != nullptr && window == m_pSetupWnd) {
+    StartStepTimer();
+  }
+}
+
+void CSetupApp::OnWindowDestroyed(AppWindow* window) {
+  if (window != nullptr && window == m_pSetupWnd) {
+    log_.Log("welcome wnd closed\n");
+    m_bTerminating = 1;
+    // A tick already armed must not run a step on a window that is gone.
+    StopStepTimer();
+  }
+}
+
+bool CSetupApp::OnQueryEndSession() {
+  log_.Log("OnQueryEndSession\n");
+  if (m_bOwnRestartRequested) return true;
+  m_context.rebootRequired = 1;
+  return false;
+}
+
+void CSetupApp::OnEndSession(bool ending) {
+  log_.Log("OnEndSession(%s)\n", ending ? "true" : "false");
+  m_context.rebootRequired = 1;
+}
+
+bool CSetupApp::ActivateSetupWindow(AppWindow* clicked) {
+  HWND installer = FindProductSetupWindow(m_context);
+  if (installer != nullptr) {
+    machine_.desktop().ActivateWindow(installer);
+    return true;
+  }
+  if (m_pSetupWnd == nullptr || clicked == m_pSetupWnd) return false;
+  m_pSetupWnd->Activate();
+  return true;
+}
+
+void CSetupApp::StartStepTimer() {
+  if (m_nTimerId != 0) frontEnd_.KillTimer(m_nTimerId);
+  m_nTimerId = frontEnd_.SetTimer(200, [this] { OnStepTimer(); });
+}
+
+void CSetupApp::StopStepTimer() {
+  if (m_nTimerId != 0) frontEnd_.KillTimer(m_nTimerId);
+  m_nTimerId = 0;
+}
+
+void CSetupApp::OnStepTimer() {
+  StopStepTimer();
+  if (m_bTerminating) return;
+  int r = m_context.RunUpdateStep(0);
+  if (r == 0) {
+    log_.Log("waiting for input\n");
+  } else if (!m_bTerminating) {
+    StartStepTimer();
+  }
+}
+
+void CSetupApp::OnConfirm() {
+  if (m_context.RunUpdateStep(1)) StartStepTimer();
+}
+
+void CSetupApp::OnCancel() {
+  if (m_context.RunUpdateStep(2)) StartStepTimer();
+}
+
+void CSetupApp::EndSetup() {
+  log_.Log("setup terminating\n");
+  StopStepTimer();
+  m_bTerminating = 1;
+  frontEnd_.PostQuitMessage(0);
+}
+
+std::string CSetupApp::GetText(int stringId) const { return strings_.GetText(stringId, g_languageId); }
+
+std::string CSetupApp::MessageBoxCaption() const {
+  std::string path;
+  if (machine_.environment().GetModuleFileName(&path) != ERROR_SUCCESS) return std::string();
+  size_t slash = path.rfind('\\');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.resize(dot);
+  return name;
+}
+
+int CSetupApp::MessageBox(const std::string& text, UINT type) {
+  return frontEnd_.MessageBox(text, MessageBoxCaption(), type);
+}

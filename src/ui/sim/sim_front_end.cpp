@@ -1,0 +1,338 @@
+#include "ui/sim/sim_front_end.h"
+
+#include <cstdlib>
+
+#include "app/setup_app.h"
+#include "lang/language_dlg.h"
+#include "lang/language_strings.h"
+#include "ui/resource_text.h"
+
+bool Answer::Parse(const std::string& text, Answer* answer) {
+  if (text == "confirm") {
+    *answer = Answer{Kind::Confirm, 0};
+  } else if (text == "cancel") {
+    *answer = Answer{Kind::Cancel, 0};
+  } else if (text == "close") {
+    *answer = Answer{Kind::Close, 0};
+  } else if (text.rfind("lang=", 0) == 0 && text.size() > 5 &&
+             text.find_first_not_of("0123456789", 5) == std::string::npos && text.size() <= 10) {
+    *answer = Answer{Kind::Language, atoi(text.c_str() + 5)};
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string Answer::ToString() const {
+  switch (kind) {
+    case Kind::Confirm: return "confirm";
+    case Kind::Cancel: return "cancel";
+    case Kind::Close: return "close";
+    case Kind::Language: return "lang=" + std::to_string(languageId);
+  }
+  return std::string();
+}
+
+std::optional<Answer> ListAnswers::Next(const RecordingScreen&) {
+  if (unlimitedConfirm_) return Answer{Answer::Kind::Confirm, 0};
+  if (next_ >= answers_.size()) return std::nullopt;
+  return answers_[next_++];
+}
+
+// ---- The windows ----
+
+class SimSetupWindowImpl : public SetupWindow {
+ public:
+  SimSetupWindowImpl(CSetupApp& app, SimFrontEnd& frontEnd) : app_(app), frontEnd_(frontEnd) {}
+  ~SimSetupWindowImpl() override {
+    if (frontEnd_.setupWindow() == this) frontEnd_.SetSetupWindow(nullptr);
+  }
+
+  bool Create(BackgroundWindow&) override {
+    exists_ = true;
+    frontEnd_.SetSetupWindow(this);
+    ScreenState& s = state();
+    s = ScreenState();
+    s.windowOpen = true;
+    s.title = app_.GetText(WELCOME);
+    s.confirmCaption = app_.GetText(PROCEED);
+    s.cancelCaption = app_.GetText(CANCEL);
+    frontEnd_.NoteChange();
+    app_.OnWindowCreated(this);
+    return true;
+  }
+  void Show() override {}
+  void Activate() override {}
+  void Destroy() override {
+    if (!exists_) return;
+    exists_ = false;
+    state().windowOpen = false;
+    frontEnd_.NoteChange();
+    app_.OnWindowDestroyed(this);
+  }
+
+  void SetText(int slot, int stringId) override {
+    if (!exists_) return;
+    std::string text = stringId < 0 ? std::string() : app_.GetText(stringId);
+    ScreenState& s = state();
+    if (slot == 0) s.header = text;
+    else if (slot == 1) s.message = text;
+    else if (slot == 2) s.help = text;
+    else return;
+    frontEnd_.NoteChange();
+  }
+  void SetConfirmText(int stringId) override {
+    if (!exists_) return;
+    state().confirmCaption = stringId < 0 ? std::string() : app_.GetText(stringId);
+    frontEnd_.NoteChange();
+  }
+  void SetCancelText(int stringId) override {
+    if (!exists_) return;
+    state().cancelCaption = stringId < 0 ? std::string() : app_.GetText(stringId);
+    frontEnd_.NoteChange();
+  }
+  void ShowConfirm(bool show) override {
+    if (!exists_) return;
+    state().confirmVisible = show;
+    frontEnd_.NoteChange();
+  }
+  void ShowCancel(bool show) override {
+    if (!exists_) return;
+    state().cancelVisible = show;
+    frontEnd_.NoteChange();
+  }
+  void SetPackageLine(const std::string& line) override {
+    if (!exists_) return;
+    state().packageLine = line;
+    frontEnd_.NoteChange();
+  }
+
+  // The user presses a button: only a visible button can be pressed.
+  bool PressConfirm() {
+    if (!exists_ || !state().confirmVisible) return false;
+    app_.log().Log("confirm\n");
+    app_.OnConfirm();
+    return true;
+  }
+  bool PressCancel() {
+    if (!exists_ || !state().cancelVisible) return false;
+    app_.log().Log("cancel\n");
+    app_.OnCancel();
+    return true;
+  }
+  bool exists() const { return exists_; }
+
+ private:
+  ScreenState& state() { return frontEnd_.screen().mutableCurrent(); }
+
+  CSetupApp& app_;
+  SimFrontEnd& frontEnd_;
+  bool exists_ = false;
+};
+
+class SimBackgroundWindowImpl : public BackgroundWindow {
+ public:
+  SimBackgroundWindowImpl(CSetupApp& app, SimFrontEnd& frontEnd) : app_(app), frontEnd_(frontEnd) {}
+  ~SimBackgroundWindowImpl() override {
+    if (frontEnd_.background() == this) frontEnd_.SetBackground(nullptr);
+  }
+
+  // The movie control is never registered in the simulation: its creation
+  // fails quietly and the property puts do nothing, as on a machine without it.
+  bool Create() override {
+    exists_ = true;
+    frontEnd_.SetBackground(this);
+    std::string movie = GetSetupDirectory(app_.machine().environment()) + "\\install.swf";
+    app_.log().Log("movie %s\n", movie.c_str());
+    app_.OnWindowCreated(this);
+    return true;
+  }
+  void Show() override {}
+  void Activate() override {}
+  // Destroys the owned setup window first, then itself; the main window's
+  // destruction ends the message loop.
+  void Destroy() override {
+    if (!exists_) return;
+    if (SimSetupWindowImpl* setup = frontEnd_.setupWindow()) setup->Destroy();
+    exists_ = false;
+    app_.OnWindowDestroyed(this);
+    frontEnd_.PostQuitMessage(0);
+  }
+  bool QueryEndSession() { return exists_ ? app_.OnQueryEndSession() : true; }
+  void EndSession(bool ending) {
+    if (exists_) app_.OnEndSession(ending);
+  }
+
+ private:
+  CSetupApp& app_;
+  SimFrontEnd& frontEnd_;
+  bool exists_ = false;
+};
+
+// ---- The front end ----
+
+SimFrontEnd::SimFrontEnd(SimClock& clock, AnswerSource& answers)
+    : clock_(clock), answers_(answers), runStart_(clock.now()) {}
+
+SimFrontEnd::~SimFrontEnd() = default;
+
+std::unique_ptr<BackgroundWindow> SimFrontEnd::NewBackgroundWindow(CSetupApp& app) {
+  return std::make_unique<SimBackgroundWindowImpl>(app, *this);
+}
+
+std::unique_ptr<SetupWindow> SimFrontEnd::NewSetupWindow(CSetupApp& app) {
+  return std::make_unique<SimSetupWindowImpl>(app, *this);
+}
+
+void SimFrontEnd::NoteChange() {
+  size_t before = screen_.events().size();
+  screen_.Commit(Elapsed());
+  if (observer_ && screen_.events().size() > before) observer_(screen_.events().back());
+}
+
+std::optional<Answer> SimFrontEnd::NextAnswer() {
+  if (quit_) return std::nullopt;
+  std::optional<Answer> answer = answers_.Next(screen_);
+  if (!answer) {
+    Stop("the answers ran out while the setup waited", true);
+    return std::nullopt;
+  }
+  ScreenEvent event;
+  event.kind = ScreenEvent::Kind::Answer;
+  event.time = Elapsed();
+  event.text = answer->ToString();
+  screen_.Record(event);
+  if (observer_) observer_(event);
+  return answer;
+}
+
+int SimFrontEnd::MessageBox(const std::string& text, const std::string& caption, UINT type) {
+  ScreenEvent event;
+  event.kind = ScreenEvent::Kind::MessageBox;
+  event.time = Elapsed();
+  event.caption = caption;
+  event.text = text;
+  event.style = type;
+  screen_.Record(event);
+  if (observer_) observer_(event);
+  // Every message box of the setup has only an OK button: any answer closes it.
+  NextAnswer();
+  return IDOK;
+}
+
+bool SimFrontEnd::RunLanguageDialog(CLanguageDlg& dialog) {
+  dialog.OnInitDialog();
+  ScreenEvent event;
+  event.kind = ScreenEvent::Kind::LanguageDialog;
+  event.time = Elapsed();
+  event.entries = dialog.SortedEntries();
+  event.selection = dialog.Preselection();
+  screen_.Record(event);
+  if (observer_) observer_(event);
+  std::optional<Answer> answer = NextAnswer();
+  if (!answer) return false;
+  switch (answer->kind) {
+    case Answer::Kind::Confirm:
+      dialog.OnOK(dialog.Preselection());
+      return true;
+    case Answer::Kind::Language: {
+      std::string name = DisplayLanguageName(answer->languageId);
+      for (const std::string& entry : event.entries) {
+        if (entry == name) {
+          dialog.OnOK(name);
+          return true;
+        }
+      }
+      Stop("answer " + answer->ToString() + " names no entry of the language list", true);
+      return false;
+    }
+    case Answer::Kind::Cancel:
+    case Answer::Kind::Close:
+      return false;
+  }
+  return false;
+}
+
+std::string SimFrontEnd::LoadResourceString(UINT id) {
+  if (id == kIdsInitFailed) return kTextInitFailed;
+  if (id == kIdsIeRequired) return kTextIeRequired;
+  return std::string();
+}
+
+UINT_PTR SimFrontEnd::SetTimer(UINT milliseconds, std::function<void()> onTimer) {
+  UINT_PTR id = nextTimerId_++;
+  timers_[id] = Timer{clock_.now() + milliseconds, std::move(onTimer)};
+  return id;
+}
+
+void SimFrontEnd::KillTimer(UINT_PTR id) { timers_.erase(id); }
+
+void SimFrontEnd::PostQuitMessage(int exitCode) {
+  if (quit_) return;
+  quit_ = true;
+  quitCode_ = exitCode;
+}
+
+void SimFrontEnd::Stop(const std::string& reason, bool ranOut) {
+  if (stopReason_.empty()) stopReason_ = reason;
+  if (ranOut) answersRanOut_ = true;
+  quit_ = true;
+}
+
+bool SimFrontEnd::SimulateEndSessionRequest() {
+  if (!background_) return true;
+  bool agreed = background_->QueryEndSession();
+  if (!agreed) background_->EndSession(false);
+  return agreed;
+}
+
+bool SimFrontEnd::ApplyAnswer(const Answer& answer) {
+  SimSetupWindowImpl* window = setupWindow_;
+  switch (answer.kind) {
+    case Answer::Kind::Confirm:
+      return window && window->PressConfirm();
+    case Answer::Kind::Cancel:
+      return window && window->PressCancel();
+    case Answer::Kind::Close:
+      // The user closes the setup window, and then the background window.
+      if (window) window->Destroy();
+      if (background_) background_->Destroy();
+      return true;
+    case Answer::Kind::Language:
+      return false;
+  }
+  return false;
+}
+
+int SimFrontEnd::RunMessageLoop() {
+  while (!quit_) {
+    if (!timers_.empty()) {
+      auto next = timers_.begin();
+      for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+        if (it->second.due < next->second.due) next = it;
+      }
+      clock_.AdvanceTo(next->second.due);
+      std::function<void()> callback = std::move(next->second.callback);
+      timers_.erase(next);
+      callback();
+      continue;
+    }
+    // Nothing is scheduled: the setup waits for the user.
+    if (!setupWindow_ || !setupWindow_->exists()) {
+      // Only the background window is left; the user closes it.
+      if (background_) {
+        background_->Destroy();
+        continue;
+      }
+      Stop("nothing left to wait for", false);
+      break;
+    }
+    std::optional<Answer> answer = NextAnswer();
+    if (!answer) break;
+    if (!ApplyAnswer(*answer)) {
+      Stop("answer " + answer->ToString() + " does not fit the screen", true);
+      break;
+    }
+  }
+  return answersRanOut_ ? 3 : quitCode_;
+}

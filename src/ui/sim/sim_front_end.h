@@ -1,0 +1,109 @@
+// The simulation's front end: the windows of the setup as objects on a
+// recording screen, a deterministic message loop on the machine's virtual
+// clock, and the user's answers taken from a list or a terminal.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/sim/sim_clock.h"
+#include "ui/setup_window.h"
+#include "ui/sim/recording_screen.h"
+
+// What the user does when the setup waits.
+struct Answer {
+  enum class Kind { Confirm, Cancel, Close, Language };
+  Kind kind = Kind::Confirm;
+  int languageId = 0;  // Language only
+
+  // "confirm", "cancel", "close", "lang=<id>"; false for anything else.
+  static bool Parse(const std::string& text, Answer* answer);
+  std::string ToString() const;
+};
+
+// Where answers come from; nullopt when there are none left.
+class AnswerSource {
+ public:
+  virtual ~AnswerSource() = default;
+  virtual std::optional<Answer> Next(const RecordingScreen& screen) = 0;
+};
+
+// Answers from a list, in order; every wait is answered `confirm` when the
+// list was not given at all.
+class ListAnswers : public AnswerSource {
+ public:
+  ListAnswers() : unlimitedConfirm_(true) {}
+  explicit ListAnswers(std::vector<Answer> answers) : answers_(std::move(answers)) {}
+  std::optional<Answer> Next(const RecordingScreen& screen) override;
+
+ private:
+  bool unlimitedConfirm_ = false;
+  std::vector<Answer> answers_;
+  size_t next_ = 0;
+};
+
+class SimFrontEnd : public FrontEnd {
+ public:
+  SimFrontEnd(SimClock& clock, AnswerSource& answers);
+  ~SimFrontEnd() override;
+
+  void EnableControlHosting() override {}
+  std::unique_ptr<BackgroundWindow> NewBackgroundWindow(CSetupApp& app) override;
+  std::unique_ptr<SetupWindow> NewSetupWindow(CSetupApp& app) override;
+  int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
+  bool RunLanguageDialog(CLanguageDlg& dialog) override;
+  std::string LoadResourceString(UINT id) override;
+  UINT_PTR SetTimer(UINT milliseconds, std::function<void()> onTimer) override;
+  void KillTimer(UINT_PTR id) override;
+  void PostQuitMessage(int exitCode) override;
+  int RunMessageLoop() override;
+
+  RecordingScreen& screen() { return screen_; }
+  // True when the answers ran out while the setup waited.
+  bool answersRanOut() const { return answersRanOut_; }
+  // Why the run stopped early (answers ran out, or an answer did not fit the screen).
+  const std::string& stopReason() const { return stopReason_; }
+  // Called after every recorded change (the terminal screen redraws).
+  void SetObserver(std::function<void(const ScreenEvent&)> observer) {
+    observer_ = std::move(observer);
+  }
+  // Another program asks Windows to end the session: the background window
+  // gets WM_QUERYENDSESSION (and WM_ENDSESSION when every window agreed).
+  // Returns whether the setup agreed.
+  bool SimulateEndSessionRequest();
+  uint64_t runStart() const { return runStart_; }
+
+  // Window bookkeeping for the windows below.
+  void NoteChange();
+  uint64_t Elapsed() const { return clock_.now() - runStart_; }
+  class SimBackgroundWindowImpl* background() const { return background_; }
+  void SetBackground(class SimBackgroundWindowImpl* window) { background_ = window; }
+  class SimSetupWindowImpl* setupWindow() const { return setupWindow_; }
+  void SetSetupWindow(class SimSetupWindowImpl* window) { setupWindow_ = window; }
+  void Stop(const std::string& reason, bool ranOut);
+
+ private:
+  bool ApplyAnswer(const Answer& answer);
+  std::optional<Answer> NextAnswer();
+
+  SimClock& clock_;
+  AnswerSource& answers_;
+  RecordingScreen screen_;
+  std::function<void(const ScreenEvent&)> observer_;
+  struct Timer {
+    uint64_t due;
+    std::function<void()> callback;
+  };
+  std::map<UINT_PTR, Timer> timers_;
+  UINT_PTR nextTimerId_ = 1;
+  bool quit_ = false;
+  int quitCode_ = 0;
+  bool answersRanOut_ = false;
+  std::string stopReason_;
+  uint64_t runStart_ = 0;
+  class SimBackgroundWindowImpl* background_ = nullptr;
+  class SimSetupWindowImpl* setupWindow_ = nullptr;
+};

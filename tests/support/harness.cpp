@@ -1,0 +1,69 @@
+#include "support/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+extern const char* const kDefaultMachineJson;
+
+std::unique_ptr<SimMachine> MakeMachine(const std::string& overlay) {
+  nlohmann::json base = nlohmann::json::parse(kDefaultMachineJson);
+  nlohmann::json extra = nlohmann::json::parse(overlay);
+  base.merge_patch(extra);
+  std::string error;
+  std::unique_ptr<SimMachine> machine = SimMachine::FromJson(base.dump(), "test machine", &error);
+  EXPECT_TRUE(machine) << error;
+  if (!machine) return nullptr;
+  EXPECT_TRUE(machine->MountMedium(std::string(ZT_SOURCE_DIR) + "/medium", &error)) << error;
+  return machine;
+}
+
+bool Rehearsal::HasLine(const std::string& line) const { return Find(line) >= 0; }
+
+int Rehearsal::Find(const std::string& line, int from) const {
+  for (size_t i = from < 0 ? 0 : static_cast<size_t>(from); i < lines.size(); ++i) {
+    if (lines[i] == line) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+Rehearsal Rehearse(SimMachine& machine, const std::string& commandLine,
+                   const std::string& answers) {
+  machine.SetCommandLine(commandLine);
+  std::unique_ptr<AnswerSource> source;
+  if (answers.empty()) {
+    source = std::make_unique<ListAnswers>();
+  } else {
+    std::vector<Answer> list;
+    std::stringstream items(answers);
+    std::string item;
+    while (std::getline(items, item, ',')) {
+      Answer answer;
+      EXPECT_TRUE(Answer::Parse(item, &answer)) << item;
+      list.push_back(answer);
+    }
+    source = std::make_unique<ListAnswers>(list);
+  }
+  Rehearsal r;
+  r.run = RunSetupOnce(machine, *source, nullptr, &r.screen);
+  r.lines = LogMessages(r.run.log);
+  return r;
+}
+
+std::vector<std::string> LogMessages(const std::string& logBytes) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < logBytes.size()) {
+    size_t end = logBytes.find("\r\n", pos);
+    std::string line = logBytes.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    pos = end == std::string::npos ? logBytes.size() : end + 2;
+    // "MM.DD.YYYY HH:MM:SS.xxxxxxxx " is 29 characters.
+    if (line.size() >= 29 && line[2] == '.' && line[5] == '.' && line[10] == ' ' &&
+        line[19] == '.' && line[28] == ' ') {
+      line = line.substr(29);
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}

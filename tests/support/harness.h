@@ -1,0 +1,34 @@
+// Test support: machines described in a few lines of JSON, whole simulated
+// runs of the setup, and the log read back as messages.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_machine.h"
+#include "runner.h"
+
+// The embedded default machine with the members of `overlay` (a JSON object)
+// merged over it, and the demo medium mounted. Fails the test on a bad description.
+std::unique_ptr<SimMachine> MakeMachine(const std::string& overlay = "{}");
+
+struct Rehearsal {
+  SetupRun run;
+  RecordingScreen screen;
+  // The log's messages without their timestamp prefix, one per line, section
+  // headers included as they stand.
+  std::vector<std::string> lines;
+  bool HasLine(const std::string& line) const;
+  // Index of the first line equal to `line` at or after `from`, or -1.
+  int Find(const std::string& line, int from = 0) const;
+};
+
+// Runs the setup on the machine with this command line. `answers` is the
+// comma-separated --answers list; empty means every wait is answered confirm.
+Rehearsal Rehearse(SimMachine& machine, const std::string& commandLine,
+                   const std::string& answers = std::string());
+
+// Splits the log's bytes into CR LF lines and removes the 29-character prefix
+// "MM.DD.YYYY HH:MM:SS.xxxxxxxx " from timestamped ones.
+std::vector<std::string> LogMessages(const std::string& logBytes);

@@ -1,0 +1,201 @@
+#include "runner.h"
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "app/setup_app.h"
+#include "platform/sim/sim_machine.h"
+#include "terminal.h"
+
+#ifndef ZT_SOURCE_DIR
+#define ZT_SOURCE_DIR "."
+#endif
+
+std::string RunnerUsage() {
+  return "usage: zentavo-sim [--machine FILE] [--medium DIR] [--answers LIST] [--log FILE]\n"
+         "                   [--screens FILE] [--state FILE] [--interactive] [-- SETUP-ARGUMENTS...]\n"
+         "  --machine FILE   the machine description (default: the embedded Windows XP machine)\n"
+         "  --medium DIR     the folder whose files are the setup directory (default: medium/)\n"
+         "  --answers LIST   comma-separated answers: confirm, cancel, close, lang=<id>\n"
+         "                   (default: every wait is answered confirm)\n"
+         "  --log FILE       write the installation log there (default: standard output)\n"
+         "  --screens FILE   write the transcript of every screen state\n"
+         "  --state FILE     write the final machine in the --machine format\n"
+         "  --interactive    show the setup window in the terminal; Enter confirms, Esc cancels\n"
+         "  -- ARGS          the setup's own command line, e.g. -- /c 12 /l 1031\n"
+         "exit status: the setup's exit code; 2 unusable input; 3 the answers ran out\n";
+}
+
+bool ParseRunnerArguments(const std::vector<std::string>& args, RunnerOptions* options,
+                          std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string* target) {
+      if (i + 1 >= args.size()) {
+        *error = arg + " needs a value";
+        return false;
+      }
+      *target = args[++i];
+      return true;
+    };
+    if (arg == "--") {
+      options->setupArgumentsGiven = true;
+      std::string line;
+      for (size_t j = i + 1; j < args.size(); ++j) {
+        if (!line.empty()) line += ' ';
+        line += args[j];
+      }
+      options->setupArguments = line;
+      return true;
+    } else if (arg == "--help" || arg == "-h") {
+      *error = "help";
+      return false;
+    } else if (arg == "--machine") {
+      if (!value(&options->machineFile)) return false;
+    } else if (arg == "--medium") {
+      if (!value(&options->mediumDir)) return false;
+    } else if (arg == "--log") {
+      if (!value(&options->logFile)) return false;
+    } else if (arg == "--screens") {
+      if (!value(&options->screensFile)) return false;
+    } else if (arg == "--state") {
+      if (!value(&options->stateFile)) return false;
+    } else if (arg == "--interactive") {
+      options->interactive = true;
+    } else if (arg == "--answers") {
+      std::string list;
+      if (!value(&list)) return false;
+      options->answersGiven = true;
+      options->answers.clear();
+      std::stringstream items(list);
+      std::string item;
+      while (std::getline(items, item, ',')) {
+        Answer answer;
+        if (!Answer::Parse(item, &answer)) {
+          *error = "--answers: \"" + item + "\" is not an answer (confirm, cancel, close, lang=<id>)";
+          return false;
+        }
+        options->answers.push_back(answer);
+      }
+    } else {
+      *error = "unknown argument \"" + arg + "\"";
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+std::string LogPath(SimMachine& machine) {
+  std::string temp;
+  if (machine.environment().GetTempPath(&temp) != ERROR_SUCCESS) return std::string();
+  return temp + "\\ZentavoInstall.log";
+}
+
+bool ReadHostFile(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  *text = buffer.str();
+  return true;
+}
+
+bool WriteHostFile(const std::string& path, const std::string& bytes, std::ostream& err) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) out << bytes;
+  if (!out) {
+    err << "zentavo-sim: cannot write " << path << "\n";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+SetupRun RunSetupOnce(SimMachine& machine, AnswerSource& answers,
+                      std::function<void(const ScreenEvent&)> observer,
+                      RecordingScreen* screenOut) {
+  SetupRun run;
+  {
+    SimFrontEnd frontEnd(machine.clock(), answers);
+    if (observer) frontEnd.SetObserver(observer);
+    {
+      CSetupApp app(machine, frontEnd);
+      run.exitCode = app.Run();
+    }
+    run.answersRanOut = frontEnd.answersRanOut();
+    run.stopReason = frontEnd.stopReason();
+    run.transcript = frontEnd.screen().Transcript();
+    run.finalScreen = RecordingScreen::Render(frontEnd.screen().current());
+    if (screenOut) *screenOut = frontEnd.screen();
+  }
+  std::string path = LogPath(machine);
+  if (!path.empty()) machine.files().ReadFile(path, &run.log);
+  return run;
+}
+
+int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
+  std::unique_ptr<SimMachine> machine;
+  std::string error;
+  if (options.machineFile.empty()) {
+    machine = SimMachine::Default();
+    if (!machine) {
+      err << "zentavo-sim: the embedded default machine is not valid\n";
+      return 2;
+    }
+  } else {
+    std::string text;
+    if (!ReadHostFile(options.machineFile, &text)) {
+      err << "zentavo-sim: " << options.machineFile << ": cannot read the file\n";
+      return 2;
+    }
+    machine = SimMachine::FromJson(text, options.machineFile, &error);
+    if (!machine) {
+      err << "zentavo-sim: " << error << "\n";
+      return 2;
+    }
+  }
+  std::string medium = options.mediumDir.empty() ? std::string(ZT_SOURCE_DIR) + "/medium"
+                                                 : options.mediumDir;
+  if (!machine->MountMedium(medium, &error)) {
+    err << "zentavo-sim: " << error << "\n";
+    return 2;
+  }
+  if (options.setupArgumentsGiven) machine->SetCommandLine(options.setupArguments);
+
+  std::unique_ptr<AnswerSource> answers;
+  std::unique_ptr<TerminalScreen> terminal;
+  if (options.interactive) {
+    terminal = std::make_unique<TerminalScreen>(out);
+    answers = std::make_unique<TerminalAnswers>(*terminal, options.answersGiven
+                                                               ? options.answers
+                                                               : std::vector<Answer>());
+  } else if (options.answersGiven) {
+    answers = std::make_unique<ListAnswers>(options.answers);
+  } else {
+    answers = std::make_unique<ListAnswers>();
+  }
+
+  std::function<void(const ScreenEvent&)> observer;
+  if (terminal) observer = [&](const ScreenEvent& e) { terminal->Show(e); };
+  SetupRun run = RunSetupOnce(*machine, *answers, observer);
+
+  bool wrote = true;
+  if (!options.logFile.empty()) {
+    wrote = WriteHostFile(options.logFile, run.log, err) && wrote;
+  } else {
+    out << run.log;
+  }
+  if (!options.screensFile.empty()) wrote = WriteHostFile(options.screensFile, run.transcript, err) && wrote;
+  if (!options.stateFile.empty()) wrote = WriteHostFile(options.stateFile, machine->ToJson(), err) && wrote;
+
+  if (run.answersRanOut) {
+    err << "zentavo-sim: " << run.stopReason << "; the screen was:\n" << run.finalScreen;
+    return 3;
+  }
+  if (!wrote) return 2;
+  return run.exitCode;
+}
