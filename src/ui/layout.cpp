@@ -1,0 +1,96 @@
+#include "ui/layout.h"
+
+#include <cstdlib>
+
+#include "lang/language_strings.h"
+
+namespace {
+
+// The six controls in their creation order; all faces Arial, all on black.
+constexpr StyledControlLayout kSetupControls[kSetupControlCount] = {
+    {SetupControl::kTitle, "title", false, kStaticControlId, {10, 10, 380, 45}, "Arial", 14,
+     true, true, LayoutRgb(200, 200, 200), kBlack, WELCOME, false},
+    {SetupControl::kHeader, "header", false, kStaticControlId, {10, 50, 380, 72}, "Arial", 12,
+     true, false, LayoutRgb(0, 255, 255), kBlack, kNoText, false},
+    {SetupControl::kMessage, "message", false, kStaticControlId, {10, 74, 380, 98}, "Arial", 10,
+     true, true, LayoutRgb(255, 255, 0), kBlack, kNoText, false},
+    {SetupControl::kHelp, "help", false, kStaticControlId, {10, 100, 490, 200}, "Arial", 10,
+     false, false, LayoutRgb(200, 200, 200), kBlack, kNoText, false},
+    {SetupControl::kConfirm, "confirm", true, kConfirmButtonId, {170, 205, 320, 230}, "Arial",
+     10, true, true, LayoutRgb(0, 255, 0), kBlack, PROCEED, true},
+    {SetupControl::kCancel, "cancel", true, kCancelButtonId, {420, 250, 490, 270}, "Arial", 8,
+     true, false, LayoutRgb(255, 255, 255), kBlack, CANCEL, true},
+};
+
+}  // namespace
+
+const StyledControlLayout& ControlLayout(SetupControl control) {
+  return kSetupControls[static_cast<int>(control)];
+}
+
+const StyledControlLayout* SlotControlLayout(int slot) {
+  switch (slot) {
+    case 0:
+      return &ControlLayout(SetupControl::kHeader);
+    case 1:
+      return &ControlLayout(SetupControl::kMessage);
+    case 2:
+      return &ControlLayout(SetupControl::kHelp);
+    default:
+      return nullptr;
+  }
+}
+
+FontSpec BuildControlFont(const char* face, int pointSize, bool bold, bool italic,
+                          int languageId) {
+  FontSpec font;
+  font.face = face ? face : "";
+  font.tenthsOfPoint = pointSize * 10;
+  font.weight = bold ? kFontWeightBold : kFontWeightDefault;
+  font.italic = italic ? 1 : 0;
+  font.charset = languageId == kJapaneseLanguageId ? kShiftJisCharset : kAnsiCharset;
+  return font;
+}
+
+FontSpec BuildControlFont(const StyledControlLayout& layout, int languageId) {
+  return BuildControlFont(layout.face, layout.pointSize, layout.bold, layout.italic, languageId);
+}
+
+int PointFontPixelHeight(int tenthsOfPoint, int dotsPerInch) {
+  // 72 points an inch, ten tenths a point; halves round away from zero.
+  long long scaled = static_cast<long long>(std::abs(tenthsOfPoint)) * std::abs(dotsPerInch);
+  long long pixels = (scaled + 360) / 720;
+  return -static_cast<int>(pixels);
+}
+
+FontSpec PackageLineFont() {
+  FontSpec font;
+  font.face = kPackageLineFace;
+  font.tenthsOfPoint = kPackageLinePointSize * 10;
+  font.charset = kDefaultCharset;
+  return font;
+}
+
+LayoutPoint PackageLineOrigin(const LayoutRect& client, int textHeight) {
+  return {kPackageLineX, client.bottom - textHeight - kPackageLineBottomMargin};
+}
+
+LayoutRect LogoRect(const LayoutRect& client, int logoWidth, int logoHeight) {
+  int left = client.left + kLogoMargin;
+  int top = client.bottom - logoHeight - kLogoMargin;
+  return {left, top, left + logoWidth, top + logoHeight};
+}
+
+LayoutRect PictureRect(const LayoutRect& client, int pictureWidth, int pictureHeight) {
+  int left = client.right - pictureWidth - kPictureRightMargin;
+  return {left, client.top, left + pictureWidth, client.top + pictureHeight};
+}
+
+ButtonEdgeStyle ButtonEdgeFor(bool pressed) {
+  if (pressed) return {ButtonEdge::kSunken, ButtonEdgeSides::kTopAndBottom};
+  return {ButtonEdge::kRaised, ButtonEdgeSides::kAll};
+}
+
+LayoutPoint CentredTextOrigin(int width, int height, int textWidth, int textHeight) {
+  return {width / 2 - textWidth / 2, height / 2 - textHeight / 2};
+}
