@@ -5,9 +5,8 @@
 #include <map>
 #include <string>
 
+#include "app/log.h"
 #include "platform/machine.h"
-
-class CInstallLog;
 
 // The 79 key names, indexed by string id.
 inline constexpr int kStringKeyCount = 79;
@@ -39,8 +38,9 @@ class CLanguageStrings {
   explicit CLanguageStrings(Environment& environment) : environment_(environment) {}
   virtual ~CLanguageStrings() = default;
 
-  // printf-style report of an error of the XML walk, to standard output.
-  virtual void Report(const char* format, ...);
+  // printf-style report of an error of the XML walk, to standard output
+  // (never to the installation log); at most 511 characters are written.
+  virtual void Report(const char* format, ...) ZT_PRINTF(2, 3);
 
   // Reads the language file at `path` (ANSI) through the XML service and adds
   // its entries to the table. Negative HRESULT on failure.
@@ -51,6 +51,12 @@ class CLanguageStrings {
   const std::u16string* LookupText(int stringId, int languageId) const;
   // The same as an ANSI string; empty for null.
   std::string GetText(int stringId, int languageId) const;
+  // The same in the current language (see BindCurrentLanguage).
+  std::string GetText(int stringId) const;
+
+  // Names the process-wide current language that the one-argument GetText
+  // reads; unbound, it reads as 0 (not chosen yet), which gives US English.
+  void BindCurrentLanguage(const int* languageId) { currentLanguage_ = languageId; }
 
   // Key name -> (language key name -> text).
   using LanguageMap = std::map<std::u16string, std::u16string>;
@@ -59,13 +65,15 @@ class CLanguageStrings {
 
  private:
   std::u16string UpperCaseName(const std::u16string& name) const;
-  bool ReadTranslations(class XmlNode& entry, LanguageMap* languages);
-  void ReadEntries(class XmlNode& root);
+  bool ReadTranslations(XmlNode& entry, LanguageMap* languages);
+  void ReadEntries(XmlNodeList& entries);
 
   Environment& environment_;
+  const int* currentLanguage_ = nullptr;
   KeyMap keys_;
 };
 
 // Builds the path of "SetupLanguages.xml" in the setup directory, logs it,
-// loads it, and logs a failure.
+// loads it, and logs a failure. A setup directory too long for the 260-byte
+// path is refused with a log line instead of being cut or overflowing.
 void LoadLanguageFile(CLanguageStrings& strings, Machine& machine, CInstallLog& log);

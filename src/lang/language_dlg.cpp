@@ -1,0 +1,96 @@
+#include "lang/language_dlg.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "app/log.h"
+#include "platform/environment.h"
+
+namespace {
+
+struct Language {
+  int id;
+  const char* displayName;  // code page 1252
+  const char* systemCode;   // LOCALE_ILANGUAGE
+};
+
+const Language kLanguages[] = {
+    {1033, "English US", "0409"},     {2057, "English UK", "0809"},
+    {1031, "Deutsch", "0407"},        {1034, "Espa\xF1ol", "040A"},
+    {1036, "Fran\xE7" "ais", "040C"}, {1040, "Italiano", "0410"},
+    {1041, "Japanese", "0411"},       {2070, "Portugu\xEA" "s", "0816"},
+};
+
+const Language& LanguageOf(int id) {
+  for (const Language& language : kLanguages) {
+    if (language.id == id) return language;
+  }
+  return kLanguages[0];
+}
+
+// The order in which the system language code is matched.
+const int kMatchOrder[] = {1041, 1033, 2057, 1031, 1034, 1036, 1040, 2070};
+// The entries every system gets, in the order they are added.
+const int kListed[] = {1033, 2057, 1031, 1034, 1036, 1040, 2070};
+
+int CompareNoCase(const std::string& a, const std::string& b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    int x = std::tolower(static_cast<unsigned char>(a[i]));
+    int y = std::tolower(static_cast<unsigned char>(b[i]));
+    if (x != y) return x - y;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+bool SameCode(const std::string& a, const char* b) { return CompareNoCase(a, b) == 0; }
+
+}  // namespace
+
+const char* DisplayLanguageName(int languageId) { return LanguageOf(languageId).displayName; }
+
+// Adds the seven languages every system is offered, then preselects the
+// user's system language. Japanese is offered only on a Japanese system; an
+// unknown language preselects US English, and a language that cannot be read
+// selects nothing.
+void CLanguageDlg::OnInitDialog() {
+  added_.clear();
+  preselection_.clear();
+  for (int id : kListed) added_.push_back(LanguageOf(id).displayName);
+
+  // GetLocaleInfoA into a 5-character buffer fails for a longer answer.
+  std::string code;
+  if (!environment_.GetLocaleLanguage(&code) || code.size() > 4) return;
+  log_.Log("system language: %s\n", code.c_str());
+
+  for (int id : kMatchOrder) {
+    const Language& language = LanguageOf(id);
+    if (!SameCode(code, language.systemCode)) continue;
+    if (id == 1041) added_.push_back(language.displayName);
+    preselection_ = language.displayName;
+    return;
+  }
+  preselection_ = LanguageOf(1033).displayName;
+}
+
+// A sorted drop-down list orders its entries without regard to case.
+std::vector<std::string> CLanguageDlg::SortedEntries() const {
+  std::vector<std::string> sorted = added_;
+  std::stable_sort(sorted.begin(), sorted.end(), [](const std::string& a, const std::string& b) {
+    return CompareNoCase(a, b) < 0;
+  });
+  return sorted;
+}
+
+// The selected text must name a language exactly; anything else, no
+// selection included, chooses US English.
+void CLanguageDlg::OnOK(const std::string& selectedText) {
+  m_strLanguage = selectedText;
+  m_nLanguageId = 1033;
+  for (const Language& language : kLanguages) {
+    if (selectedText == language.displayName) {
+      m_nLanguageId = language.id;
+      break;
+    }
+  }
+}
