@@ -67,3 +67,31 @@ std::vector<std::string> LogMessages(const std::string& logBytes) {
   }
   return lines;
 }
+
+#include "app/step_tables.h"
+#include "lang/language_strings.h"
+
+std::string English(int stringId) {
+  static std::unique_ptr<SimMachine> machine;
+  static std::unique_ptr<CLanguageStrings> strings;
+  if (!strings) {
+    machine = MakeMachine();
+    strings = std::make_unique<CLanguageStrings>(machine->environment());
+    std::string dir;
+    std::string program;
+    machine->environment().GetModuleFileName(&program);
+    dir = program.substr(0, program.rfind('\\'));
+    EXPECT_GE(strings->Load(machine->xml(), dir + "\\SetupLanguages.xml"), 0);
+  }
+  return strings->GetText(stringId, 1033);
+}
+
+std::string UpdateLine(int action, int step, int condition) {
+  return "Update action=" + std::to_string(action) + " state=" +
+         English(kUpdateSteps[step].headerId) + " condition=" + std::to_string(condition);
+}
+
+std::string AnalyzeLine(int action, int row) {
+  return "Analyze action=" + std::to_string(action) + " state=" +
+         English(kAnalysisSteps[row].textId);
+}

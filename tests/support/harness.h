@@ -32,3 +32,11 @@ Rehearsal Rehearse(SimMachine& machine, const std::string& commandLine,
 // Splits the log's bytes into CR LF lines and removes the 29-character prefix
 // "MM.DD.YYYY HH:MM:SS.xxxxxxxx " from timestamped ones.
 std::vector<std::string> LogMessages(const std::string& logBytes);
+
+// The US English text of a string id, from the demo medium's language file:
+// what the engine's log lines name its states with.
+std::string English(int stringId);
+// "Update action=%d state=%s condition=%d" for a row of the update table.
+std::string UpdateLine(int action, int step, int condition);
+// "Analyze action=%d state=%s" for a row of the analysis table.
+std::string AnalyzeLine(int action, int row);

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the packages the project needs on Debian 12 (skipped when present).
+set -euo pipefail
+PKGS="cmake ninja-build g++ pkg-config libxml2-dev nlohmann-json3-dev googletest libgtest-dev
+      g++-mingw-w64-i686 g++-mingw-w64-x86-64 msitools"
+missing=""
+for p in $PKGS; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
+fi
