@@ -14,6 +14,9 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// winuser.h makes ExitWindows a function-like macro for a log-off; the process
+// service has a member of that name.
+#undef ExitWindows
 #else
 #include <cstddef>
 #include <cstdint>

@@ -1,0 +1,183 @@
+// The environment over kernel32, user32 and the C run-time: version, memory,
+// folders, the own program and command line, clock, locale and the ANSI code
+// page conversions.
+#include "platform/wintypes.h"
+
+#include <mbstring.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32/unique_any.h"
+#include "platform/win32/win32_services.h"
+
+namespace win32 {
+
+const char* SkipProgramName(const char* commandLine) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(commandLine);
+  if (*p == '"') {
+    while (*++p && *p != '"') {
+    }
+    if (*p == '"') ++p;
+  } else {
+    while (*p > ' ') ++p;
+  }
+  while (*p && *p <= ' ') ++p;
+  return reinterpret_cast<const char*>(p);
+}
+
+namespace {
+
+// Calls a "fill this buffer" API that answers with the length written, or with
+// the size it needs when the buffer is too small, until the text fits.
+template <typename Fill>
+DWORD ReadText(Fill fill, std::string* text) {
+  std::vector<char> buffer(MAX_PATH + 1, 0);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD length = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return LastError();
+    if (length < buffer.size()) {
+      text->assign(buffer.data(), length);
+      return ERROR_SUCCESS;
+    }
+    buffer.assign(static_cast<size_t>(length) + 1, 0);
+  }
+  return ERROR_INSUFFICIENT_BUFFER;
+}
+
+class Win32Environment : public Environment {
+ public:
+  BOOL GetOsVersion(OsVersion* version) override {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!::GetVersionExA(&info)) return FALSE;
+    version->majorVersion = info.dwMajorVersion;
+    version->minorVersion = info.dwMinorVersion;
+    version->buildNumber = info.dwBuildNumber;
+    version->platformId = info.dwPlatformId;
+    version->csdVersion.assign(info.szCSDVersion,
+                               strnlen(info.szCSDVersion, sizeof(info.szCSDVersion)));
+    return TRUE;
+  }
+
+  uint64_t TotalPhysicalMemory() override {
+    MEMORYSTATUS status{};
+    status.dwLength = sizeof(status);
+    ::GlobalMemoryStatus(&status);
+    return status.dwTotalPhys;
+  }
+
+  DWORD GetWindowsDirectory(std::string* path) override {
+    return ReadText([](char* buffer, DWORD size) { return ::GetWindowsDirectoryA(buffer, size); },
+                    path);
+  }
+
+  DWORD GetSystemDirectory(std::string* path) override {
+    return ReadText([](char* buffer, DWORD size) { return ::GetSystemDirectoryA(buffer, size); },
+                    path);
+  }
+
+  DWORD GetTempPath(std::string* path) override {
+    return ReadText([](char* buffer, DWORD size) { return ::GetTempPathA(size, buffer); }, path);
+  }
+
+  // GetModuleFileName cuts a path that does not fit and returns the buffer
+  // size: the buffer grows until the path fits with its terminator.
+  DWORD GetModuleFileName(std::string* path) override {
+    std::vector<char> buffer(MAX_PATH, 0);
+    for (;;) {
+      DWORD length = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+      if (length == 0) return LastError();
+      if (length < buffer.size()) {
+        path->assign(buffer.data(), length);
+        return ERROR_SUCCESS;
+      }
+      if (buffer.size() >= 32768) return ERROR_INSUFFICIENT_BUFFER;
+      buffer.assign(buffer.size() * 2, 0);
+    }
+  }
+
+  std::string CommandLineArguments() override {
+    const char* commandLine = ::GetCommandLineA();
+    return commandLine ? SkipProgramName(commandLine) : std::string();
+  }
+
+  void GetLocalTime(LocalTime* time) override {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    time->year = now.wYear;
+    time->month = now.wMonth;
+    time->dayOfWeek = now.wDayOfWeek;
+    time->day = now.wDay;
+    time->hour = now.wHour;
+    time->minute = now.wMinute;
+    time->second = now.wSecond;
+    time->milliseconds = now.wMilliseconds;
+  }
+
+  DWORD GetTickCount() override { return ::GetTickCount(); }
+
+  void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
+
+  BOOL GetLocaleLanguage(std::string* code) override {
+    char buffer[16] = {};
+    int length = ::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_ILANGUAGE, buffer, sizeof(buffer));
+    if (length <= 0) return FALSE;
+    *code = std::string(buffer, strnlen(buffer, sizeof(buffer)));
+    return TRUE;
+  }
+
+  UINT GetACP() override { return ::GetACP(); }
+
+  bool AnsiToWide(const std::string& text, std::u16string* wide) override {
+    if (text.empty()) {
+      wide->clear();
+      return true;
+    }
+    int count = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0);
+    if (count <= 0) return false;
+    std::vector<wchar_t> buffer(count);
+    if (::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                              buffer.data(), count) != count) {
+      return false;
+    }
+    wide->assign(buffer.begin(), buffer.end());
+    return true;
+  }
+
+  bool WideToAnsi(const std::u16string& wide, std::string* text) override {
+    if (wide.empty()) {
+      text->clear();
+      return true;
+    }
+    std::vector<wchar_t> units(wide.begin(), wide.end());
+    int count = ::WideCharToMultiByte(CP_ACP, 0, units.data(), static_cast<int>(units.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    if (count <= 0) return false;
+    std::vector<char> buffer(count);
+    if (::WideCharToMultiByte(CP_ACP, 0, units.data(), static_cast<int>(units.size()),
+                              buffer.data(), count, nullptr, nullptr) != count) {
+      return false;
+    }
+    text->assign(buffer.begin(), buffer.end());
+    return true;
+  }
+
+  // CharUpperA works on the text up to its first zero, in place.
+  void CharUpper(std::string* text) override {
+    if (text->empty()) return;
+    ::CharUpperA(text->data());
+  }
+
+  int CompareNoCase(const std::string& a, const std::string& b, size_t count) override {
+    return ::_mbsnicmp(reinterpret_cast<const unsigned char*>(a.c_str()),
+                       reinterpret_cast<const unsigned char*>(b.c_str()), count);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Environment> NewEnvironment() { return std::make_unique<Win32Environment>(); }
+
+}  // namespace win32

@@ -1,0 +1,219 @@
+// The file system over kernel32 and the C run-time. Text appends go through
+// the run-time's text mode, which writes each "\n" as CR LF; binary reads and
+// writes go through CreateFile so that their errors are the system's own.
+#include "platform/wintypes.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/win32/unique_any.h"
+#include "platform/win32/win32_services.h"
+
+namespace win32 {
+namespace {
+
+struct CrtFileTraits {
+  using Type = FILE*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type file) { fclose(file); }
+};
+using UniqueCrtFile = UniqueAny<CrtFileTraits>;
+
+// The system error behind a failed C run-time file call: the run-time keeps the
+// code of the failing Win32 call in _doserrno.
+DWORD CrtError() {
+  DWORD error = static_cast<DWORD>(_doserrno);
+  return error != ERROR_SUCCESS ? error : LastError();
+}
+
+// Opens with the run-time after clearing its error slot, so a failure reports
+// this call's cause and not an earlier one.
+DWORD CrtOpen(const std::string& path, const char* mode, UniqueCrtFile* file) {
+  _doserrno = 0;
+  ::SetLastError(ERROR_SUCCESS);
+  FILE* opened = fopen(path.c_str(), mode);
+  if (!opened) return CrtError();
+  file->reset(opened);
+  return ERROR_SUCCESS;
+}
+
+// Closes a written file and reports a failed flush.
+DWORD CrtClose(UniqueCrtFile* file) {
+  _doserrno = 0;
+  ::SetLastError(ERROR_SUCCESS);
+  if (fclose(file->release()) != 0) return CrtError();
+  return ERROR_SUCCESS;
+}
+
+FindData ToFindData(const WIN32_FIND_DATAA& found) {
+  FindData data;
+  data.attributes = found.dwFileAttributes;
+  data.name = found.cFileName;
+  data.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+  return data;
+}
+
+HANDLE ToHandle(FindHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+class Win32FileSystem : public FileSystem {
+ public:
+  Win32FileSystem() {
+    // GetLongPathNameA is missing from Windows 95 and NT 4.0: looked up at run time.
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    if (kernel) getLongPathName_ = ProcAddress<GetLongPathNameFn>(kernel, "GetLongPathNameA");
+  }
+
+  DWORD Copy(const std::string& from, const std::string& to, bool failIfExists) override {
+    if (!::CopyFileA(from.c_str(), to.c_str(), failIfExists ? TRUE : FALSE)) return LastError();
+    return ERROR_SUCCESS;
+  }
+
+  DWORD Delete(const std::string& path) override {
+    if (!::DeleteFileA(path.c_str())) return LastError();
+    return ERROR_SUCCESS;
+  }
+
+  DWORD GetAttributes(const std::string& path, DWORD* attributes) override {
+    DWORD found = ::GetFileAttributesA(path.c_str());
+    if (found == INVALID_FILE_ATTRIBUTES) return LastError();
+    *attributes = found;
+    return ERROR_SUCCESS;
+  }
+
+  DWORD SetAttributes(const std::string& path, DWORD attributes) override {
+    if (!::SetFileAttributesA(path.c_str(), attributes)) return LastError();
+    return ERROR_SUCCESS;
+  }
+
+  DWORD FindFirst(const std::string& pattern, FindHandle* handle, FindData* data) override {
+    WIN32_FIND_DATAA found{};
+    HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return LastError();
+    *handle = reinterpret_cast<FindHandle>(search);
+    *data = ToFindData(found);
+    return ERROR_SUCCESS;
+  }
+
+  DWORD FindNext(FindHandle handle, FindData* data) override {
+    WIN32_FIND_DATAA found{};
+    if (!::FindNextFileA(ToHandle(handle), &found)) return LastError();
+    *data = ToFindData(found);
+    return ERROR_SUCCESS;
+  }
+
+  DWORD FindClose(FindHandle handle) override {
+    if (!::FindClose(ToHandle(handle))) return LastError();
+    return ERROR_SUCCESS;
+  }
+
+  DWORD CreateDirectory(const std::string& path) override {
+    if (!::CreateDirectoryA(path.c_str(), nullptr)) return LastError();
+    return ERROR_SUCCESS;
+  }
+
+  DWORD RemoveDirectory(const std::string& path) override {
+    if (!::RemoveDirectoryA(path.c_str())) return LastError();
+    return ERROR_SUCCESS;
+  }
+
+  DWORD GetTempFileName(const std::string& dir, const std::string& prefix, UINT unique,
+                        std::string* path) override {
+    char buffer[MAX_PATH] = {};
+    if (!::GetTempFileNameA(dir.c_str(), prefix.c_str(), unique, buffer)) return LastError();
+    *path = buffer;
+    return ERROR_SUCCESS;
+  }
+
+  DWORD GetLongPathName(const std::string& path, std::string* longPath) override {
+    if (!getLongPathName_) return ERROR_PROC_NOT_FOUND;
+    std::vector<char> buffer(MAX_PATH, 0);
+    for (;;) {
+      DWORD length =
+          getLongPathName_(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+      if (length == 0) return LastError();
+      if (length < buffer.size()) {
+        longPath->assign(buffer.data(), length);
+        return ERROR_SUCCESS;
+      }
+      buffer.assign(length + 1, 0);  // too small: `length` is the size it needs
+    }
+  }
+
+  DWORD CreateEmpty(const std::string& path) override {
+    UniqueCrtFile file;
+    DWORD error = CrtOpen(path, "w", &file);
+    if (error != ERROR_SUCCESS) return error;
+    return CrtClose(&file);
+  }
+
+  DWORD AppendText(const std::string& path, const std::string& text) override {
+    UniqueCrtFile file;
+    DWORD error = CrtOpen(path, "a", &file);
+    if (error != ERROR_SUCCESS) return error;
+    if (!text.empty() && fwrite(text.data(), 1, text.size(), file.get()) != text.size()) {
+      return CrtError();
+    }
+    return CrtClose(&file);
+  }
+
+  DWORD ReadFile(const std::string& path, std::string* bytes) override {
+    UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return LastError();
+    std::string content;
+    char chunk[4096];
+    for (;;) {
+      DWORD read = 0;
+      if (!::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr)) return LastError();
+      if (read == 0) break;
+      content.append(chunk, read);
+    }
+    *bytes = std::move(content);
+    return ERROR_SUCCESS;
+  }
+
+  DWORD WriteFile(const std::string& path, const std::string& bytes) override {
+    UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return LastError();
+    size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD part = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+      DWORD written = 0;
+      if (!::WriteFile(file.get(), bytes.data() + done, part, &written, nullptr)) {
+        return LastError();
+      }
+      if (written == 0) return ERROR_WRITE_FAULT;
+      done += written;
+    }
+    if (!::CloseHandle(file.release())) return LastError();
+    return ERROR_SUCCESS;
+  }
+
+  // GetPrivateProfileString never fails as such: a missing file, section or
+  // key gives the default, as on Windows, and the call reports success.
+  DWORD GetPrivateProfileString(const std::string& section, const std::string& key,
+                                const std::string& defaultValue, std::string* value, DWORD size,
+                                const std::string& file) override {
+    std::vector<char> buffer(size + 1, 0);
+    DWORD length = ::GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(),
+                                              buffer.data(), size, file.c_str());
+    if (size > 0 && length >= size) length = size - 1;
+    value->assign(buffer.data(), length);
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  typedef DWORD(WINAPI* GetLongPathNameFn)(LPCSTR, LPSTR, DWORD);
+  GetLongPathNameFn getLongPathName_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> NewFileSystem() { return std::make_unique<Win32FileSystem>(); }
+
+}  // namespace win32
