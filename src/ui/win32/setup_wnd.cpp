@@ -1,0 +1,261 @@
+#include "ui/win32/setup_wnd.h"
+
+#include "app/setup_app.h"
+#include "res/resource.h"
+
+namespace {
+
+// Room for the package line above the bottom edge, its margin included, at
+// any likely screen resolution.
+constexpr int kPackageLineStripHeight = 48;
+
+RECT ToRect(const LayoutRect& rect) { return MakeRect(rect.left, rect.top, rect.right, rect.bottom); }
+
+LayoutRect ToLayout(const RECT& rect) {
+  return {static_cast<int>(rect.left), static_cast<int>(rect.top), static_cast<int>(rect.right),
+          static_cast<int>(rect.bottom)};
+}
+
+SIZE BitmapSize(HBITMAP bitmap) {
+  BITMAP info{};
+  SIZE size{0, 0};
+  if (bitmap && ::GetObjectA(bitmap, sizeof(info), &info)) {
+    size.cx = info.bmWidth;
+    size.cy = info.bmHeight;
+  }
+  return size;
+}
+
+// Copies a bitmap at its natural size to `at`.
+void DrawBitmap(HDC dc, HBITMAP bitmap, const LayoutRect& at) {
+  if (!bitmap) return;
+  MemoryDc source(dc);
+  if (!source.get()) return;
+  SelectedObject selected(source.get(), bitmap);
+  ::BitBlt(dc, at.left, at.top, at.Width(), at.Height(), source.get(), 0, 0, SRCCOPY);
+}
+
+}  // namespace
+
+CSetupWnd::CSetupWnd(CSetupApp& app) : m_app(app), m_className(kClassName) {
+  RegisterWindowClass(m_className.c_str());
+  m_logo.reset(::LoadBitmapA(ResourceInstance(), MAKEINTRESOURCEA(IDB_LOGO)));
+  m_picture.reset(::LoadBitmapA(ResourceInstance(), MAKEINTRESOURCEA(IDB_CAMERA)));
+  m_packageFont = CStyledControl::CreateFontFromSpec(PackageLineFont());
+}
+
+CSetupWnd::~CSetupWnd() = default;
+
+bool CSetupWnd::Create(BackgroundWindow& owner) {
+  auto* ownerWindow = dynamic_cast<CWindow*>(&owner);
+  HWND ownerHandle = ownerWindow ? ownerWindow->GetSafeHwnd() : nullptr;
+  return CreateEx(0, m_className.c_str(), kSetupWindowTitle, WS_POPUP | WS_DLGFRAME,
+                  MakeRect(0, 0, kSetupWindowWidth, kSetupWindowHeight), ownerHandle, 0);
+}
+
+void CSetupWnd::Show() {
+  if (m_hWnd) ::ShowWindow(m_hWnd, SW_SHOW);
+}
+
+void CSetupWnd::Activate() {
+  if (m_hWnd) ::SetForegroundWindow(m_hWnd);
+}
+
+void CSetupWnd::Destroy() { DestroyWindow(); }
+
+std::string CSetupWnd::TextOf(int stringId) const {
+  return stringId < 0 ? std::string() : m_app.GetText(stringId);
+}
+
+CColorStatic* CSetupWnd::SlotControl(int slot) {
+  switch (slot) {
+    case 0:
+      return &m_header;
+    case 1:
+      return &m_message;
+    case 2:
+      return &m_help;
+    default:
+      return nullptr;
+  }
+}
+
+// Shows the text at once: the part of the window behind the control is
+// invalidated with erase and repainted, children included, before returning.
+void CSetupWnd::SetText(int slot, int stringId) {
+  CColorStatic* control = SlotControl(slot);
+  if (!control || !control->GetSafeHwnd()) return;
+  std::string text = TextOf(stringId);
+  ::SetWindowTextA(control->GetSafeHwnd(), text.c_str());
+  RECT area;
+  ::GetWindowRect(control->GetSafeHwnd(), &area);
+  ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&area), 2);
+  ::RedrawWindow(m_hWnd, &area, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+void CSetupWnd::SetConfirmText(int stringId) {
+  if (m_confirm.GetSafeHwnd()) ::SetWindowTextA(m_confirm.GetSafeHwnd(), TextOf(stringId).c_str());
+}
+
+void CSetupWnd::SetCancelText(int stringId) {
+  if (m_cancel.GetSafeHwnd()) ::SetWindowTextA(m_cancel.GetSafeHwnd(), TextOf(stringId).c_str());
+}
+
+void CSetupWnd::ShowConfirm(bool show) {
+  if (m_confirm.GetSafeHwnd()) ::ShowWindow(m_confirm.GetSafeHwnd(), show ? SW_SHOW : SW_HIDE);
+}
+
+void CSetupWnd::ShowCancel(bool show) {
+  if (m_cancel.GetSafeHwnd()) ::ShowWindow(m_cancel.GetSafeHwnd(), show ? SW_SHOW : SW_HIDE);
+}
+
+// Kept for the paint; the strip along the bottom edge is invalidated so that
+// a line given after the first paint shows too.
+void CSetupWnd::SetPackageLine(const std::string& line) {
+  m_packageLine = line;
+  if (!m_hWnd) return;
+  RECT client;
+  ::GetClientRect(m_hWnd, &client);
+  RECT strip = MakeRect(kPackageLineX, client.bottom - kPackageLineStripHeight, client.right,
+                        client.bottom);
+  ::InvalidateRect(m_hWnd, &strip, TRUE);
+}
+
+LRESULT CSetupWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      return OnCreate(wParam, lParam);
+    case WM_ERASEBKGND:
+      return OnEraseBkgnd(reinterpret_cast<HDC>(wParam));
+    case WM_PAINT:
+      OnPaint();
+      return 0;
+    case WM_COMMAND:
+      OnCommand(wParam);
+      return 0;
+    case WM_MOUSEACTIVATE:
+      return OnMouseActivate(wParam, lParam);
+    case WM_DESTROY:
+      OnDestroy();
+      return 0;
+    default:
+      return CWindow::WindowProc(message, wParam, lParam);
+  }
+}
+
+void CSetupWnd::CreateStatic(CColorStatic& control, SetupControl which) {
+  const StyledControlLayout& layout = ControlLayout(which);
+  std::string text = TextOf(layout.firstTextId);
+  // A control that cannot be created is left out; the window works without it.
+  control.CreateStyledStatic(text.c_str(), layout.face, layout.pointSize, layout.bold,
+                             layout.italic, layout.textColour, layout.backColour, false,
+                             ToRect(layout.rect), m_hWnd, m_app.g_languageId);
+}
+
+void CSetupWnd::CreateButton(CColorButton& control, SetupControl which) {
+  const StyledControlLayout& layout = ControlLayout(which);
+  if (!control.CreateStyledButton("", layout.face, layout.pointSize, layout.bold, layout.italic,
+                                  layout.textColour, layout.backColour, ToRect(layout.rect),
+                                  m_hWnd, layout.controlId, m_app.g_languageId)) {
+    return;
+  }
+  if (layout.startsHidden) ::ShowWindow(control.GetSafeHwnd(), SW_HIDE);
+  ::SetWindowTextA(control.GetSafeHwnd(), TextOf(layout.firstTextId).c_str());
+}
+
+int CSetupWnd::OnCreate(WPARAM wParam, LPARAM lParam) {
+  if (Default(WM_CREATE, wParam, lParam) == -1) return -1;
+  CreateStatic(m_title, SetupControl::kTitle);
+  CreateStatic(m_header, SetupControl::kHeader);
+  CreateStatic(m_message, SetupControl::kMessage);
+  CreateStatic(m_help, SetupControl::kHelp);
+  CreateButton(m_confirm, SetupControl::kConfirm);
+  CreateButton(m_cancel, SetupControl::kCancel);
+  CentreOnOwner();
+  m_app.OnWindowCreated(this);
+  return 0;
+}
+
+// Centred on the owner's window, kept inside the screen's work area.
+void CSetupWnd::CentreOnOwner() {
+  RECT self;
+  ::GetWindowRect(m_hWnd, &self);
+  RECT area;
+  if (!::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
+    area = MakeRect(0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+  }
+  RECT around = area;
+  HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+  if (owner) ::GetWindowRect(owner, &around);
+  int width = self.right - self.left;
+  int height = self.bottom - self.top;
+  int left = around.left + ((around.right - around.left) - width) / 2;
+  int top = around.top + ((around.bottom - around.top) - height) / 2;
+  if (left + width > area.right) left = area.right - width;
+  if (top + height > area.bottom) top = area.bottom - height;
+  if (left < area.left) left = area.left;
+  if (top < area.top) top = area.top;
+  ::SetWindowPos(m_hWnd, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Black, the logo at the bottom left and the camera at the top right.
+BOOL CSetupWnd::OnEraseBkgnd(HDC dc) {
+  RECT client;
+  ::GetClientRect(m_hWnd, &client);
+  ::FillRect(dc, &client, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+  LayoutRect area = ToLayout(client);
+  SIZE logo = BitmapSize(m_logo.get());
+  DrawBitmap(dc, m_logo.get(), LogoRect(area, logo.cx, logo.cy));
+  SIZE picture = BitmapSize(m_picture.get());
+  DrawBitmap(dc, m_picture.get(), PictureRect(area, picture.cx, picture.cy));
+  return TRUE;
+}
+
+// The package line in grey at x = 42, 8 pixels above the bottom edge.
+void CSetupWnd::OnPaint() {
+  PaintDc paint(m_hWnd);
+  HDC dc = paint.get();
+  if (!dc) return;
+  SelectedObject font(dc, m_packageFont.get());
+  ::SetTextColor(dc, kPackageLineColour);
+  ::SetBkMode(dc, TRANSPARENT);
+  int length = static_cast<int>(m_packageLine.size());
+  SIZE extent{0, 0};
+  ::GetTextExtentPoint32A(dc, m_packageLine.c_str(), length, &extent);
+  RECT client;
+  ::GetClientRect(m_hWnd, &client);
+  LayoutPoint origin = PackageLineOrigin(ToLayout(client), extent.cy);
+  ::TextOutA(dc, origin.x, origin.y, m_packageLine.c_str(), length);
+}
+
+// A click of the confirm (1) or cancel (2) button; other notifications of
+// the buttons (an owner-drawn button also reports double clicks) are not
+// clicks.
+void CSetupWnd::OnCommand(WPARAM wParam) {
+  if (HIWORD(wParam) != BN_CLICKED) return;
+  switch (LOWORD(wParam)) {
+    case kConfirmButtonId:
+      m_app.log().Log("confirm\n");
+      m_app.OnConfirm();
+      break;
+    case kCancelButtonId:
+      m_app.log().Log("cancel\n");
+      m_app.OnCancel();
+      break;
+    default:
+      break;
+  }
+}
+
+// While the product's installer shows its own dialog, a click here brings
+// that dialog forward instead of activating this window.
+LRESULT CSetupWnd::OnMouseActivate(WPARAM wParam, LPARAM lParam) {
+  if (m_app.ActivateSetupWindow(this)) return MA_NOACTIVATE;
+  return Default(WM_MOUSEACTIVATE, wParam, lParam);
+}
+
+void CSetupWnd::OnDestroy() {
+  m_app.OnWindowDestroyed(this);
+  Default(WM_DESTROY, 0, 0);
+}

@@ -1,0 +1,42 @@
+// The Windows front end: real windows, message boxes, the language dialog
+// from the program's resources, thread timers and the message loop of the
+// one GUI thread.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/wintypes.h"
+#include "ui/setup_window.h"
+
+class Win32FrontEnd : public FrontEnd {
+ public:
+  Win32FrontEnd();
+  ~Win32FrontEnd() override;
+  Win32FrontEnd(const Win32FrontEnd&) = delete;
+  Win32FrontEnd& operator=(const Win32FrontEnd&) = delete;
+
+  // The common controls, and OLE for the in-place activation of the movie
+  // control (balanced when the front end goes).
+  void EnableControlHosting() override;
+  std::unique_ptr<BackgroundWindow> NewBackgroundWindow(CSetupApp& app) override;
+  std::unique_ptr<SetupWindow> NewSetupWindow(CSetupApp& app) override;
+
+  int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
+  // Dialog 135 without an owner, centred on the screen.
+  bool RunLanguageDialog(CLanguageDlg& dialog) override;
+  std::string LoadResourceString(UINT id) override;
+
+  UINT_PTR SetTimer(UINT milliseconds, std::function<void()> onTimer) override;
+  void KillTimer(UINT_PTR id) override;
+  void PostQuitMessage(int exitCode) override;
+  int RunMessageLoop() override;
+
+ private:
+  static void CALLBACK OnThreadTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
+
+  std::map<UINT_PTR, std::function<void()>> m_timers;
+  bool m_oleInitialized = false;
+};
