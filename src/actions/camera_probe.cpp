@@ -1,5 +1,6 @@
 #include "actions/camera_probe.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/context.h"
@@ -115,7 +116,7 @@ bool CCameraProbe::QueryName(HANDLE device, DWORD code, const std::vector<BYTE>&
                              size_t lengthOffset, size_t textOffset, size_t querySize,
                              bool sendRequest, std::string* name) {
   std::vector<BYTE> query(querySize, 0);
-  std::memcpy(query.data(), request.data(), request.size());
+  std::copy(request.begin(), request.end(), query.begin());
   DWORD returned = 0;
   if (!devices_.DeviceIoControl(device, code, sendRequest ? query.data() : nullptr,
                                 sendRequest ? static_cast<DWORD>(query.size()) : 0, query.data(),
@@ -126,7 +127,7 @@ bool CCameraProbe::QueryName(HANDLE device, DWORD code, const std::vector<BYTE>&
   if (length <= querySize || length > kMaxUsbNameBufferSize) return false;
 
   std::vector<BYTE> full(length, 0);
-  std::memcpy(full.data(), request.data(), request.size());
+  std::copy(request.begin(), request.end(), full.begin());
   if (!devices_.DeviceIoControl(device, code, sendRequest ? full.data() : nullptr,
                                 sendRequest ? length : 0, full.data(), length, &returned)) {
     return false;
