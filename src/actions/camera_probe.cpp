@@ -156,9 +156,10 @@ bool CCameraProbe::GetDownstreamHubName(HANDLE hub, ULONG port, std::string* nam
 
 // A depth-first walk of the configuration manager's device tree for the
 // devnode whose driver key is `driverKey`. Every move starts from the node it
-// leaves, so a configuration manager that reports success without filling its
-// output leaves the node unchanged, which ends the walk; the walk is also
-// bounded in steps, so a tree that leads back into itself ends too.
+// leaves, and a move that yields the same node or node 0 (never a valid
+// devnode) ends the walk: that is what a configuration manager that reports
+// success without filling its output gives. The walk is also bounded in
+// steps, so a tree that leads back into itself ends too.
 const char* CCameraProbe::FindControllerDescription(const std::string& driverKey) {
   g_deviceDescription[0] = 0;
   ZT_DEVINST node = 0;
@@ -194,13 +195,13 @@ bool CCameraProbe::ReadDevNodeText(ZT_DEVINST node, ULONG property) {
 // end of the tree. Climbing counts against the walk's step budget.
 bool CCameraProbe::NextDevNode(ZT_DEVINST* node, int* steps) {
   ZT_DEVINST next = *node;
-  if (devices_.GetChild(&next, *node) == kCrSuccess && next != *node) {
+  if (devices_.GetChild(&next, *node) == kCrSuccess && next != *node && next != 0) {
     *node = next;
     return true;
   }
   for (; *steps < kMaxDevNodeSteps; ++*steps) {
     next = *node;
-    if (devices_.GetSibling(&next, *node) == kCrSuccess && next != *node) {
+    if (devices_.GetSibling(&next, *node) == kCrSuccess && next != *node && next != 0) {
       *node = next;
       return true;
     }

@@ -300,6 +300,22 @@ class CountingDevices : public ForwardingDevices {
   int configManagerCalls = 0;
 };
 
+// A configuration manager that reports success and node 0 for every move.
+class ZeroNodeDevices : public CountingDevices {
+ public:
+  using CountingDevices::CountingDevices;
+  ZT_CONFIGRET GetChild(ZT_DEVINST* child, ZT_DEVINST) override { return Zero(child); }
+  ZT_CONFIGRET GetSibling(ZT_DEVINST* sibling, ZT_DEVINST) override { return Zero(sibling); }
+  ZT_CONFIGRET GetParent(ZT_DEVINST* parent, ZT_DEVINST) override { return Zero(parent); }
+
+ private:
+  ZT_CONFIGRET Zero(ZT_DEVINST* node) {
+    ++configManagerCalls;
+    *node = 0;
+    return kCrSuccess;
+  }
+};
+
 TEST_F(CameraProbeTest, ConfigurationManagerThatFillsNothingEndsTheWalk) {
   json usb;
   AddController(&usb, 0, json::array({kCamera}));
@@ -313,6 +329,16 @@ TEST_F(CameraProbeTest, ConfigurationManagerThatFillsNothingEndsTheWalk) {
                      kCameraDeviceName);
   EXPECT_EQ(probe.FindControllerDescription(DriverKey(0)), nullptr);
   EXPECT_LE(counting.configManagerCalls, 5);
+
+  // The same when the answer is node 0, as a back end that hands over only
+  // what it was given reports it.
+  usb.erase("configManagerLeavesOutputUnset");
+  std::unique_ptr<SimDevices> plain = NewSimDevices(&usb, nullptr);
+  ASSERT_TRUE(plain);
+  ZeroNodeDevices zero(*plain);
+  CCameraProbe probe2(zero, environment_, kCameraVendorId, kCameraProductId, kCameraDeviceName);
+  EXPECT_EQ(probe2.FindControllerDescription(DriverKey(0)), nullptr);
+  EXPECT_LE(zero.configManagerCalls, 8);
 }
 
 TEST_F(CameraProbeTest, HubNameThatDoesNotFitIsNotFound) {
