@@ -206,7 +206,9 @@ bool CCameraProbe::NextDevNode(ZT_DEVINST* node, int* steps) {
       return true;
     }
     next = *node;
-    if (devices_.GetParent(&next, *node) != kCrSuccess || next == *node) return false;
+    if (devices_.GetParent(&next, *node) != kCrSuccess || next == *node || next == 0) {
+      return false;
+    }
     *node = next;
   }
   return false;
