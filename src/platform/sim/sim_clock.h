@@ -1,13 +1,14 @@
-// The simulated machine's clock: virtual milliseconds since Windows started.
+// The simulated machine's clock: virtual milliseconds since the run began.
 // Timers, sleeps and child processes advance it, so a whole installation
-// rehearses in milliseconds of real time and always the same way.
+// rehearses in milliseconds of real time and always the same way. The
+// machine adds it to the described tick count (GetTickCount) and local time.
 #pragma once
 
 #include <cstdint>
 
 class SimClock {
  public:
-  // Milliseconds since the simulated Windows started (GetTickCount wraps this).
+  // Milliseconds since the run began.
   uint64_t now() const { return now_; }
   void Advance(uint64_t milliseconds) { now_ += milliseconds; }
   void AdvanceTo(uint64_t time) {
@@ -15,7 +16,8 @@ class SimClock {
   }
   void Set(uint64_t time) { now_ = time; }
 
-  // Local wall-clock time at tick 0, as seconds since 1970 (local time, no zone).
+  // Local wall-clock time when the simulated Windows started (GetTickCount 0),
+  // as seconds since 1970 (local time, no zone).
   int64_t bootEpochSeconds = 0;
 
  private:

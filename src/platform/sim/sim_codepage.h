@@ -1,0 +1,44 @@
+// The ANSI code page of the simulated machine: the conversions, upper-casing
+// and case-blind comparison that Windows does with it (MultiByteToWideChar,
+// WideCharToMultiByte, CharUpperA, _mbsnicmp), and the case folding that the
+// simulated registry and file system use for their names.
+#pragma once
+
+#include <string>
+
+#include "platform/wintypes.h"
+
+class SimCodePage {
+ public:
+  explicit SimCodePage(UINT codePage = 1252) : codePage_(codePage) {}
+  UINT codePage() const { return codePage_; }
+  // True when iconv can convert the code page (1252 and 932 are the ones the
+  // setup's languages need; other single- and double-byte pages work too).
+  static bool Supported(UINT codePage);
+
+  // A first byte of a double-byte character (932: 0x81-0x9F and 0xE0-0xFC).
+  bool IsLeadByte(unsigned char c) const;
+  // CharUpperA: 1252 upper-cases ASCII and the Latin-1 letters (à-þ but ÷,
+  // š œ ž ÿ); double-byte pages upper-case ASCII only and keep their
+  // double-byte characters whole.
+  void Upper(std::string* text) const;
+  std::string Upper(const std::string& text) const {
+    std::string copy = text;
+    Upper(&copy);
+    return copy;
+  }
+  // _mbsnicmp: at most `count` characters, a double-byte character counting as
+  // one; -1, 0 or 1.
+  int CompareNoCase(const std::string& a, const std::string& b, size_t count) const;
+  // Unmappable characters become '?', the default character of WideCharToMultiByte.
+  bool ToWide(const std::string& text, std::u16string* wide) const;
+  bool ToAnsi(const std::u16string& wide, std::string* text) const;
+  // Machine descriptions are UTF-8; the machine's own strings are in its code
+  // page. Unmappable characters become '?'.
+  std::string FromUtf8(const std::string& utf8) const;
+  std::string ToUtf8(const std::string& ansi) const;
+
+ private:
+  unsigned UpperByte(unsigned char c) const;
+  UINT codePage_;
+};

@@ -1,0 +1,65 @@
+// The simulation's desktop: top-level windows of other programs, each owned
+// by a simulated process; a window that closes on request goes away (and its
+// process ends with its last window) when it is sent SC_CLOSE or WM_CLOSE.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/desktop.h"
+#include "platform/sim/sim_json.h"
+
+class SimMachine;
+
+struct SimWindow {
+  uintptr_t handle = 0;
+  std::string title;
+  std::string className;
+  std::string program;  // full path of the owning program
+  DWORD processId = 0;
+  bool closesOnRequest = true;
+  uint64_t closeDelayMs = 0;             // how long it takes to close once asked
+  std::optional<uint64_t> closingAtMs;   // asked to close; goes at this virtual time
+};
+
+struct SimPostedMessage {
+  HWND window;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+
+class SimDesktop : public Desktop {
+ public:
+  explicit SimDesktop(SimMachine& machine) : machine_(machine) {}
+
+  bool Load(const SimJson& windows, const std::string& pointer, std::string* error);
+  SimJson ToJson();
+  HWND AddWindow(SimWindow window);
+  // The windows that are still open, front to back.
+  const std::vector<SimWindow>& windows();
+  const std::vector<SimPostedMessage>& postedMessages() const { return posted_; }
+  HWND activeWindow() const { return active_; }
+
+  std::vector<HWND> EnumWindows() override;
+  bool GetWindowText(HWND window, std::string* title, int size) override;
+  DWORD GetWindowThreadProcessId(HWND window, DWORD* processId) override;
+  bool GetWindowModuleFileName(HWND window, std::string* path) override;
+  HWND FindWindow(const std::string& className) override;
+  BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+  BOOL ActivateWindow(HWND window) override;
+
+ private:
+  void Refresh();
+  SimWindow* Find(HWND window);
+  void Close(size_t index);
+
+  SimMachine& machine_;
+  std::vector<SimWindow> windows_;
+  std::vector<SimPostedMessage> posted_;
+  HWND active_ = nullptr;
+  uintptr_t nextHandle_ = 0x10010;
+};

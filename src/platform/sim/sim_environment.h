@@ -1,0 +1,62 @@
+// The simulation's environment service: the system facts of the description,
+// the virtual clock, and the code page conversions.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/environment.h"
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_codepage.h"
+
+class SimEnvironment : public Environment {
+ public:
+  SimEnvironment(SimClock& clock, const SimCodePage& codePage)
+      : clock_(clock), codePage_(codePage) {}
+
+  // The described machine; SimMachine fills these from the description.
+  OsVersion os;
+  uint64_t memoryBytes = 268435456;
+  std::optional<std::string> language = std::string("0409");  // null: not readable
+  std::string windowsDirectory = "C:\\WINDOWS";
+  std::string systemDirectory = "C:\\WINDOWS\\system32";
+  std::string tempDirectory = "C:\\TEMP\\";
+  std::string setupProgram = "D:\\setup.exe";
+  std::string commandLine;
+  int64_t startLocalMs = 0;  // local wall-clock time when the run starts, ms since 1970
+  DWORD startTickCount = 0;  // GetTickCount when the run starts
+
+  // Local time at the start of the run as "YYYY-MM-DDTHH:MM:SS[.mmm]".
+  static bool ParseLocalTime(const std::string& text, int64_t* epochMs);
+  static std::string FormatLocalTime(int64_t epochMs);
+  static LocalTime ToLocalTime(int64_t epochMs);
+
+  BOOL GetOsVersion(OsVersion* version) override;
+  // What a 32-bit process reads from GlobalMemoryStatus: at most 4 GB - 1.
+  uint64_t TotalPhysicalMemory() override;
+  DWORD GetWindowsDirectory(std::string* path) override;
+  DWORD GetSystemDirectory(std::string* path) override;
+  DWORD GetTempPath(std::string* path) override;
+  DWORD GetModuleFileName(std::string* path) override;
+  std::string CommandLineArguments() override { return commandLine; }
+  void GetLocalTime(LocalTime* time) override;
+  DWORD GetTickCount() override;
+  void Sleep(DWORD milliseconds) override { clock_.Advance(milliseconds); }
+  BOOL GetLocaleLanguage(std::string* code) override;
+  UINT GetACP() override { return codePage_.codePage(); }
+  bool AnsiToWide(const std::string& text, std::u16string* wide) override {
+    return codePage_.ToWide(text, wide);
+  }
+  bool WideToAnsi(const std::u16string& wide, std::string* text) override {
+    return codePage_.ToAnsi(wide, text);
+  }
+  void CharUpper(std::string* text) override { codePage_.Upper(text); }
+  int CompareNoCase(const std::string& a, const std::string& b, size_t count) override {
+    return codePage_.CompareNoCase(a, b, count);
+  }
+
+ private:
+  SimClock& clock_;
+  const SimCodePage& codePage_;
+};

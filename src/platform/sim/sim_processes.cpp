@@ -1,0 +1,452 @@
+#include "platform/sim/sim_processes.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <iterator>
+
+#include "platform/sim/sim_machine.h"
+
+namespace {
+
+constexpr DWORD kErrorCallNotImplemented = 120;
+constexpr DWORD kErrorNoSuchPrivilege = 1313;
+constexpr DWORD kErrorPrivilegeNotHeld = 1314;
+
+const char* const kKnownPrivileges[] = {
+    "SeShutdownPrivilege",      "SeBackupPrivilege",        "SeRestorePrivilege",
+    "SeDebugPrivilege",         "SeTakeOwnershipPrivilege", "SeSecurityPrivilege",
+    "SeSystemtimePrivilege",    "SeLoadDriverPrivilege",    "SeRemoteShutdownPrivilege",
+    "SeChangeNotifyPrivilege",  "SeIncreaseQuotaPrivilege", "SeTcbPrivilege"};
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return text;
+}
+
+std::string FileNameOf(const std::string& path) {
+  size_t cut = path.find_last_of("\\/");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+}  // namespace
+
+void SimProcesses::RegisterProgram(const std::string& name, SimProgramBehaviour behaviour) {
+  behaviours_[Lower(name)] = std::move(behaviour);
+}
+
+bool SimProcesses::LoadPrograms(const SimJson& section, const std::string& pointer,
+                                std::string* error) {
+  if (!section.is_object()) return Fail(pointer, "expected an object", error);
+  for (auto it = section.begin(); it != section.end(); ++it) {
+    std::string at = JsonPointer(pointer, it.key());
+    const SimJson& spec = it.value();
+    if (!CheckObject(spec, at, {"exitCode", "durationMs", "fails"}, error)) return false;
+    ProgramSpec program;
+    uint64_t number = 0;
+    if (spec.contains("exitCode")) {
+      if (!ReadUnsigned(spec["exitCode"], JsonPointer(at, "exitCode"), 0xFFFFFFFFu, &number,
+                        error)) {
+        return false;
+      }
+      program.exitCode = static_cast<DWORD>(number);
+    }
+    if (spec.contains("durationMs")) {
+      if (!ReadUnsigned(spec["durationMs"], JsonPointer(at, "durationMs"), UINT64_MAX / 2,
+                        &number, error)) {
+        return false;
+      }
+      program.durationMs = number;
+    }
+    if (spec.contains("fails")) {
+      if (!ReadUnsigned(spec["fails"], JsonPointer(at, "fails"), 0xFFFFFFFFu, &number, error)) {
+        return false;
+      }
+      program.fails = static_cast<DWORD>(number);
+    }
+    programs_[Lower(machine_.codePage().FromUtf8(it.key()))] = program;
+  }
+  return true;
+}
+
+SimJson SimProcesses::ProgramsToJson() const {
+  SimJson out = SimJson::object();
+  for (const auto& [name, program] : programs_) {
+    SimJson spec = SimJson::object();
+    if (program.exitCode) spec["exitCode"] = program.exitCode;
+    if (program.durationMs) spec["durationMs"] = program.durationMs;
+    if (program.fails) spec["fails"] = program.fails;
+    out[machine_.codePage().ToUtf8(name)] = std::move(spec);
+  }
+  return out;
+}
+
+bool SimProcesses::LoadProcesses(const SimJson& section, const std::string& pointer,
+                                 std::string* error) {
+  if (!section.is_array()) return Fail(pointer, "expected an array", error);
+  for (size_t i = 0; i < section.size(); ++i) {
+    std::string at = JsonPointer(pointer, i);
+    const SimJson& entry = section[i];
+    if (!CheckObject(entry, at, {"processId", "program", "commandLine", "remainingMs", "exitCode"},
+                     error)) {
+      return false;
+    }
+    SimProcess process;
+    uint64_t number = 0;
+    if (!entry.contains("processId") || !entry.contains("program")) {
+      return Fail(at, "a process needs \"processId\" and \"program\"", error);
+    }
+    if (!ReadUnsigned(entry["processId"], JsonPointer(at, "processId"), 0xFFFFFFFFu, &number,
+                      error)) {
+      return false;
+    }
+    if (number == 0 || processes_.count(static_cast<DWORD>(number))) {
+      return Fail(JsonPointer(at, "processId"), "process ids are unique and not 0", error);
+    }
+    process.id = static_cast<DWORD>(number);
+    std::string text;
+    if (!ReadString(entry["program"], JsonPointer(at, "program"), &text, error)) return false;
+    process.program = machine_.codePage().FromUtf8(text);
+    if (entry.contains("commandLine")) {
+      if (!ReadString(entry["commandLine"], JsonPointer(at, "commandLine"), &text, error)) {
+        return false;
+      }
+      process.commandLine = machine_.codePage().FromUtf8(text);
+    }
+    if (entry.contains("remainingMs")) {
+      if (!ReadUnsigned(entry["remainingMs"], JsonPointer(at, "remainingMs"), UINT64_MAX / 2,
+                        &number, error)) {
+        return false;
+      }
+      process.endMs = machine_.clock().now() + number;
+    }
+    if (entry.contains("exitCode")) {
+      if (!ReadUnsigned(entry["exitCode"], JsonPointer(at, "exitCode"), 0xFFFFFFFFu, &number,
+                        error)) {
+        return false;
+      }
+      process.exitCode = static_cast<DWORD>(number);
+    }
+    processes_[process.id] = std::move(process);
+  }
+  return true;
+}
+
+SimJson SimProcesses::ProcessesToJson() {
+  Refresh();
+  SimJson out = SimJson::array();
+  for (const auto& [id, process] : processes_) {
+    if (process.ended) continue;
+    SimJson entry = SimJson::object();
+    entry["processId"] = id;
+    entry["program"] = machine_.codePage().ToUtf8(process.program);
+    if (!process.commandLine.empty()) {
+      entry["commandLine"] = machine_.codePage().ToUtf8(process.commandLine);
+    }
+    if (process.endMs) entry["remainingMs"] = *process.endMs - machine_.clock().now();
+    if (process.exitCode) entry["exitCode"] = process.exitCode;
+    out.push_back(std::move(entry));
+  }
+  return out;
+}
+
+bool SimProcesses::LoadSettings(const SimJson* privileges, const SimJson* restart,
+                                const SimJson* psapi, std::string* error) {
+  if (privileges) {
+    if (!privileges->is_object()) return Fail("/privileges", "expected an object", error);
+    for (auto it = privileges->begin(); it != privileges->end(); ++it) {
+      bool granted = false;
+      if (!ReadBool(it.value(), JsonPointer("/privileges", it.key()), &granted, error)) {
+        return false;
+      }
+      privileges_[it.key()] = granted;
+    }
+  }
+  if (restart) {
+    std::string text;
+    if (!ReadString(*restart, "/restart", &text, error)) return false;
+    if (text != "accept" && text != "refuse") {
+      return Fail("/restart", "expected \"accept\" or \"refuse\"", error);
+    }
+    refuseRestart_ = text == "refuse";
+  }
+  if (psapi) {
+    if (psapi->is_boolean()) {
+      psapi_ = psapi->get<bool>();
+      psapiIncomplete_ = false;
+    } else if (psapi->is_string() && psapi->get<std::string>() == "incomplete") {
+      psapi_ = true;
+      psapiIncomplete_ = true;
+    } else {
+      return Fail("/psapi", "expected true, false or \"incomplete\"", error);
+    }
+  }
+  return true;
+}
+
+void SimProcesses::SettingsToJson(SimJson* machine) const {
+  if (!privileges_.empty()) {
+    SimJson privileges = SimJson::object();
+    for (const auto& [name, granted] : privileges_) privileges[name] = granted;
+    (*machine)["privileges"] = std::move(privileges);
+  }
+  (*machine)["restart"] = refuseRestart_ ? "refuse" : "accept";
+  if (psapiIncomplete_) {
+    (*machine)["psapi"] = "incomplete";
+  } else if (psapi_) {
+    (*machine)["psapi"] = *psapi_;
+  }
+}
+
+DWORD SimProcesses::NewProcessId() {
+  while (processes_.count(nextProcessId_)) nextProcessId_ += 4;
+  DWORD id = nextProcessId_;
+  nextProcessId_ += 4;
+  return id;
+}
+
+DWORD SimProcesses::AddRunningProcess(const std::string& program, std::optional<DWORD> id) {
+  DWORD processId = id ? *id : NewProcessId();
+  SimProcess& process = processes_[processId];
+  process.id = processId;
+  process.program = program;
+  process.ended = false;
+  process.endMs.reset();
+  return processId;
+}
+
+bool SimProcesses::EndProcess(DWORD id, DWORD exitCode) {
+  auto it = processes_.find(id);
+  if (it == processes_.end() || it->second.ended) return false;
+  it->second.ended = true;
+  it->second.exitCode = exitCode;
+  it->second.endMs = machine_.clock().now();
+  std::function<void()> onExit = std::move(it->second.onExit);
+  if (onExit) onExit();
+  return true;
+}
+
+void SimProcesses::Refresh() {
+  uint64_t now = machine_.clock().now();
+  for (auto& [id, process] : processes_) {
+    if (process.ended || !process.endMs || *process.endMs > now) continue;
+    process.ended = true;
+    std::function<void()> onExit = std::move(process.onExit);
+    if (onExit) onExit();
+  }
+}
+
+const SimProcess* SimProcesses::Process(DWORD id) {
+  Refresh();
+  auto it = processes_.find(id);
+  return it == processes_.end() ? nullptr : &it->second;
+}
+
+bool SimProcesses::IsRunning(DWORD id) {
+  const SimProcess* process = Process(id);
+  return process && !process->ended;
+}
+
+std::string SimProcesses::FindFile(const std::string& name) const {
+  SimFileSystem& files = machine_.simFiles();
+  auto isFile = [&files](const std::string& path) {
+    const SimFile* node = files.Node(path);
+    return node && !node->directory;
+  };
+  if (name.find_first_of("\\/:") != std::string::npos) return isFile(name) ? name : std::string();
+  const SimEnvironment& env = machine_.simEnvironment();
+  for (const std::string& folder :
+       {machine_.setupFolder(), env.systemDirectory, env.windowsDirectory}) {
+    std::string candidate = folder;
+    if (candidate.back() != '\\') candidate += '\\';
+    candidate += name;
+    if (isFile(candidate)) return candidate;
+  }
+  return std::string();
+}
+
+// The program token is quoted, or else the shortest run of blank-separated
+// words that names an existing file, as CreateProcess tries them; ".exe" is
+// added to a name without an extension.
+std::string SimProcesses::FindProgram(const std::string& commandLine, std::string* arguments,
+                                      DWORD* error) const {
+  auto withExtension = [](const std::string& token) {
+    std::string name = FileNameOf(token);
+    return name.find('.') == std::string::npos ? token + ".exe" : token;
+  };
+  size_t start = commandLine.find_first_not_of(" \t");
+  if (start == std::string::npos) {
+    *error = ERROR_PATH_NOT_FOUND;
+    return std::string();
+  }
+  if (commandLine[start] == '"') {
+    size_t close = commandLine.find('"', start + 1);
+    std::string token = commandLine.substr(
+        start + 1, close == std::string::npos ? std::string::npos : close - start - 1);
+    size_t rest = close == std::string::npos ? commandLine.size() : close + 1;
+    *arguments = commandLine.substr(std::min(commandLine.size(),
+                                             commandLine.find_first_not_of(" \t", rest)));
+    std::string found = FindFile(withExtension(token));
+    if (found.empty()) *error = ERROR_FILE_NOT_FOUND;
+    return found;
+  }
+  size_t end = start;
+  while (true) {
+    end = commandLine.find_first_of(" \t", end);
+    std::string token = commandLine.substr(start, end == std::string::npos ? std::string::npos
+                                                                          : end - start);
+    std::string found = FindFile(withExtension(token));
+    if (!found.empty()) {
+      size_t rest = end == std::string::npos ? commandLine.size()
+                                             : commandLine.find_first_not_of(" \t", end);
+      *arguments = rest == std::string::npos ? std::string() : commandLine.substr(rest);
+      return found;
+    }
+    if (end == std::string::npos) break;
+    end = commandLine.find_first_not_of(" \t", end);
+    if (end == std::string::npos) break;
+  }
+  *error = ERROR_FILE_NOT_FOUND;
+  return std::string();
+}
+
+HANDLE SimProcesses::NewHandle(DWORD processId, bool thread) {
+  uintptr_t value = nextHandle_;
+  nextHandle_ += 4;
+  handles_[value] = HandleEntry{processId, thread};
+  return reinterpret_cast<HANDLE>(value);
+}
+
+SimProcess* SimProcesses::FromHandle(HANDLE handle) {
+  auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == handles_.end()) return nullptr;
+  auto process = processes_.find(it->second.processId);
+  return process == processes_.end() ? nullptr : &process->second;
+}
+
+DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creationFlags*/,
+                                  ProcessInformation* info) {
+  Refresh();
+  if (!info) return ERROR_INVALID_PARAMETER;
+  std::string arguments;
+  DWORD error = ERROR_SUCCESS;
+  std::string program = FindProgram(commandLine, &arguments, &error);
+  if (program.empty()) return error;
+
+  SimProcessStart start{commandLine, program, arguments, NewProcessId()};
+  SimProgramRun run;
+  std::string byPath = Lower(program), byName = Lower(FileNameOf(program));
+  auto spec = programs_.find(byPath);
+  if (spec == programs_.end()) spec = programs_.find(byName);
+  auto behaviour = behaviours_.find(byPath);
+  if (behaviour == behaviours_.end()) behaviour = behaviours_.find(byName);
+  if (spec != programs_.end()) {
+    run.createError = spec->second.fails;
+    run.exitCode = spec->second.exitCode;
+    run.durationMs = spec->second.durationMs;
+  } else if (behaviour != behaviours_.end()) {
+    run = behaviour->second(machine_, start);
+  }
+  if (run.createError != 0) return run.createError;
+
+  SimProcess& process = processes_[start.processId];
+  process.id = start.processId;
+  process.program = program;
+  process.commandLine = commandLine;
+  process.endMs = machine_.clock().now() + run.durationMs;
+  process.exitCode = run.exitCode;
+  process.onExit = std::move(run.onExit);
+  started_.push_back(commandLine);
+
+  info->process = NewHandle(process.id, false);
+  info->thread = NewHandle(process.id, true);
+  info->processId = process.id;
+  info->threadId = process.id + 2;
+  return ERROR_SUCCESS;
+}
+
+DWORD SimProcesses::GetExitCode(HANDLE handle, DWORD* exitCode) {
+  Refresh();
+  auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == handles_.end() || it->second.thread) return ERROR_INVALID_HANDLE;
+  SimProcess* process = FromHandle(handle);
+  if (!process) return ERROR_INVALID_HANDLE;
+  *exitCode = process->ended ? process->exitCode : static_cast<DWORD>(STILL_ACTIVE);
+  return ERROR_SUCCESS;
+}
+
+// A wait advances the virtual clock: to the end of the process when it ends
+// within the time given, else by the whole time. Waiting forever on a
+// process that never ends fails instead of hanging the rehearsal.
+DWORD SimProcesses::Wait(HANDLE handle, DWORD milliseconds) {
+  Refresh();
+  SimProcess* process = FromHandle(handle);
+  if (!process) return WAIT_FAILED;
+  if (process->ended) return WAIT_OBJECT_0;
+  uint64_t now = machine_.clock().now();
+  if (process->endMs && (milliseconds == INFINITE || *process->endMs - now <= milliseconds)) {
+    machine_.clock().AdvanceTo(*process->endMs);
+    Refresh();
+    return WAIT_OBJECT_0;
+  }
+  if (milliseconds == INFINITE) return WAIT_FAILED;
+  machine_.clock().Advance(milliseconds);
+  Refresh();
+  return process->ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+BOOL SimProcesses::CloseHandle(HANDLE handle) {
+  return handles_.erase(reinterpret_cast<uintptr_t>(handle)) ? TRUE : FALSE;
+}
+
+DWORD SimProcesses::GetProcessImagePath(DWORD processId, std::string* path) {
+  bool available = psapi_ ? *psapi_ : false;
+  if (!psapi_) {
+    std::string library = machine_.simEnvironment().systemDirectory + "\\psapi.dll";
+    const SimFile* node = machine_.simFiles().Node(library);
+    available = node && !node->directory;
+  }
+  if (!available) return ERROR_MOD_NOT_FOUND;
+  if (psapiIncomplete_) return ERROR_PROC_NOT_FOUND;
+  const SimProcess* process = Process(processId);
+  if (!process || process->ended) return ERROR_INVALID_PARAMETER;
+  *path = process->program;
+  return ERROR_SUCCESS;
+}
+
+DWORD SimProcesses::EnablePrivilege(const std::string& name, DWORD* adjustError) {
+  if (machine_.simEnvironment().os.platformId != VER_PLATFORM_WIN32_NT) {
+    return kErrorCallNotImplemented;
+  }
+  bool known = std::any_of(std::begin(kKnownPrivileges), std::end(kKnownPrivileges),
+                           [&name](const char* p) { return strcasecmp(p, name.c_str()) == 0; });
+  DWORD result = ERROR_SUCCESS;
+  if (!known) {
+    result = kErrorNoSuchPrivilege;
+  } else {
+    auto it = privileges_.find(name);
+    if (it != privileges_.end() && !it->second) {
+      result = ERROR_NOT_ALL_ASSIGNED;
+    } else if (std::find(enabledPrivileges_.begin(), enabledPrivileges_.end(), name) ==
+               enabledPrivileges_.end()) {
+      enabledPrivileges_.push_back(name);
+    }
+  }
+  if (adjustError) *adjustError = result;
+  return ERROR_SUCCESS;
+}
+
+// On the NT family ExitWindowsEx needs the shutdown privilege enabled first.
+DWORD SimProcesses::ExitWindows(UINT flags, DWORD /*reason*/) {
+  restartRequests_.push_back(flags);
+  if (machine_.simEnvironment().os.platformId == VER_PLATFORM_WIN32_NT &&
+      std::find(enabledPrivileges_.begin(), enabledPrivileges_.end(), "SeShutdownPrivilege") ==
+          enabledPrivileges_.end()) {
+    return kErrorPrivilegeNotHeld;
+  }
+  if (refuseRestart_) return ERROR_ACCESS_DENIED;
+  restartAccepted_ = true;
+  return ERROR_SUCCESS;
+}
