@@ -78,7 +78,7 @@ TEST(CommandLineSplit, SkipsTheProgramTokenAsTheRunTimeDoes) {
   EXPECT_STREQ(win32::SkipProgramName(""), "");
 }
 
-TEST_F(Win32Backend, RegistryReadsLeaveBuffersUntouchedWhenTheDataDoesNotFit) {
+TEST_F(Win32Backend, RegistryReadsLeaveTheDataUntouchedWhenItDoesNotFit) {
   RegKey key = ScratchKey();
   ASSERT_EQ(key.SetString("Version", "2.10.0045"), ERROR_SUCCESS);
   Registry& registry = machine().registry();
@@ -89,7 +89,7 @@ TEST_F(Win32Backend, RegistryReadsLeaveBuffersUntouchedWhenTheDataDoesNotFit) {
   DWORD type = 12345;
   EXPECT_EQ(registry.QueryValue(key.get(), "Version", &type, data, &size), ERROR_MORE_DATA);
   EXPECT_EQ(size, 10u);  // the size the data needs, terminator included
-  EXPECT_EQ(type, 12345u);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   for (BYTE b : data) EXPECT_EQ(b, 0xCC);
 
   size = 0;  // a buffer of no bytes is still a buffer, not a size query
@@ -104,6 +104,7 @@ TEST_F(Win32Backend, RegistryReadsLeaveBuffersUntouchedWhenTheDataDoesNotFit) {
   size = 12345;
   EXPECT_EQ(registry.QueryValue(key.get(), "Missing", &type, data, &size), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(size, 12345u);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
 }
 
 TEST_F(Win32Backend, RegistryEnumerationWritesNamesOnlyWhenTheyFit) {
@@ -128,7 +129,27 @@ TEST_F(Win32Backend, RegistryEnumerationWritesNamesOnlyWhenTheyFit) {
   EXPECT_EQ(registry.EnumKey(key.get(), 1, longName, &nameSize, nullptr, nullptr),
             ERROR_NO_MORE_ITEMS);
 
-  DWORD type = 0, value = 0, valueSize = sizeof(value);
+  ASSERT_EQ(child.SetString("AddressBook", "C:\\TEMP\\crv1.tmp"), ERROR_SUCCESS);
+  DWORD type = 0;
+  BYTE small[4];
+  memset(small, 0xCC, sizeof(small));
+  DWORD smallSize = sizeof(small);
+  nameSize = 4;  // too small for "Count": nothing is written
+  EXPECT_EQ(registry.EnumValue(child.get(), 0, name, &nameSize, &type, small, &smallSize),
+            ERROR_MORE_DATA);
+  EXPECT_STREQ(name, "xyz");
+  EXPECT_EQ(nameSize, 4u);
+  EXPECT_EQ(smallSize, sizeof(small));
+  nameSize = sizeof(longName);  // the name fits, the data does not: name, type and size come back
+  EXPECT_EQ(registry.EnumValue(child.get(), 0, longName, &nameSize, &type, small, &smallSize),
+            ERROR_MORE_DATA);
+  EXPECT_STREQ(longName, "AddressBook");
+  EXPECT_EQ(nameSize, 11u);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(smallSize, 17u);
+  for (BYTE b : small) EXPECT_EQ(b, 0xCC);
+
+  DWORD value = 0, valueSize = sizeof(value);
   nameSize = sizeof(longName);
   ASSERT_EQ(registry.EnumValue(key.get(), 0, longName, &nameSize, &type,
                                reinterpret_cast<BYTE*>(&value), &valueSize),
@@ -226,17 +247,18 @@ TEST_F(Win32Backend, ProfileStringsFallBackToTheDefaultAndRespectTheBufferSize) 
   std::string ini = Scratch("setup.ini");
   ASSERT_EQ(files.WriteFile(ini, "[Setup]\r\nVersion=2.0\r\nPackageType=Net\r\n"), ERROR_SUCCESS);
   std::string value;
-  ASSERT_EQ(files.GetPrivateProfileString("Setup", "Version", "", &value, 256, ini), ERROR_SUCCESS);
+  EXPECT_EQ(files.GetPrivateProfileString("Setup", "Version", "", &value, 256, ini), 3u);
   EXPECT_EQ(value, "2.0");
-  ASSERT_EQ(files.GetPrivateProfileString("Setup", "PackageType", "", &value, 3, ini),
-            ERROR_SUCCESS);
+  EXPECT_EQ(files.GetPrivateProfileString("setup", "packagetype", "", &value, 3, ini), 2u);
   EXPECT_EQ(value, "Ne");  // a buffer of 3 bytes holds two characters and the terminator
-  ASSERT_EQ(files.GetPrivateProfileString("Setup", "TargetOS", "none", &value, 256, ini),
-            ERROR_SUCCESS);
+  EXPECT_EQ(files.GetPrivateProfileString("Setup", "TargetOS", "none", &value, 256, ini), 4u);
   EXPECT_EQ(value, "none");
-  ASSERT_EQ(files.GetPrivateProfileString("Setup", "Version", "", &value, 256, Scratch("no.ini")),
-            ERROR_SUCCESS);
+  EXPECT_EQ(files.GetPrivateProfileString("Setup", "Version", "", &value, 256, Scratch("no.ini")),
+            0u);
   EXPECT_EQ(value, "");
+  value = "kept";
+  EXPECT_EQ(files.GetPrivateProfileString("Setup", "Version", "", &value, 0, ini), 0u);
+  EXPECT_EQ(value, "kept");
 }
 
 TEST_F(Win32Backend, EnvironmentAnswersWithTheRunningProcessAndCodePage) {

@@ -194,17 +194,18 @@ class Win32FileSystem : public FileSystem {
     return ERROR_SUCCESS;
   }
 
-  // GetPrivateProfileString never fails as such: a missing file, section or
-  // key gives the default, as on Windows, and the call reports success.
+  // GetPrivateProfileString cannot fail: a missing file, section or key gives
+  // the default. Returns what Windows returns, the number of characters copied.
   DWORD GetPrivateProfileString(const std::string& section, const std::string& key,
                                 const std::string& defaultValue, std::string* value, DWORD size,
                                 const std::string& file) override {
+    if (size == 0) return 0;
     std::vector<char> buffer(size + 1, 0);
     DWORD length = ::GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(),
                                               buffer.data(), size, file.c_str());
-    if (size > 0 && length >= size) length = size - 1;
+    if (length >= size) length = size - 1;
     value->assign(buffer.data(), length);
-    return ERROR_SUCCESS;
+    return length;
   }
 
  private:

@@ -60,6 +60,7 @@ class Win32Registry : public Registry {
       }
       if (size) *size = length;
     } else if (rc == ERROR_MORE_DATA && size) {
+      if (type) *type = valueType;
       *size = length;  // the size the data needs
     }
     return rc;
@@ -110,6 +111,21 @@ class Win32Registry : public Registry {
     std::vector<BYTE> dataBuffer(dataLength + 1);
     LONG rc = ::RegEnumValueA(key, index, nameBuffer.data(), &nameLength, nullptr, &valueType,
                               data ? dataBuffer.data() : nullptr, dataSize ? &dataLength : nullptr);
+    if (rc == ERROR_MORE_DATA && data && dataSize) {
+      // Too small for the name or for the data: asking again without the data
+      // tells which. When the name fits, the caller gets it, the type and the
+      // size the data needs, as from RegQueryValueEx.
+      nameLength = nameCapacity;
+      dataLength = 0;
+      if (::RegEnumValueA(key, index, nameBuffer.data(), &nameLength, nullptr, &valueType, nullptr,
+                          &dataLength) == ERROR_SUCCESS) {
+        CopyText(nameBuffer, nameLength, nameCapacity, name);
+        *nameSize = nameLength;
+        if (type) *type = valueType;
+        *dataSize = dataLength;
+      }
+      return rc;
+    }
     if (rc != ERROR_SUCCESS) return rc;
     CopyText(nameBuffer, nameLength, nameCapacity, name);
     *nameSize = nameLength;
