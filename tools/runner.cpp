@@ -129,7 +129,8 @@ SetupRun RunSetupOnce(SimMachine& machine, AnswerSource& answers,
     run.answersRanOut = frontEnd.answersRanOut();
     run.stopReason = frontEnd.stopReason();
     run.transcript = frontEnd.screen().Transcript();
-    run.finalScreen = RecordingScreen::Render(frontEnd.screen().current());
+    run.finalScreen = RecordingScreen::Render(
+        frontEnd.stopReason().empty() ? frontEnd.screen().current() : frontEnd.stopScreen());
     if (screenOut) *screenOut = frontEnd.screen();
   }
   std::string path = LogPath(machine);

@@ -13,17 +13,28 @@ namespace {
 
 const char kRunKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-// The update lines (step numbers) of a run, in order.
+// The update lines (step numbers) of a run, in order. Rows that share a header
+// (17 and 19) are told apart by order: the first row after the previous one.
 std::vector<int> UpdateSteps(const Rehearsal& r) {
   std::vector<int> steps;
   for (const std::string& line : r.lines) {
+    std::vector<int> candidates;
     for (int s = 0; s < kUpdateStepCount; ++s) {
       for (int condition = 0; condition <= 1; ++condition) {
         for (int action = 0; action <= 2; ++action) {
-          if (line == UpdateLine(action, s, condition)) steps.push_back(s);
+          if (line == UpdateLine(action, s, condition)) candidates.push_back(s);
         }
       }
     }
+    if (candidates.empty()) continue;
+    int chosen = candidates.front();
+    for (int c : candidates) {
+      if (!steps.empty() && c > steps.back()) {
+        chosen = c;
+        break;
+      }
+    }
+    steps.push_back(chosen);
   }
   return steps;
 }
@@ -78,11 +89,10 @@ TEST(StartUp, NormalRunLogsItsStepsInOrderAndWalksEveryRowToTheEnd) {
   }
   // The last lines: the end row, the engine stopping, and the window closing.
   ASSERT_GE(r.lines.size(), 4u);
-  EXPECT_EQ(r.lines[r.lines.size() - 5], UpdateLine(0, 19, 1));
-  EXPECT_EQ(r.lines[r.lines.size() - 4], "setup terminating");
-  EXPECT_EQ(r.lines[r.lines.size() - 3], "waiting for input");
-  EXPECT_EQ(r.lines[r.lines.size() - 2], "welcome wnd closed");
-  EXPECT_EQ(r.lines.back(), "");
+  EXPECT_EQ(r.lines[r.lines.size() - 4], UpdateLine(0, 19, 1));
+  EXPECT_EQ(r.lines[r.lines.size() - 3], "setup terminating");
+  EXPECT_EQ(r.lines[r.lines.size() - 2], "waiting for input");
+  EXPECT_EQ(r.lines.back(), "welcome wnd closed");
 }
 
 TEST(StartUp, SkippedStepsNeverChangeTheWindowTexts) {
@@ -162,10 +172,10 @@ TEST(StepEngine, ResumeStepPastTheTableEndsTheSetupAsTheLastRowDoes) {
   auto machine = MakeMachine();
   Rehearsal r = Rehearse(*machine, "/c 25 /l 1033");
   EXPECT_EQ(r.run.exitCode, 0);
-  std::vector<int> steps = UpdateSteps(r);
-  ASSERT_EQ(steps.size(), 2u);
-  EXPECT_EQ(steps[1], 19);
-  EXPECT_TRUE(r.HasLine("setup terminating"));
+  int analysisEnd = r.Find(AnalyzeLine(0, kAnalysisStepCount - 1));
+  ASSERT_GE(analysisEnd, 0);
+  EXPECT_EQ(r.lines[analysisEnd + 1], UpdateLine(0, 19, 1));
+  EXPECT_EQ(r.lines[analysisEnd + 2], "setup terminating");
 }
 
 TEST(StepEngine, CancelAtTheGreetingAsksOnlyForOkThenEnds) {
@@ -180,18 +190,14 @@ TEST(StepEngine, CancelAtTheGreetingAsksOnlyForOkThenEnds) {
   ASSERT_GT(confirm, cancel);
   EXPECT_EQ(r.lines[confirm + 1], "setup terminating");
   EXPECT_EQ(r.Find(UpdateLine(0, 4, 1)), -1) << "nothing runs after the abort";
-  std::vector<ScreenState> states = r.screen.WindowStates();
-  bool sawAbort = false;
-  for (const ScreenState& s : states) {
-    if (s.header == English(ABORTINSTALL) && s.confirmVisible) {
-      sawAbort = true;
-      EXPECT_FALSE(s.cancelVisible);
-      EXPECT_EQ(s.confirmCaption, English(OK));
-      EXPECT_EQ(s.help, English(ABORTINSTALLHELP));
-      EXPECT_EQ(s.message, "");
-    }
-  }
-  EXPECT_TRUE(sawAbort);
+  // What the user saw when answering the abort question.
+  ScreenState asked = StateAtAnswer(r.screen, 1);
+  EXPECT_EQ(asked.header, English(ABORTINSTALL));
+  EXPECT_EQ(asked.help, English(ABORTINSTALLHELP));
+  EXPECT_EQ(asked.message, "");
+  EXPECT_TRUE(asked.confirmVisible);
+  EXPECT_FALSE(asked.cancelVisible);
+  EXPECT_EQ(asked.confirmCaption, English(OK));
 }
 
 TEST(StepEngine, ClosedSetupWindowStopsTheEngine) {

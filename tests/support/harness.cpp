@@ -95,3 +95,14 @@ std::string AnalyzeLine(int action, int row) {
   return "Analyze action=" + std::to_string(action) + " state=" +
          English(kAnalysisSteps[row].textId);
 }
+
+ScreenState StateAtAnswer(const RecordingScreen& screen, int index) {
+  ScreenState state;
+  int answers = 0;
+  for (const ScreenEvent& e : screen.events()) {
+    if (e.kind == ScreenEvent::Kind::Window) state = e.window;
+    if (e.kind == ScreenEvent::Kind::Answer && answers++ == index) return state;
+  }
+  ADD_FAILURE() << "fewer than " << index + 1 << " answers were taken";
+  return state;
+}

@@ -29,6 +29,10 @@ struct Rehearsal {
 Rehearsal Rehearse(SimMachine& machine, const std::string& commandLine,
                    const std::string& answers = std::string());
 
+// The setup window's state when the `index`-th answer (0-based, counting the
+// language dialog's and message boxes' answers too) was taken.
+ScreenState StateAtAnswer(const RecordingScreen& screen, int index);
+
 // Splits the log's bytes into CR LF lines and removes the 29-character prefix
 // "MM.DD.YYYY HH:MM:SS.xxxxxxxx " from timestamped ones.
 std::vector<std::string> LogMessages(const std::string& logBytes);

@@ -274,7 +274,10 @@ void SimFrontEnd::PostQuitMessage(int exitCode) {
 }
 
 void SimFrontEnd::Stop(const std::string& reason, bool ranOut) {
-  if (stopReason_.empty()) stopReason_ = reason;
+  if (stopReason_.empty()) {
+    stopReason_ = reason;
+    stopScreen_ = screen_.current();
+  }
   if (ranOut) answersRanOut_ = true;
   quit_ = true;
 }

@@ -66,6 +66,8 @@ class SimFrontEnd : public FrontEnd {
   bool answersRanOut() const { return answersRanOut_; }
   // Why the run stopped early (answers ran out, or an answer did not fit the screen).
   const std::string& stopReason() const { return stopReason_; }
+  // The window as it was when the run stopped early.
+  const ScreenState& stopScreen() const { return stopScreen_; }
   // Called after every recorded change (the terminal screen redraws).
   void SetObserver(std::function<void(const ScreenEvent&)> observer) {
     observer_ = std::move(observer);
@@ -103,6 +105,7 @@ class SimFrontEnd : public FrontEnd {
   int quitCode_ = 0;
   bool answersRanOut_ = false;
   std::string stopReason_;
+  ScreenState stopScreen_;
   uint64_t runStart_ = 0;
   class SimBackgroundWindowImpl* background_ = nullptr;
   class SimSetupWindowImpl* setupWindow_ = nullptr;
