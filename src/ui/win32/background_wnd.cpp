@@ -11,8 +11,8 @@ COverlayWnd::COverlayWnd(CSetupApp& app) : m_app(app), m_className(kClassName) {
 }
 
 bool COverlayWnd::Create(const RECT& rect, HWND parent) {
-  return CreateEx(WS_EX_TRANSPARENT, m_className.c_str(), kBackgroundWindowTitle,
-                  WS_POPUP | WS_CHILD, rect, parent, 0);
+  return CreateEx(WS_EX_TRANSPARENT, m_className.c_str(), kBackgroundWindowTitle, WS_CHILD, rect,
+                  parent, 0);
 }
 
 void COverlayWnd::Show() {
@@ -20,7 +20,7 @@ void COverlayWnd::Show() {
 }
 
 void COverlayWnd::Activate() {
-  if (m_hWnd) ::SetForegroundWindow(m_hWnd);
+  if (m_hWnd) ::SetForegroundWindow(::GetAncestor(m_hWnd, GA_ROOT));
 }
 
 void COverlayWnd::Destroy() { DestroyWindow(); }

@@ -15,12 +15,23 @@ class CSetupApp;
 
 // The see-through window over the movie: it never paints, and a click on it
 // brings the setup window (or the product installer's dialog) forward.
+//
+// It is a transparent child of the background window (WS_CHILD with
+// WS_EX_TRANSPARENT), not a popup: Windows makes a window with WS_POPUP |
+// WS_CHILD a top-level window owned by the background, and a top-level
+// window that never paints is see-through only on a desktop without
+// composition (it shows black under Wine and on composited desktops, hiding
+// the movie), and as a second window owned by the background it can come to
+// lie above the setup window and swallow the clicks on its buttons. As a
+// child it covers exactly the background's client area, above the movie and
+// below every owned window, everywhere.
 class COverlayWnd : public CWindow, public AppWindow {
  public:
   static constexpr char kClassName[] = "ZentavoOverlayWnd";
 
   explicit COverlayWnd(CSetupApp& app);
-  // WS_EX_TRANSPARENT, WS_POPUP | WS_CHILD, titled "Zentavo Install".
+  // WS_EX_TRANSPARENT, WS_CHILD, titled "Zentavo Install", over `rect` of
+  // the parent's client area.
   bool Create(const RECT& rect, HWND parent);
   void Show() override;
   void Activate() override;
