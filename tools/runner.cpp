@@ -88,6 +88,35 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, RunnerOptions* o
 
 namespace {
 
+// The screens are the machine's ANSI text; people read them as UTF-8.
+std::string ToUtf8(Environment& environment, const std::string& ansi) {
+  std::u16string wide;
+  if (!environment.AnsiToWide(ansi, &wide)) return ansi;
+  std::string out;
+  for (size_t i = 0; i < wide.size(); ++i) {
+    uint32_t c = wide[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 std::string LogPath(SimMachine& machine) {
   std::string temp;
   if (machine.environment().GetTempPath(&temp) != ERROR_SUCCESS) return std::string();
@@ -181,7 +210,20 @@ int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& 
   }
 
   std::function<void(const ScreenEvent&)> observer;
-  if (terminal) observer = [&](const ScreenEvent& e) { terminal->Show(e); };
+  Environment& environment = machine->environment();
+  if (terminal) {
+    observer = [&](const ScreenEvent& e) {
+      ScreenEvent shown = e;
+      for (std::string* text : {&shown.window.title, &shown.window.header, &shown.window.message,
+                                &shown.window.help, &shown.window.confirmCaption,
+                                &shown.window.cancelCaption, &shown.window.packageLine,
+                                &shown.caption, &shown.text, &shown.selection}) {
+        *text = ToUtf8(environment, *text);
+      }
+      for (std::string& entry : shown.entries) entry = ToUtf8(environment, entry);
+      terminal->Show(shown);
+    };
+  }
   SetupRun run = RunSetupOnce(*machine, *answers, observer);
 
   bool wrote = true;
@@ -190,11 +232,14 @@ int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& 
   } else {
     out << run.log;
   }
-  if (!options.screensFile.empty()) wrote = WriteHostFile(options.screensFile, run.transcript, err) && wrote;
+  if (!options.screensFile.empty()) {
+    wrote = WriteHostFile(options.screensFile, ToUtf8(environment, run.transcript), err) && wrote;
+  }
   if (!options.stateFile.empty()) wrote = WriteHostFile(options.stateFile, machine->ToJson(), err) && wrote;
 
   if (run.answersRanOut) {
-    err << "zentavo-sim: " << run.stopReason << "; the screen was:\n" << run.finalScreen;
+    err << "zentavo-sim: " << run.stopReason << "; the screen was:\n"
+        << ToUtf8(environment, run.finalScreen);
     return 3;
   }
   if (!wrote) return 2;
