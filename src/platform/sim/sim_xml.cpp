@@ -67,13 +67,21 @@ bool IsDroppedNode(xmlNodePtr node) {
   return node->type == XML_TEXT_NODE && IsBlank(node->content) && !PreservesSpace(node);
 }
 
+// The first child of a node as the DOM sees it: an entity reference's
+// children are those of the entity it names.
+xmlNodePtr FirstChild(xmlNodePtr node) {
+  if (node->type != XML_ENTITY_REF_NODE) return node->children;
+  xmlNodePtr entity = node->children;
+  return entity && entity->type == XML_ENTITY_DECL ? entity->children : nullptr;
+}
+
 struct TextPiece {
   std::u16string text;
   bool cdata;
 };
 
 void CollectText(xmlNodePtr node, std::vector<TextPiece>* pieces) {
-  for (xmlNodePtr child = node->children; child; child = child->next) {
+  for (xmlNodePtr child = FirstChild(node); child; child = child->next) {
     switch (child->type) {
       case XML_TEXT_NODE:
         if (!IsDroppedNode(child)) pieces->push_back({Utf8ToUtf16(child->content), false});
@@ -233,7 +241,7 @@ class SimXmlNode : public XmlNode {
     if (!has) return E_INVALIDARG;
     *has = false;
     if (HasChildList()) {
-      for (xmlNodePtr child = node_->children; child; child = child->next) {
+      for (xmlNodePtr child = FirstChild(node_); child; child = child->next) {
         if (!IsDroppedNode(child)) *has = true;
       }
     }
@@ -244,7 +252,7 @@ class SimXmlNode : public XmlNode {
     if (!list) return E_INVALIDARG;
     std::vector<std::unique_ptr<XmlNode>> nodes;
     if (HasChildList()) {
-      for (xmlNodePtr child = node_->children; child; child = child->next) {
+      for (xmlNodePtr child = FirstChild(node_); child; child = child->next) {
         if (!IsDroppedNode(child)) nodes.push_back(std::make_unique<SimXmlNode>(doc_, child));
       }
     }
