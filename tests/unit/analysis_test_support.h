@@ -99,6 +99,13 @@ class AnalysisTest : public ::testing::Test {
     return boxes;
   }
 
+  // Replaces whatever is at `path` by a file object of the machine format.
+  void ReplaceFile(const std::string& path, const std::string& object) {
+    files().Delete(path);
+    std::string error;
+    ASSERT_TRUE(files().LoadEntry(path, SimJson::parse(object), "/files", &error)) << error;
+  }
+
   std::optional<std::string> RegistryDefault(HKEY root, const std::string& path) {
     RegKey key(machine_->registry());
     if (key.Open(root, path, KEY_READ) != ERROR_SUCCESS) return std::nullopt;
@@ -129,10 +136,24 @@ inline std::string OsOverlay(int platformId, int major, int minor, long build,
          R"("}, "files": {")" + system + R"(\\": {}}})";
 }
 
-// Merges machine overlays, later ones over earlier ones.
+// Merges machine overlays, later ones over earlier ones. Unlike a merge
+// patch it keeps null members, which remove parts of the default machine.
+inline void MergeInto(nlohmann::json& target, const nlohmann::json& overlay) {
+  if (!target.is_object() || !overlay.is_object()) {
+    target = overlay;
+    return;
+  }
+  for (const auto& [name, value] : overlay.items()) {
+    if (target.contains(name)) {
+      MergeInto(target[name], value);
+    } else {
+      target[name] = value;
+    }
+  }
+}
 inline std::string Merge(std::initializer_list<std::string> overlays) {
   nlohmann::json merged = nlohmann::json::object();
-  for (const std::string& overlay : overlays) merged.merge_patch(nlohmann::json::parse(overlay));
+  for (const std::string& overlay : overlays) MergeInto(merged, nlohmann::json::parse(overlay));
   return merged.dump();
 }
 
