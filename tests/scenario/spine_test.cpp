@@ -185,7 +185,7 @@ TEST(StepEngine, CancelAtTheGreetingAsksOnlyForOkThenEnds) {
   EXPECT_FALSE(r.run.answersRanOut);
   int cancel = r.Find("cancel");
   ASSERT_GE(cancel, 0);
-  EXPECT_EQ(r.lines[cancel + 1], UpdateLine(2, 3, 1));
+  EXPECT_EQ(r.lines[cancel + 1], UpdateLine(0, 3, 1));
   int confirm = r.Find("confirm", cancel);
   ASSERT_GT(confirm, cancel);
   EXPECT_EQ(r.lines[confirm + 1], "setup terminating");

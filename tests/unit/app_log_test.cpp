@@ -113,13 +113,6 @@ TEST(InstallLog, MessageWithoutLineEndRunsIntoTheNextLine) {
   EXPECT_EQ(lines[3].substr(lines[3].size() - 6), " after");
 }
 
-TEST(InstallLog, WithoutTemporaryDirectoryNothingIsWrittenAndTheNextCallRetries) {
-  auto machine = MakeMachine(R"({"directories": {"temp": ""}})");
-  CInstallLog log(*machine);
-  EXPECT_EQ(log.Log("lost\n"), 0);
-  EXPECT_TRUE(log.g_strLogPath.empty());
-}
-
 TEST(SetupDirectory, DropsReleaseOrDebugComponentCaseSensitively) {
   struct Case {
     const char* program;
