@@ -33,7 +33,13 @@ int CInstallLog::LogV(const char* format, va_list args) {
                         static_cast<unsigned>(ticks));
   if (prefix < 0) prefix = 0;
   if (static_cast<size_t>(prefix) < sizeof(line)) {
-    vsnprintf(line + prefix, sizeof(line) - prefix, format, args);
+    int length = vsnprintf(line + prefix, sizeof(line) - prefix, format, args);
+    // A cut message keeps its line end, so the next line starts on a line of its own.
+    size_t formatLength = strlen(format);
+    if (length >= 0 && static_cast<size_t>(prefix + length) >= sizeof(line) && formatLength > 0 &&
+        format[formatLength - 1] == '\n') {
+      line[sizeof(line) - 2] = '\n';
+    }
   }
   line[sizeof(line) - 1] = '\0';
 
