@@ -139,6 +139,95 @@ else
 fi
 cp "$LOG" "$OUT/ZentavoInstall.log" 2>/dev/null || true
 
+# ---- the movie control, through a stand-in registered for these runs ---------
+FLASH_DLL="$OUT/screens_flash_control.dll"
+FLASH_KEY='HKLM\Software\Classes\CLSID\{D27CDB6E-AE6D-11CF-96B8-444553540000}'
+say "building the stand-in movie control"
+x86_64-w64-mingw32-g++ -std=c++20 -O1 -Wall -Wextra -Werror -shared -static \
+  tests/wine/screens_flash_control.cpp -o "$FLASH_DLL" -lole32 -loleaut32 -luuid -luser32 \
+  -lgdi32 || FAILED=1
+
+expect_line() {  # file, text, present (1) or absent (0)
+  if grep -qF -- "$2" "$1" 2>/dev/null; then found=1; else found=0; fi
+  if [ "$found" = "$3" ]; then
+    echo "ok - $(basename "$1") $([ "$3" = 1 ] && echo has || echo lacks) \"$2\""
+  else
+    echo "not ok - $(basename "$1") $([ "$3" = 1 ] && echo has || echo lacks) \"$2\""
+    FAILED=1
+  fi
+}
+
+# One run of setup.exe with the stand-in: `ok` walks to the greeting and
+# ends the setup; a failing put (FAIL=<dispid>:exception|error) must end the
+# setup before any window shows.
+movie_case() {
+  local name="$1" rule="$2"
+  local record="$OUT/movie-$name.txt"
+  rm -f "$record" "$LOG"
+  wine reg add "$FLASH_KEY\\InprocServer32" /ve /t REG_SZ /d "$(winepath -w "$FLASH_DLL")" /f \
+    >/dev/null 2>&1
+  wine reg add "$FLASH_KEY\\InprocServer32" /v ThreadingModel /t REG_SZ /d Apartment /f \
+    >/dev/null 2>&1
+  say "setup.exe with the stand-in movie control ($name)"
+  (cd "$MEDIUM" && ZT_FAKE_FLASH_RECORD="$(winepath -w "$record")" ZT_FAKE_FLASH_FAIL="$rule" \
+     exec wine setup.exe /l 1033) >"$OUT/setup-$name.out" 2>&1 &
+  SETUP_PID=$!
+  if [ "$name" = ok ]; then
+    probe greeting
+    shot greeting-movie
+    PIXEL="$(convert "$OUT/greeting-movie.png" -format '%[pixel:p{4,4}]' info: 2>/dev/null)"
+    case "$PIXEL" in
+      "srgb(20,120,60)") echo "ok - the movie shows through the overlay" ;;
+      *) echo "not ok - the movie shows through the overlay (found $PIXEL)"; FAILED=1 ;;
+    esac
+    probe click-background
+    probe cancel
+    probe finish
+  fi
+  for _ in $(seq 1 600); do
+    kill -0 "$SETUP_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$SETUP_PID" 2>/dev/null; then
+    fail "setup.exe ($name) did not end"
+    wineserver -k >/dev/null 2>&1
+  fi
+  wait "$SETUP_PID" 2>/dev/null
+  SETUP_PID=""
+  wine reg delete "$FLASH_KEY" /f >/dev/null 2>&1
+  wineserver -w
+  cp "$LOG" "$OUT/movie-$name.log" 2>/dev/null
+}
+
+if [ -f "$FLASH_DLL" ]; then
+  MOVIE="$(winepath -w "$MEDIUM")\\install.swf"
+  movie_case ok ""
+  R="$OUT/movie-ok.txt"
+  expect_line "$R" "activate framed window" 1
+  expect_line "$R" "rects $(identify -format '%wx%h' "$OUT/greeting-movie.png" 2>/dev/null)" 1
+  expect_line "$R" "close" 1
+  if [ "$(grep '^put' "$R" 2>/dev/null | tr -d '\r')" = "$(printf 'put 102 BSTR %s\nput 135 BOOL 0\nput 106 BOOL -1' "$MOVIE")" ]; then
+    echo "ok - the movie, menu and loop properties are put in that order"
+  else
+    echo "not ok - the movie, menu and loop properties are put in that order"
+    FAILED=1
+  fi
+  expect_line "$OUT/movie-ok.log" "movie $MOVIE" 1
+  expect_line "$OUT/movie-ok.log" "background created" 1
+
+  movie_case exception "135:exception"
+  expect_line "$OUT/movie-exception.txt" "put 135 BOOL 0" 1
+  expect_line "$OUT/movie-exception.txt" "put 106" 0
+  expect_line "$OUT/movie-exception.log" "caught COleDispatchException!" 1
+  expect_line "$OUT/movie-exception.log" "background created" 0
+
+  movie_case error "102:error"
+  expect_line "$OUT/movie-error.txt" "put 102 BSTR" 1
+  expect_line "$OUT/movie-error.txt" "put 135" 0
+  expect_line "$OUT/movie-error.log" "caught COleException" 1
+  expect_line "$OUT/movie-error.log" "background created" 0
+fi
+
 if [ "${ZT_UPDATE_SCREENS:-0}" = 1 ]; then
   mkdir -p docs/screens
   cp "$OUT/language-dialog.png" "$OUT/greeting.png" docs/screens/

@@ -273,6 +273,7 @@ void CheckBackground(HWND background) {
           "the overlay covers the background's client area " + Describe(RectInParent(overlay)));
     POINT corner{4, 4};
     Check(::WindowFromPoint(corner) == overlay, "a point on the background hits the overlay");
+    Check(::GetWindow(background, GW_CHILD) == overlay, "the overlay lies above the movie");
   }
 }
 

@@ -10,9 +10,15 @@ COverlayWnd::COverlayWnd(CSetupApp& app) : m_app(app), m_className(kClassName) {
   RegisterWindowClass(m_className.c_str());
 }
 
+// A new child window goes below its older siblings; the overlay is moved
+// above them, so that it lies over the movie control.
 bool COverlayWnd::Create(const RECT& rect, HWND parent) {
-  return CreateEx(WS_EX_TRANSPARENT, m_className.c_str(), kBackgroundWindowTitle, WS_CHILD, rect,
-                  parent, 0);
+  if (!CreateEx(WS_EX_TRANSPARENT, m_className.c_str(), kBackgroundWindowTitle, WS_CHILD, rect,
+                parent, 0)) {
+    return false;
+  }
+  ::SetWindowPos(m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  return true;
 }
 
 void COverlayWnd::Show() {
