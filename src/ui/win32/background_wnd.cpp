@@ -25,8 +25,11 @@ void COverlayWnd::Show() {
   if (m_hWnd) ::ShowWindow(m_hWnd, SW_SHOW);
 }
 
+// A child is never active itself: its top-level window is.
 void COverlayWnd::Activate() {
-  if (m_hWnd) ::SetForegroundWindow(::GetAncestor(m_hWnd, GA_ROOT));
+  HWND window = m_hWnd;
+  while (window && (::GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) window = ::GetParent(window);
+  if (window) ::SetForegroundWindow(window);
 }
 
 void COverlayWnd::Destroy() { DestroyWindow(); }
