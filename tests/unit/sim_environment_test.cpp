@@ -61,7 +61,8 @@ TEST(SimEnvironment, CharUpperFollowsCodePage1252) {
   machine->environment().CharUpper(&text);
   EXPECT_EQ(text, "ABZ \xC0\xD1\xF7\xDE\x9F\x8A\x8C\x8E\xB5\xDF");
   Environment& env = machine->environment();
-  EXPECT_EQ(env.CompareNoCase("espa\xF1ol", "ESPA\xD1OL", 100), 0);
+  EXPECT_EQ(env.CompareNoCase("Version", "VERSION", 100), 0);
+  EXPECT_NE(env.CompareNoCase("espa\xF1ol", "ESPA\xD1OL", 100), 0) << "the CRT folds ASCII only";
   EXPECT_LT(env.CompareNoCase("4.70", "4.71", 4), 0);
   EXPECT_GT(env.CompareNoCase("abd", "ABC", 3), 0);
   EXPECT_EQ(env.CompareNoCase("abd", "ABC", 2), 0);

@@ -200,14 +200,16 @@ TEST_F(SimFilesTest, PrivateProfileStringsFollowWindows) {
   ASSERT_TRUE(machine_->simFiles().Put("C:\\Data\\setup.ini",
                                        "; comment\r\n"
                                        "[Other]\r\nVersion=wrong\r\n"
-                                       "  [ setup ]  \r\n"
+                                       "  [setup]  \r\n"
                                        "Version =  2.0  \r\n"
                                        ";Description=commented\r\n"
                                        "Description=\"Desk top\"\r\n"
                                        "Single='x'\r\n"
                                        "Uneven=\"x'\r\n"
                                        "Empty=\r\n"
-                                       "[Next]\r\nPackageType=Net\r\n"));
+                                       "[Next]\r\nPackageType=Net\r\n"
+                                       "[ Spaced ]\r\nKey=spaced\r\n"
+                                       "[SETUP]\r\nVersion=second\r\nLate=late\r\n"));
   auto read = [&](const std::string& section, const std::string& key, DWORD size = 256,
                   const std::string& def = "dflt  ") {
     std::string value = "untouched";
@@ -222,6 +224,9 @@ TEST_F(SimFilesTest, PrivateProfileStringsFollowWindows) {
   EXPECT_EQ(read("Setup", "Empty"), "");
   EXPECT_EQ(read("Setup", "PackageType"), "dflt") << "trailing blanks leave the default";
   EXPECT_EQ(read("Next", "PackageType"), "Net");
+  EXPECT_EQ(read(" Spaced ", "Key"), "spaced") << "the name between the brackets, blanks included";
+  EXPECT_EQ(read("Spaced", "Key"), "dflt");
+  EXPECT_EQ(read("Setup", "Late"), "late") << "a later section of the same name is searched too";
   EXPECT_EQ(read("Missing", "Version"), "dflt");
   EXPECT_EQ(read("Setup", "Description", 5), "Desk");
   std::string value;

@@ -104,7 +104,8 @@ int SimCodePage::CompareNoCase(const std::string& a, const std::string& b, size_
       return ch;
     }
     ++*pos;
-    return UpperByte(c);
+    // The CRT folds single bytes as the "C" locale does: ASCII letters only.
+    return c >= 'a' && c <= 'z' ? c - 0x20u : c;
   };
   for (size_t n = 0; n < count; ++n) {
     unsigned ca = next(a, &i);

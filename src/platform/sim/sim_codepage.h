@@ -28,7 +28,8 @@ class SimCodePage {
     return copy;
   }
   // _mbsnicmp: at most `count` characters, a double-byte character counting as
-  // one; -1, 0 or 1.
+  // one; -1, 0 or 1. Single bytes fold as ASCII only (as the CRT's "C" locale
+  // does, é and É differ); 932 also folds the full-width Latin letters.
   int CompareNoCase(const std::string& a, const std::string& b, size_t count) const;
   // Unmappable characters become '?', the default character of WideCharToMultiByte.
   bool ToWide(const std::string& text, std::u16string* wide) const;

@@ -588,9 +588,10 @@ DWORD SimFileSystem::WriteFile(const std::string& path, const std::string& bytes
   return ERROR_SUCCESS;
 }
 
-// Reads the INI file the way GetPrivateProfileString does: the first section
-// and the first key of that name (both without regard to case), blanks around
-// names and values dropped, one pair of matching quotes around the value
+// Reads the INI file the way GetPrivateProfileString does: the first key of
+// that name in the sections of that name (both without regard to case), blanks around
+// lines, keys and values dropped (a section's name is what stands between its
+// brackets), one pair of matching quotes around the value
 // removed, ";" lines skipped, and the default (without trailing blanks) when
 // the file, section or key is missing. The text is cut to size - 1 characters.
 DWORD SimFileSystem::GetPrivateProfileString(const std::string& section, const std::string& key,
@@ -606,23 +607,20 @@ DWORD SimFileSystem::GetPrivateProfileString(const std::string& section, const s
   }
   std::string bytes;
   if (ReadFile(path, &bytes) == ERROR_SUCCESS) {
-    std::string wantSection = codePage_.Upper(TrimBlanks(section));
+    std::string wantSection = codePage_.Upper(section);
     std::string wantKey = codePage_.Upper(TrimBlanks(key));
     std::istringstream lines(bytes);
     std::string line;
-    bool inSection = false, sectionSeen = false, found = false;
+    bool inSection = false, found = false;
     while (!found && std::getline(lines, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       std::string trimmed = TrimBlanks(line);
       if (trimmed.empty() || trimmed[0] == ';') continue;
       if (trimmed[0] == '[') {
-        if (sectionSeen && inSection) break;
         size_t close = trimmed.find(']');
-        std::string name = TrimBlanks(trimmed.substr(1, close == std::string::npos
-                                                            ? std::string::npos
-                                                            : close - 1));
+        std::string name =
+            trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1);
         inSection = codePage_.Upper(name) == wantSection;
-        if (inSection) sectionSeen = true;
         continue;
       }
       if (!inSection) continue;

@@ -1,0 +1,56 @@
+// The environment service on both back ends: the version, the temporary
+// folder, and the ANSI code page conversions.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "contract/contract_machine.h"
+
+namespace {
+
+TEST(EnvironmentContract, VersionAndFoldersAreReported) {
+  auto contract = MakeContractMachine();
+  Environment& env = contract->machine().environment();
+  OsVersion version;
+  ASSERT_TRUE(env.GetOsVersion(&version));
+  EXPECT_TRUE(version.platformId == VER_PLATFORM_WIN32_WINDOWS ||
+              version.platformId == VER_PLATFORM_WIN32_NT);
+  EXPECT_GE(version.majorVersion, 4u);
+  std::string temp;
+  ASSERT_EQ(env.GetTempPath(&temp), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_FALSE(temp.empty());
+  EXPECT_EQ(temp.back(), '\\');
+  std::string system, windows;
+  ASSERT_EQ(env.GetSystemDirectory(&system), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_EQ(env.GetWindowsDirectory(&windows), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(system.rfind(windows, 0), 0u) << "the system folder lies in the Windows folder";
+  DWORD attributes = 0;
+  EXPECT_EQ(contract->machine().files().GetAttributes(system, &attributes), 0u);
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_GT(env.TotalPhysicalMemory(), 0u);
+}
+
+TEST(EnvironmentContract, CodePageConversionsRoundTrip) {
+  auto contract = MakeContractMachine();
+  Environment& env = contract->machine().environment();
+  std::u16string wide;
+  ASSERT_TRUE(env.AnsiToWide("Setup 2.0", &wide));
+  EXPECT_EQ(wide, u"Setup 2.0");
+  std::string ansi;
+  ASSERT_TRUE(env.WideToAnsi(wide, &ansi));
+  EXPECT_EQ(ansi, "Setup 2.0");
+  if (env.GetACP() != 1252) GTEST_SKIP() << "the rest needs code page 1252";
+  ASSERT_TRUE(env.AnsiToWide("Espa\xF1ol", &wide));
+  EXPECT_EQ(wide, u"Espa\u00F1ol");
+  ASSERT_TRUE(env.WideToAnsi(u"Espa\u00F1ol", &ansi));
+  EXPECT_EQ(ansi, "Espa\xF1ol");
+  std::string upper = "espa\xF1ol";
+  env.CharUpper(&upper);
+  EXPECT_EQ(upper, "ESPA\xD1OL");
+  // _mbsnicmp folds single bytes as the "C" locale does: ASCII letters only.
+  EXPECT_EQ(env.CompareNoCase("espa\xF1ol", "ESPA\xF1OL", 7), 0);
+  EXPECT_NE(env.CompareNoCase("espa\xF1ol", "ESPA\xD1OL", 7), 0);
+}
+
+}  // namespace
