@@ -83,6 +83,16 @@ TEST_F(FilesContract, MissingFileAndMissingFolderGiveDifferentCodes) {
   EXPECT_EQ(fs().FindFirst(At("Absent\\*.*"), &handle, &data),
             static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(fs().FindFirst(At("*.none"), &handle, &data), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  // A file on the way counts as a missing folder.
+  EXPECT_EQ(fs().GetAttributes(At("present.txt\\inner.txt"), &attributes),
+            static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  std::string longPath;
+  EXPECT_EQ(fs().GetLongPathName(At("absent.txt"), &longPath),
+            static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(fs().GetLongPathName(At("Absent\\file.txt"), &longPath),
+            static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  ASSERT_EQ(fs().GetLongPathName(At("present.txt"), &longPath), 0u);
+  EXPECT_EQ(longPath.substr(longPath.size() - 12), "\\present.txt") << longPath;
 }
 
 TEST_F(FilesContract, CopyDeleteAndFolderCodes) {
@@ -104,6 +114,10 @@ TEST_F(FilesContract, CopyDeleteAndFolderCodes) {
   EXPECT_EQ(fs().Delete(At("target.txt")), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   ASSERT_EQ(fs().SetAttributes(At("target.txt"), FILE_ATTRIBUTE_NORMAL), 0u);
   EXPECT_EQ(fs().Delete(At("target.txt")), 0u);
+
+  EXPECT_EQ(fs().Copy(At("source.txt"), At("source.txt"), false),
+            static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(fs().RemoveDirectory(At("source.txt")), static_cast<DWORD>(ERROR_DIRECTORY));
 
   ASSERT_EQ(fs().CreateDirectory(At("Folder")), 0u);
   EXPECT_EQ(fs().CreateDirectory(At("folder")), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
@@ -174,7 +188,12 @@ TEST_F(FilesContract, ProfileStringsFollowTheIniRules) {
                            "Description=\"Desk top\"\r\n"
                            "Single='quoted'\r\n"
                            "Empty=\r\n"
-                           "Long=abcdefghij\r\n"),
+                           "Long=abcdefghij\r\n"
+                           "Bare\r\n"
+                           "[ Spaced ]\r\n"
+                           "Key=spaced\r\n"
+                           "[SETUP]\r\n"
+                           "Late=late\r\n"),
             0u);
   auto read = [&](const std::string& section, const std::string& key, DWORD size = 256) {
     std::string value = "untouched";
@@ -189,12 +208,17 @@ TEST_F(FilesContract, ProfileStringsFollowTheIniRules) {
   EXPECT_EQ(read("Setup", "Long", 5), "abcd");
   EXPECT_EQ(read("Setup", "Missing"), "default");
   EXPECT_EQ(read("Missing", "Version"), "default");
+  EXPECT_EQ(read("Setup", "Bare"), "default") << "a line without '=' is no key";
+  EXPECT_EQ(read("Spaced", "Key"), "spaced") << "blanks around a section name do not count";
+  EXPECT_EQ(read("Setup", "Late"), "default") << "only the first section of a name is read";
   std::string value;
   fs().GetPrivateProfileString("Setup", "Version", "none", &value, 256, At("absent.ini"));
   EXPECT_EQ(value, "none");
 }
 
 TEST_F(FilesContract, TemporaryFileNamesAreNewEmptyFiles) {
+  std::string none;
+  EXPECT_EQ(fs().GetTempFileName(At("Absent"), "crv", 0, &none), static_cast<DWORD>(ERROR_DIRECTORY));
   std::string first, second;
   ASSERT_EQ(fs().GetTempFileName(dir_, "crv", 0, &first), 0u);
   ASSERT_EQ(fs().GetTempFileName(dir_, "crv", 0, &second), 0u);

@@ -168,6 +168,20 @@ TEST_F(RegistryContract, MultiStringAndBinaryValuesComeBackByteForByte) {
   EXPECT_EQ(memcmp(data, binary, sizeof(binary)), 0);
 }
 
+TEST_F(RegistryContract, HandlesKeepTheirRightsAndOutliveTheirKey) {
+  RegKey writable(reg());
+  ASSERT_EQ(writable.Create(HKEY_CURRENT_USER, base_ + "\\Doomed", KEY_ALL_ACCESS), ERROR_SUCCESS);
+  RegKey readOnly(reg());
+  ASSERT_EQ(readOnly.Open(HKEY_CURRENT_USER, base_ + "\\Doomed", KEY_READ), ERROR_SUCCESS);
+  EXPECT_EQ(readOnly.SetDword("x", 1), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(readOnly.Open(HKEY_CURRENT_USER, "\\" + base_, KEY_READ), ERROR_BAD_PATHNAME);
+  ASSERT_EQ(readOnly.Open(HKEY_CURRENT_USER, base_ + "\\Doomed", KEY_READ), ERROR_SUCCESS);
+  EXPECT_EQ(reg().DeleteKey(HKEY_CURRENT_USER, base_ + "\\Doomed"), ERROR_SUCCESS);
+  EXPECT_EQ(writable.SetDword("x", 1), ERROR_KEY_DELETED);
+  DWORD value = 0;
+  EXPECT_EQ(readOnly.QueryDword("x", &value), ERROR_KEY_DELETED);
+}
+
 TEST_F(RegistryContract, DeleteKeyRefusesAKeyWithSubkeys) {
   RegKey key(reg());
   ASSERT_EQ(key.Create(HKEY_CURRENT_USER, base_ + "\\Parent\\Child", KEY_ALL_ACCESS),

@@ -75,7 +75,7 @@ TEST_F(SimFilesTest, CopyDeleteAndFoldersGiveWindowsCodes) {
             static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(fs().Copy("C:\\Data\\Report.TXT", "C:\\Data\\hidden.ini", false),
             static_cast<DWORD>(ERROR_ACCESS_DENIED))
-      << "CopyFile does not replace a hidden file with a plain one";
+      << "CopyFile does not replace a hidden file";
   EXPECT_EQ(fs().Copy("C:\\Data\\none", "C:\\Data\\x", false), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(fs().Copy("C:\\Data\\Report.TXT", "C:\\Nope\\x", false),
             static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
@@ -123,6 +123,7 @@ TEST_F(SimFilesTest, FindListsDotsFirstOutsideTheRootAndClosesHandles) {
   EXPECT_EQ(List("C:\\Data\\*.txt"), (std::vector<std::string>{"readonly.txt", "Report.TXT"}));
   EXPECT_EQ(List("C:\\Data\\Empty\\*.txt"), std::vector<std::string>{"error 2"});
   EXPECT_EQ(List("C:\\Nowhere\\*.*"), std::vector<std::string>{"error 3"});
+  EXPECT_EQ(List("C:\\Data\\Report.TXT\\*.*"), std::vector<std::string>{"error 267"});
   std::vector<std::string> root = List("C:\\*.*");
   ASSERT_FALSE(root.empty());
   EXPECT_NE(root[0], ".") << "a drive root has no dot entries";
@@ -208,7 +209,7 @@ TEST_F(SimFilesTest, PrivateProfileStringsFollowWindows) {
                                        "Uneven=\"x'\r\n"
                                        "Empty=\r\n"
                                        "[Next]\r\nPackageType=Net\r\n"
-                                       "[ Spaced ]\r\nKey=spaced\r\n"
+                                       "[ Spaced ]\r\nKey=spaced\r\nBare\r\n"
                                        "[SETUP]\r\nVersion=second\r\nLate=late\r\n"));
   auto read = [&](const std::string& section, const std::string& key, DWORD size = 256,
                   const std::string& def = "dflt  ") {
@@ -224,9 +225,10 @@ TEST_F(SimFilesTest, PrivateProfileStringsFollowWindows) {
   EXPECT_EQ(read("Setup", "Empty"), "");
   EXPECT_EQ(read("Setup", "PackageType"), "dflt") << "trailing blanks leave the default";
   EXPECT_EQ(read("Next", "PackageType"), "Net");
-  EXPECT_EQ(read(" Spaced ", "Key"), "spaced") << "the name between the brackets, blanks included";
-  EXPECT_EQ(read("Spaced", "Key"), "dflt");
-  EXPECT_EQ(read("Setup", "Late"), "late") << "a later section of the same name is searched too";
+  EXPECT_EQ(read(" Spaced ", "Key"), "spaced");
+  EXPECT_EQ(read("Spaced", "Key"), "spaced") << "blanks around section names do not count";
+  EXPECT_EQ(read("Spaced", "Bare"), "dflt") << "a line without \"=\" is no key";
+  EXPECT_EQ(read("Setup", "Late"), "dflt") << "only the first section of a name is read";
   EXPECT_EQ(read("Missing", "Version"), "dflt");
   EXPECT_EQ(read("Setup", "Description", 5), "Desk");
   std::string value;

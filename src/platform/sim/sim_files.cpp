@@ -344,8 +344,9 @@ DWORD SimFileSystem::Copy(const std::string& from, const std::string& to, bool f
     if (dst->directory) return ERROR_ACCESS_DENIED;
     if (DWORD lock = ActiveLock(*dst)) return lock;
     if (dst->attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
-    DWORD special = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    if ((dst->attributes & special) & ~(src.attributes & special)) return ERROR_ACCESS_DENIED;
+    if (dst->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) {
+      return ERROR_ACCESS_DENIED;
+    }
   } else {
     dst = NewChild(target.parent, target.leaf, false);
   }
@@ -401,7 +402,8 @@ DWORD SimFileSystem::FindFirst(const std::string& pattern, FindHandle* handle, F
   Found found;
   DWORD rc = Find(folderPath, &found);
   if (rc != ERROR_SUCCESS) return rc;
-  if (!found.node || !found.node->directory) return ERROR_PATH_NOT_FOUND;
+  if (!found.node) return ERROR_PATH_NOT_FOUND;
+  if (!found.node->directory) return ERROR_DIRECTORY;
   SimFile* folder = FollowJunction(found.node, 0);
   if (!folder) return ERROR_PATH_NOT_FOUND;
   if (mask.empty()) return ERROR_FILE_NOT_FOUND;
@@ -588,10 +590,10 @@ DWORD SimFileSystem::WriteFile(const std::string& path, const std::string& bytes
   return ERROR_SUCCESS;
 }
 
-// Reads the INI file the way GetPrivateProfileString does: the first key of
-// that name in the sections of that name (both without regard to case), blanks around
-// lines, keys and values dropped (a section's name is what stands between its
-// brackets), one pair of matching quotes around the value
+// Reads the INI file the way GetPrivateProfileString does: the first section
+// of the name and the first key of the name in it (both without regard to
+// case, blanks around them dropped), lines without "=" skipped, blanks around
+// the value dropped, one pair of matching quotes around the value
 // removed, ";" lines skipped, and the default (without trailing blanks) when
 // the file, section or key is missing. The text is cut to size - 1 characters.
 DWORD SimFileSystem::GetPrivateProfileString(const std::string& section, const std::string& key,
@@ -607,28 +609,30 @@ DWORD SimFileSystem::GetPrivateProfileString(const std::string& section, const s
   }
   std::string bytes;
   if (ReadFile(path, &bytes) == ERROR_SUCCESS) {
-    std::string wantSection = codePage_.Upper(section);
+    std::string wantSection = codePage_.Upper(TrimBlanks(section));
     std::string wantKey = codePage_.Upper(TrimBlanks(key));
     std::istringstream lines(bytes);
     std::string line;
-    bool inSection = false, found = false;
+    bool inSection = false, sectionSeen = false, found = false;
     while (!found && std::getline(lines, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       std::string trimmed = TrimBlanks(line);
       if (trimmed.empty() || trimmed[0] == ';') continue;
       if (trimmed[0] == '[') {
+        if (sectionSeen) break;
         size_t close = trimmed.find(']');
-        std::string name =
-            trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+        std::string name = TrimBlanks(
+            trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
         inSection = codePage_.Upper(name) == wantSection;
+        sectionSeen = inSection;
         continue;
       }
       if (!inSection) continue;
       size_t equals = trimmed.find('=');
+      if (equals == std::string::npos) continue;
       std::string name = TrimBlanks(trimmed.substr(0, equals));
       if (codePage_.Upper(name) != wantKey) continue;
-      std::string text = equals == std::string::npos ? std::string()
-                                                     : TrimBlanks(trimmed.substr(equals + 1));
+      std::string text = TrimBlanks(trimmed.substr(equals + 1));
       if (text.size() >= 2 && (text[0] == '"' || text[0] == '\'') && text.back() == text[0]) {
         text = text.substr(1, text.size() - 2);
       }
