@@ -233,8 +233,11 @@ int RegisterServerDll(CSetupContext& context, const std::string& path) {
 // someone else. Folders whose names begin with a full stop are left in place.
 void DeleteDirectoryTree(CSetupContext& context, const std::string& path) {
   FileSystem& files = context.machine().files();
+  // One trailing backslash is dropped, except from a drive's root (C:\),
+  // where "C:" alone would name the drive's current directory instead.
   std::string base = path;
-  if (!base.empty() && base.back() == '\\') base.pop_back();
+  if (base.size() > 1 && base.back() == '\\' && base[base.size() - 2] != ':') base.pop_back();
+  const std::string folder = !base.empty() && base.back() == '\\' ? base : base + "\\";
 
   DWORD attributes = 0;
   if (files.GetAttributes(base, &attributes) == ERROR_SUCCESS &&
@@ -244,7 +247,7 @@ void DeleteDirectoryTree(CSetupContext& context, const std::string& path) {
   }
   files.SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
 
-  std::string pattern = base + "\\*.*";
+  std::string pattern = folder + "*.*";
   UniqueFind search(files);
   FindData entry;
   if (!PathFits(context, pattern) ||
@@ -253,7 +256,7 @@ void DeleteDirectoryTree(CSetupContext& context, const std::string& path) {
     return;
   }
   do {
-    std::string fullName = base + "\\" + entry.name;
+    std::string fullName = folder + entry.name;
     if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       if (!entry.name.empty() && entry.name[0] == '.') continue;
       if (!PathFits(context, fullName)) continue;

@@ -352,6 +352,14 @@ TEST_F(DeleteTreeTest, FoldersWhoseNamesBeginWithAFullStopAreLeft) {
   EXPECT_FALSE(files().Exists("C:\\T\\sub"));
 }
 
+TEST_F(DeleteTreeTest, DriveRootIsEmptiedWithoutDoubledSeparators) {
+  Boot(R"({"files": {"E:\\b.txt": {"text": "b"}, "E:\\x\\a.txt": {"text": "a"}}})");
+  DeleteDirectoryTree(context(), "E:\\");
+  EXPECT_FALSE(files().Exists("E:\\b.txt"));
+  EXPECT_FALSE(files().Exists("E:\\x"));
+  EXPECT_TRUE(Log().empty());
+}
+
 TEST_F(DeleteTreeTest, MissingFolderIsReported) {
   BootTree();
   DeleteDirectoryTree(context(), "C:\\Nope\\");
