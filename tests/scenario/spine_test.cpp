@@ -51,6 +51,13 @@ std::string ResumeMachine() {
          R"({"ZenSetupSetup": "D:\\setup.exe /c 12 /l 1031"}}})";
 }
 
+std::vector<std::string> LogLinesOf(SimMachine& machine) {
+  std::string log, temp;
+  machine.environment().GetTempPath(&temp);
+  machine.files().ReadFile(temp + "\\ZentavoInstall.log", &log);
+  return LogMessages(log);
+}
+
 bool RunValueExists(SimMachine& machine) {
   RegKey run(machine.registry());
   if (run.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", KEY_READ) !=
@@ -241,11 +248,7 @@ TEST(StepEngine, FailingAnalysisCheckShowsAnalyzeErrorAndRetriesEveryTick) {
   g_failuresLeft = 2;
   uint64_t start = machine->clock().now();
   app.Run();
-  std::string log;
-  std::string temp;
-  machine->environment().GetTempPath(&temp);
-  machine->files().ReadFile(temp + "\\ZentavoInstall.log", &log);
-  std::vector<std::string> lines = LogMessages(log);
+  std::vector<std::string> lines = LogLinesOf(*machine);
   int first = -1, count = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
     if (lines[i] == AnalyzeLine(0, 0)) {
@@ -284,36 +287,39 @@ class ShutdownDuringGreeting : public AnswerSource {
 };
 }  // namespace
 
-TEST(EndOfSession, ForeignShutdownIsRefusedAndLeadsToTheRebootStep) {
+// Runs a whole setup during whose greeting another program asks Windows to
+// end the session; returns whether the setup agreed, and the log.
+bool ShutdownDuringGreetingRun(bool ownRestart, std::vector<std::string>* lines,
+                               int* rebootRequired) {
   auto machine = MakeMachine();
   machine->SetCommandLine("/l 1033");
   ShutdownDuringGreeting answers;
+  answers.ownRestart = ownRestart;
   SimFrontEnd frontEnd(machine->clock(), answers);
   CSetupApp app(*machine, frontEnd);
   answers.frontEnd = &frontEnd;
   answers.app = &app;
   app.Run();
-  EXPECT_FALSE(answers.agreed);
-  std::string log, temp;
-  machine->environment().GetTempPath(&temp);
-  machine->files().ReadFile(temp + "\\ZentavoInstall.log", &log);
-  std::vector<std::string> lines = LogMessages(log);
+  *lines = LogLinesOf(*machine);
+  *rebootRequired = app.context().rebootRequired;
+  return answers.agreed;
+}
+
+TEST(EndOfSession, ForeignShutdownIsRefusedAndLeadsToTheRebootStep) {
+  std::vector<std::string> lines;
+  int rebootRequired = 0;
+  EXPECT_FALSE(ShutdownDuringGreetingRun(false, &lines, &rebootRequired));
   auto has = [&](const std::string& l) { return std::find(lines.begin(), lines.end(), l) != lines.end(); };
   EXPECT_TRUE(has("OnQueryEndSession"));
   EXPECT_TRUE(has("OnEndSession(false)"));
   EXPECT_TRUE(has(UpdateLine(0, 16, 1))) << "the REBOOT step runs";
+  EXPECT_EQ(rebootRequired, 1);
 }
 
 TEST(EndOfSession, RestartTheSetupAskedForItselfIsLetThrough) {
-  auto machine = MakeMachine();
-  machine->SetCommandLine("/l 1033");
-  ShutdownDuringGreeting answers;
-  answers.ownRestart = true;
-  SimFrontEnd frontEnd(machine->clock(), answers);
-  CSetupApp app(*machine, frontEnd);
-  answers.frontEnd = &frontEnd;
-  answers.app = &app;
-  app.Run();
-  EXPECT_TRUE(answers.agreed);
-  EXPECT_EQ(app.context().rebootRequired, 0);
+  std::vector<std::string> lines;
+  int rebootRequired = 0;
+  EXPECT_TRUE(ShutdownDuringGreetingRun(true, &lines, &rebootRequired));
+  EXPECT_EQ(rebootRequired, 0);
+  EXPECT_EQ(std::find(lines.begin(), lines.end(), UpdateLine(0, 16, 1)), lines.end());
 }
