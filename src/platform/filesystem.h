@@ -48,6 +48,9 @@ class FileSystem {
   // Creates or replaces a file with these bytes.
   virtual DWORD WriteFile(const std::string& path, const std::string& bytes) = 0;
   // GetPrivateProfileString: `size` is the caller's buffer size in bytes.
+  // It cannot fail (a missing file, section or key gives the default) and,
+  // unlike the other operations, returns what Windows returns: the number of
+  // characters copied.
   virtual DWORD GetPrivateProfileString(const std::string& section, const std::string& key,
                                         const std::string& defaultValue, std::string* value,
                                         DWORD size, const std::string& file) = 0;
