@@ -214,6 +214,22 @@ TEST_F(SimRegistryTest, SavedHiveRestoresTheWholeKey) {
   ASSERT_TRUE(sim.GetValue("HKLM\\SOFTWARE\\Vendor\\Product", "List", &type, &data));
   EXPECT_EQ(type, REG_MULTI_SZ);
   EXPECT_EQ(data, std::string("one\0two\0\0", 9));
+  {
+    // A handle into the replaced tree outlives it, and its old parent too.
+    RegKey stale(reg());
+    ASSERT_EQ(stale.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Product\\Gamma\\Deep", KEY_READ),
+              ERROR_SUCCESS);
+    ASSERT_EQ(reg().RestoreKey(key.get(), "C:\\Temp\\product.hiv", 8), ERROR_SUCCESS);
+    DWORD size = 0;
+    EXPECT_EQ(reg().QueryValue(stale.get(), "", nullptr, nullptr, &size), ERROR_KEY_DELETED);
+    key.Close();
+    EXPECT_TRUE(sim.RemoveTree("HKLM\\SOFTWARE\\Vendor"));
+    RegKey other(reg());
+    ASSERT_EQ(other.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Again", KEY_ALL_ACCESS), ERROR_SUCCESS);
+    ASSERT_EQ(other.SetString("v", "x"), ERROR_SUCCESS);
+    EXPECT_EQ(reg().RestoreKey(other.get(), "C:\\Temp\\product.hiv", 0), ERROR_SUCCESS);
+    ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Again", KEY_ALL_ACCESS), ERROR_SUCCESS);
+  }
   EXPECT_EQ(reg().RestoreKey(key.get(), "C:\\Temp\\none.hiv", 0), ERROR_FILE_NOT_FOUND);
   ASSERT_TRUE(machine_->simFiles().Put("C:\\Temp\\garbage.hiv", "not a hive"));
   EXPECT_EQ(reg().RestoreKey(key.get(), "C:\\Temp\\garbage.hiv", 0), ERROR_BADDB);

@@ -177,8 +177,11 @@ bool SimRegistry::HandlesAtOrBelow(const SimRegKey* key, HKEY except) const {
   return false;
 }
 
+// A removed key stays alive while handles hold it; it is cut from the tree
+// so that no handle can reach a parent that has gone.
 void SimRegistry::MarkDeleted(SimRegKey* key) {
   key->deleted = true;
+  key->parent = nullptr;
   for (auto& [name, child] : key->subkeys) MarkDeleted(child.get());
 }
 
