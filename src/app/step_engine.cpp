@@ -50,6 +50,10 @@ int CSetupContext::RunAnalysisStep(int action) {
   return 0;
 }
 
+// Proceed or cancel at the greeting. Cancel hides both buttons as proceed
+// does: the timer then runs towards the abort question, and a second press
+// of cancel in that time would otherwise answer that question with cancel
+// and go on with the installation.
 int CSetupContext::ShowGreeting(int action) {
   switch (action) {
     case 0:
@@ -72,6 +76,8 @@ int CSetupContext::ShowGreeting(int action) {
       window().SetText(1, -1);
       return 1;
     case 2:
+      window().ShowConfirm(false);
+      window().ShowCancel(false);
       abortRequested = 1;
       return 1;
     default:

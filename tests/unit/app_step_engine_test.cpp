@@ -219,7 +219,27 @@ TEST(Greeting, FirstInstallOrUpgradeTextsWithProceedAndCancel) {
   }
 }
 
-TEST(Greeting, CancelAsksForTheAbortAndOtherActionsJustFinish) {
+// Cancel hides both buttons at once: while the timer runs towards the abort
+// question, a second press must not reach that question as its cancel.
+TEST(Greeting, CancelAsksForTheAbortWithTheButtonsGone) {
+  StartedSetup setup;
+  ASSERT_TRUE(setup.started());
+  setup.EnterAt(2);
+  setup.app().OnStepTimer();
+  ASSERT_TRUE(setup.screen().confirmVisible && setup.screen().cancelVisible);
+  setup.app().OnCancel();
+  EXPECT_EQ(setup.context().abortRequested, 1);
+  EXPECT_EQ(setup.context().currentStep, 3);
+  EXPECT_NE(setup.app().m_nTimerId, 0u);
+  EXPECT_FALSE(setup.screen().confirmVisible);
+  EXPECT_FALSE(setup.screen().cancelVisible);
+  setup.app().OnStepTimer();
+  EXPECT_TRUE(setup.screen().confirmVisible);
+  EXPECT_FALSE(setup.screen().cancelVisible);
+  EXPECT_EQ(setup.screen().confirmCaption, English(OK));
+}
+
+TEST(Greeting, OtherActionsJustFinish) {
   StartedSetup setup;
   ASSERT_TRUE(setup.started());
   CSetupContext& context = setup.context();
