@@ -307,3 +307,18 @@ TEST(StepTimer, AbortConfirmedClosesTheLogWithTheWindowRightAfterTheEnd) {
   EXPECT_EQ(r.lines[r.lines.size() - 2], "setup terminating");
   EXPECT_EQ(r.lines.back(), "welcome wnd closed");
 }
+
+// A clean-up directory that reaches past the 511 parsed characters would name
+// another folder (here the one its cut text names after Windows drops the
+// trailing spaces): the run logs it and deletes nothing.
+TEST(StartUp, CleanupDirectoryCutByTheLineBufferDeletesNothing) {
+  auto machine = MakeMachine(R"({"files": {"C:\\Temp\\keep\\a.txt": {"text": "x"}}})");
+  std::string dir = "C:\\Temp\\keep" + std::string(600, ' ') + "\\other";
+  Rehearsal r = Rehearse(*machine, "/ct " + dir);
+  EXPECT_EQ(r.run.exitCode, 0);
+  ASSERT_GE(r.lines.size(), 2u);
+  EXPECT_EQ(r.lines[r.lines.size() - 2], "cleaning up " + dir.substr(0, 511 - 4));
+  EXPECT_EQ(r.lines.back(), "clean-up directory is too long - nothing deleted");
+  EXPECT_TRUE(machine->simFiles().Exists("C:\\Temp\\keep\\a.txt"));
+  EXPECT_TRUE(r.screen.WindowStates().empty());
+}
