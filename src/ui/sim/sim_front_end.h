@@ -73,7 +73,8 @@ class SimFrontEnd : public FrontEnd {
     observer_ = std::move(observer);
   }
   // Another program asks Windows to end the session: the background window
-  // gets WM_QUERYENDSESSION (and WM_ENDSESSION when every window agreed).
+  // gets WM_QUERYENDSESSION and, when it refused, WM_ENDSESSION with false
+  // (the session goes on). An end the setup agreed to is not carried out.
   // Returns whether the setup agreed.
   bool SimulateEndSessionRequest();
   uint64_t runStart() const { return runStart_; }
