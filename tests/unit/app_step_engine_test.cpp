@@ -138,10 +138,14 @@ TEST(StepTables, ConditionsReadTheRunningContextWhenTheRowIsReached) {
   EXPECT_EQ(one.context().RunUpdateStep(0), 0);
   EXPECT_EQ(one.Lines().back(), UpdateLine(0, 3, 1));
   EXPECT_EQ(one.screen().confirmCaption, English(OK));
+  // A skipped row is logged with condition=0 and leaves the window as it was.
   two.EnterAt(3);
+  ScreenState before = two.screen();
   EXPECT_EQ(two.context().RunUpdateStep(0), 1);
   EXPECT_EQ(two.Lines().back(), UpdateLine(0, 3, 0));
   EXPECT_EQ(two.context().currentStep, 4);
+  EXPECT_EQ(two.context().lastShownStep, 3);
+  EXPECT_EQ(two.screen(), before);
 }
 
 TEST(UpdateStep, EnteringARowSetsHeaderAndHelpAndEmptiesTheMessageOnce) {
