@@ -1,6 +1,5 @@
 #include "app/setup_app.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "actions/running_app.h"
@@ -24,6 +23,23 @@ bool EqualsNoCase(const std::string& a, const char* b) {
     if (x != y) return false;
   }
   return true;
+}
+
+// The decimal value of a token's leading digits, with an optional sign, as
+// atoi reads it; 0 when there are none. Values beyond the 32-bit range are
+// held at its ends instead of overflowing.
+int LeadingNumber(const std::string& token) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < token.size() && (token[i] == '+' || token[i] == '-')) negative = token[i++] == '-';
+  long long value = 0;
+  for (; i < token.size() && token[i] >= '0' && token[i] <= '9'; ++i) {
+    value = value * 10 + (token[i] - '0');
+    if (value > 2147483648LL) value = 2147483648LL;
+  }
+  if (negative) value = -value;
+  if (value > 2147483647LL) value = 2147483647LL;
+  return static_cast<int>(value);
 }
 
 // Splits at spaces only; runs of spaces are one separator.
@@ -80,11 +96,11 @@ void CSetupApp::ParseCommandLine(const std::string& commandLine) {
     if (EqualsNoCase(token, "/c")) {
       if (!tokens.Next(&token)) break;
       m_bResume = 1;
-      m_nResumeStep = atoi(token.c_str());
+      m_nResumeStep = LeadingNumber(token);
     }
     if (EqualsNoCase(token, "/l")) {
       if (!tokens.Next(&token)) break;
-      g_languageId = atoi(token.c_str());
+      g_languageId = LeadingNumber(token);
     }
     if (EqualsNoCase(token, "/ct")) {
       std::string rest = tokens.Rest();

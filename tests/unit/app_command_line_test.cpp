@@ -63,6 +63,10 @@ TEST(CommandLine, NumbersAreLeadingDigitsWithSign) {
   EXPECT_EQ(Parse("/c -4").step, -4);
   EXPECT_EQ(Parse("/c x").resume, 1);
   EXPECT_EQ(Parse("/c x").step, 0);
+  // Numbers beyond 32 bits are held at the range's ends, never overflowed.
+  EXPECT_EQ(Parse("/c 99999999999999999999").step, 2147483647);
+  EXPECT_EQ(Parse("/c -99999999999999999999").step, -2147483647 - 1);
+  EXPECT_EQ(Parse("/l 4294968329").language, 2147483647);
 }
 
 TEST(CommandLine, LaterSwitchOverridesEarlierAndOtherTokensAreIgnored) {
