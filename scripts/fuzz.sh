@@ -33,8 +33,8 @@ cmake -S "$ROOT" -B "$BUILD" -G Ninja \
   -DZT_FUZZ=ON -DZT_WERROR=OFF >/dev/null
 cmake --build "$BUILD" --target fuzzers -j2
 
-# Seeds: the machine descriptions, the medium's language file and setup.ini,
-# and a few command lines of the three switches.
+# Seeds: the machine descriptions, the medium's language file (whole and cut
+# short) and setup.ini, and a few command lines of the three switches.
 seed() {  # seed <harness> <file>...
   local dir=$RUNS/$1/seeds
   shift
@@ -44,6 +44,9 @@ rm -rf "$RUNS"
 for h in $HARNESSES; do mkdir -p "$RUNS/$h/seeds" "$RUNS/$h/corpus"; done
 seed machine docs/machines/*.json src/platform/sim/default_machine.json
 seed language medium/SetupLanguages.xml
+# The same file cut after its first two entries: small inputs mutate faster.
+awk '{ print } /^  <\/[A-Z]/ && ++n == 2 { print "</language-strings>"; exit }' \
+  medium/SetupLanguages.xml > "$RUNS/language/seeds/two-entries.xml"
 seed setup_ini medium/setup.ini
 n=0
 for line in "/c 12 /l 1031" "/l 2057" "/ct C:\\Temp\\Setup Files" "/C 3 /L 1041 /CT D:\\x" \

@@ -723,10 +723,13 @@ bool SimFileSystem::LoadEntry(const std::string& path, const SimJson& entry,
       node->attributes = flag ? (node->attributes | bit) : (node->attributes & ~bit);
     } else if (name == "shortName") {
       if (!ReadString(value, memberPointer, &text, error)) return false;
-      if (text.empty() || text.size() > 12 || text.find_first_of("\\/*?") != std::string::npos) {
+      // Checked as the machine holds it: a character its code page lacks becomes "?".
+      std::string shortName = codePage_.FromUtf8(text);
+      if (shortName.empty() || shortName.size() > 12 ||
+          shortName.find_first_of("\\/*?") != std::string::npos) {
         return Fail(memberPointer, "expected an 8.3 name such as \"DOCUME~1\"", error);
       }
-      node->shortName = codePage_.FromUtf8(text);
+      node->shortName = shortName;
     } else if (name == "reparsePoint") {
       if (!ReadString(value, memberPointer, &text, error)) return false;
       if (!node->children.empty()) {
