@@ -6,6 +6,8 @@
 // Windows definitions independently of the code that reads them.
 #include "platform/sim/sim_devices.h"
 
+#include "platform/sim/sim_json.h"
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -157,7 +159,7 @@ class Reader {
       if (std::find_if(allowed.begin(), allowed.end(), [&](const char* name) {
             return it.key() == name;
           }) == allowed.end()) {
-        return Fail(pointer + "/" + Escape(it.key()), "unknown member");
+        return Fail(JsonPointer(pointer, it.key()), "unknown member");
       }
     }
     return true;
@@ -214,20 +216,6 @@ class Reader {
     if (!Unsigned(value, pointer, 0xFFFFFFFFu, &number)) return false;
     *out = static_cast<DWORD>(number);
     return true;
-  }
-
-  static std::string Escape(const std::string& token) {
-    std::string out;
-    for (char c : token) {
-      if (c == '~') {
-        out += "~0";
-      } else if (c == '/') {
-        out += "~1";
-      } else {
-        out += c;
-      }
-    }
-    return out;
   }
 
  private:
@@ -329,7 +317,7 @@ bool SimDevicesImpl::Load(const json& usb, std::string* error) {
     const json& hubs = usb["hubs"];
     if (!hubs.is_object()) return reader.Fail(base + "/hubs", "must be an object");
     for (auto it = hubs.begin(); it != hubs.end(); ++it) {
-      if (!ReadHub(reader, it.key(), it.value(), base + "/hubs/" + Reader::Escape(it.key()))) {
+      if (!ReadHub(reader, it.key(), it.value(), JsonPointer(base + "/hubs", it.key()))) {
         return false;
       }
     }
@@ -338,7 +326,7 @@ bool SimDevicesImpl::Load(const json& usb, std::string* error) {
       const Hub& hub = *FindHub(it.key());
       for (size_t p = 0; p < hub.ports.size(); ++p) {
         if (hub.ports[p].isHub && !hub.ports[p].hub.empty() && !FindHub(hub.ports[p].hub)) {
-          return reader.Fail(base + "/hubs/" + Reader::Escape(it.key()) + "/ports/" +
+          return reader.Fail(JsonPointer(base + "/hubs", it.key()) + "/ports/" +
                                  std::to_string(p) + "/hub",
                              "no hub named \"" + hub.ports[p].hub + "\" in /usb/hubs");
         }
