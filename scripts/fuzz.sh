@@ -48,6 +48,9 @@ seed language medium/SetupLanguages.xml
 awk '{ print } /^  <\/[A-Z]/ && ++n == 2 { print "</language-strings>"; exit }' \
   medium/SetupLanguages.xml > "$RUNS/language/seeds/two-entries.xml"
 seed setup_ini medium/setup.ini
+# And one whose description runs past the 255 characters that are read.
+sed "s/^Description=.*/Description=$(printf 'x%.0s' $(seq 1 300))\r/" medium/setup.ini \
+  > "$RUNS/setup_ini/seeds/long-description.ini"
 n=0
 for line in "/c 12 /l 1031" "/l 2057" "/ct C:\\Temp\\Setup Files" "/C 3 /L 1041 /CT D:\\x" \
             "  /c  /l 1036 /ct  " "/ct C:\\$(printf 'd%.0s' $(seq 1 520))"; do
@@ -60,12 +63,13 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 # run <harness>: fuzzes it for the fixed time; the exit code says whether it stayed clean.
 # The longest input is the largest seed's length, except where the seeds are
-# short: a setup.ini value past 255 characters, a line past 511.
+# short (a setup.ini value past 255 characters, a line past 511 must be
+# reachable): there inputs may be long from the start.
 run() {
   local h=$1 dir=$RUNS/$1 maxlen=()
   case $h in
-    command_line) maxlen=(-max_len=2048) ;;
-    setup_ini) maxlen=(-max_len=4096) ;;
+    command_line) maxlen=(-max_len=2048 -len_control=0) ;;
+    setup_ini) maxlen=(-max_len=4096 -len_control=0) ;;
   esac
   timeout --kill-after=10 $((SECONDS_EACH + 60)) \
     "$BUILD/tests/fuzz/fuzz_$h" -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 \
