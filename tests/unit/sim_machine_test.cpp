@@ -319,3 +319,13 @@ TEST(SimCom, ShellLinksAreTextFilesTheTestsCanRead) {
 }
 
 }  // namespace
+
+TEST(SimMachineHostFiles, OnlyOrdinaryFilesOfTheHostAreTakenIn) {
+  std::string error;
+  EXPECT_FALSE(SimMachine::FromJson(R"({"files": {"C:\\x.bin": {"hostFile": "/dev/zero"}}})",
+                                    "dev.json", &error));
+  EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  EXPECT_FALSE(SimMachine::FromJson(R"({"files": {"C:\\x.bin": {"hostFile": "/no/such/file"}}})",
+                                    "missing.json", &error));
+  EXPECT_NE(error.find("/files/C:\\x.bin/hostFile"), std::string::npos) << error;
+}

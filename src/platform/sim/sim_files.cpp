@@ -12,6 +12,10 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+// A file of the host taken into a description (hostFile) is read whole.
+constexpr uintmax_t kMaxHostFileBytes = 256u * 1024u * 1024u;
+
 constexpr DWORD kErrorInvalidName = 123;
 constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                       FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
@@ -707,6 +711,15 @@ bool SimFileSystem::LoadEntry(const std::string& path, const SimJson& entry,
       node->hostContent.reset();
     } else if (name == "hostFile") {
       if (!ReadString(value, memberPointer, &text, error)) return false;
+      // Only an ordinary file of a sensible size: a device such as /dev/zero
+      // would never end.
+      std::error_code status;
+      if (!fs::is_regular_file(text, status)) {
+        return Fail(memberPointer, "the host file " + text + " is not a regular file", error);
+      }
+      if (fs::file_size(text, status) > kMaxHostFileBytes || status) {
+        return Fail(memberPointer, "the host file " + text + " is larger than 256 MB", error);
+      }
       std::ifstream in(text, std::ios::binary);
       if (!in) return Fail(memberPointer, "cannot read the host file " + text, error);
       auto bytes = std::make_shared<const std::string>(std::istreambuf_iterator<char>(in),
@@ -835,7 +848,6 @@ SimJson SimFileSystem::ToJson() const {
 
 bool SimFileSystem::MountHostFolder(const std::string& hostDir, const std::string& folder,
                                     std::string* error) {
-  namespace fs = std::filesystem;
   std::error_code ec;
   if (!fs::is_directory(hostDir, ec)) {
     *error = hostDir + ": not a folder";
