@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the packages the project needs on Debian 12 (skipped when present).
+# Installs the packages the project needs on Debian 12, and any packages named
+# as arguments (skipped when present).
 set -euo pipefail
 PKGS="cmake ninja-build g++ pkg-config libxml2-dev nlohmann-json3-dev googletest libgtest-dev
-      g++-mingw-w64-i686 g++-mingw-w64-x86-64 msitools"
+      g++-mingw-w64-i686 g++-mingw-w64-x86-64 msitools $*"
 missing=""
 for p in $PKGS; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

@@ -14,18 +14,8 @@ SECONDS_EACH=${ZT_FUZZ_SECONDS:-30}
 HARNESSES="machine language command_line setup_ini"
 started=$(date +%s)
 
-# The compiler and its sanitizer runtimes, then the project's own packages.
-missing=""
-for p in clang-14 libclang-rt-14-dev; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
-fi
-bash scripts/deps.sh
+# The project's packages, the compiler and its sanitizer runtimes.
+bash scripts/deps.sh clang-14 libclang-rt-14-dev
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja \
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
