@@ -42,26 +42,26 @@ bool SimProcesses::LoadPrograms(const SimJson& section, const std::string& point
   if (!section.is_object()) return Fail(pointer, "expected an object", error);
   for (auto it = section.begin(); it != section.end(); ++it) {
     std::string at = JsonPointer(pointer, it.key());
-    const SimJson& spec = it.value();
-    if (!CheckObject(spec, at, {"exitCode", "durationMs", "fails"}, error)) return false;
+    const SimJson& behaviour = it.value();
+    if (!CheckObject(behaviour, at, {"exitCode", "durationMs", "fails"}, error)) return false;
     ProgramSpec program;
     uint64_t number = 0;
-    if (spec.contains("exitCode")) {
-      if (!ReadUnsigned(spec["exitCode"], JsonPointer(at, "exitCode"), 0xFFFFFFFFu, &number,
+    if (behaviour.contains("exitCode")) {
+      if (!ReadUnsigned(behaviour["exitCode"], JsonPointer(at, "exitCode"), 0xFFFFFFFFu, &number,
                         error)) {
         return false;
       }
       program.exitCode = static_cast<DWORD>(number);
     }
-    if (spec.contains("durationMs")) {
-      if (!ReadUnsigned(spec["durationMs"], JsonPointer(at, "durationMs"), UINT64_MAX / 2,
+    if (behaviour.contains("durationMs")) {
+      if (!ReadUnsigned(behaviour["durationMs"], JsonPointer(at, "durationMs"), UINT64_MAX / 2,
                         &number, error)) {
         return false;
       }
       program.durationMs = number;
     }
-    if (spec.contains("fails")) {
-      if (!ReadUnsigned(spec["fails"], JsonPointer(at, "fails"), 0xFFFFFFFFu, &number, error)) {
+    if (behaviour.contains("fails")) {
+      if (!ReadUnsigned(behaviour["fails"], JsonPointer(at, "fails"), 0xFFFFFFFFu, &number, error)) {
         return false;
       }
       program.fails = static_cast<DWORD>(number);
@@ -74,11 +74,11 @@ bool SimProcesses::LoadPrograms(const SimJson& section, const std::string& point
 SimJson SimProcesses::ProgramsToJson() const {
   SimJson out = SimJson::object();
   for (const auto& [name, program] : programs_) {
-    SimJson spec = SimJson::object();
-    if (program.exitCode) spec["exitCode"] = program.exitCode;
-    if (program.durationMs) spec["durationMs"] = program.durationMs;
-    if (program.fails) spec["fails"] = program.fails;
-    out[machine_.codePage().ToUtf8(name)] = std::move(spec);
+    SimJson behaviour = SimJson::object();
+    if (program.exitCode) behaviour["exitCode"] = program.exitCode;
+    if (program.durationMs) behaviour["durationMs"] = program.durationMs;
+    if (program.fails) behaviour["fails"] = program.fails;
+    out[machine_.codePage().ToUtf8(name)] = std::move(behaviour);
   }
   return out;
 }
@@ -338,14 +338,14 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
   SimProcessStart start{commandLine, program, arguments, NewProcessId()};
   SimProgramRun run;
   std::string byPath = Lower(program), byName = Lower(FileNameOf(program));
-  auto spec = programs_.find(byPath);
-  if (spec == programs_.end()) spec = programs_.find(byName);
+  auto behaviour = programs_.find(byPath);
+  if (behaviour == programs_.end()) behaviour = programs_.find(byName);
   auto behaviour = behaviours_.find(byPath);
   if (behaviour == behaviours_.end()) behaviour = behaviours_.find(byName);
-  if (spec != programs_.end()) {
-    run.createError = spec->second.fails;
-    run.exitCode = spec->second.exitCode;
-    run.durationMs = spec->second.durationMs;
+  if (behaviour != programs_.end()) {
+    run.createError = behaviour->second.fails;
+    run.exitCode = behaviour->second.exitCode;
+    run.durationMs = behaviour->second.durationMs;
   } else if (behaviour != behaviours_.end()) {
     run = behaviour->second(machine_, start);
   }
