@@ -42,26 +42,26 @@ bool SimProcesses::LoadPrograms(const SimJson& section, const std::string& point
   if (!section.is_object()) return Fail(pointer, "expected an object", error);
   for (auto it = section.begin(); it != section.end(); ++it) {
     std::string at = JsonPointer(pointer, it.key());
-    const SimJson& behaviour = it.value();
-    if (!CheckObject(behaviour, at, {"exitCode", "durationMs", "fails"}, error)) return false;
+    const SimJson& described = it.value();
+    if (!CheckObject(described, at, {"exitCode", "durationMs", "fails"}, error)) return false;
     ProgramSpec program;
     uint64_t number = 0;
-    if (behaviour.contains("exitCode")) {
-      if (!ReadUnsigned(behaviour["exitCode"], JsonPointer(at, "exitCode"), 0xFFFFFFFFu, &number,
+    if (described.contains("exitCode")) {
+      if (!ReadUnsigned(described["exitCode"], JsonPointer(at, "exitCode"), 0xFFFFFFFFu, &number,
                         error)) {
         return false;
       }
       program.exitCode = static_cast<DWORD>(number);
     }
-    if (behaviour.contains("durationMs")) {
-      if (!ReadUnsigned(behaviour["durationMs"], JsonPointer(at, "durationMs"), UINT64_MAX / 2,
+    if (described.contains("durationMs")) {
+      if (!ReadUnsigned(described["durationMs"], JsonPointer(at, "durationMs"), UINT64_MAX / 2,
                         &number, error)) {
         return false;
       }
       program.durationMs = number;
     }
-    if (behaviour.contains("fails")) {
-      if (!ReadUnsigned(behaviour["fails"], JsonPointer(at, "fails"), 0xFFFFFFFFu, &number, error)) {
+    if (described.contains("fails")) {
+      if (!ReadUnsigned(described["fails"], JsonPointer(at, "fails"), 0xFFFFFFFFu, &number, error)) {
         return false;
       }
       program.fails = static_cast<DWORD>(number);
@@ -74,11 +74,11 @@ bool SimProcesses::LoadPrograms(const SimJson& section, const std::string& point
 SimJson SimProcesses::ProgramsToJson() const {
   SimJson out = SimJson::object();
   for (const auto& [name, program] : programs_) {
-    SimJson behaviour = SimJson::object();
-    if (program.exitCode) behaviour["exitCode"] = program.exitCode;
-    if (program.durationMs) behaviour["durationMs"] = program.durationMs;
-    if (program.fails) behaviour["fails"] = program.fails;
-    out[machine_.codePage().ToUtf8(name)] = std::move(behaviour);
+    SimJson described = SimJson::object();
+    if (program.exitCode) described["exitCode"] = program.exitCode;
+    if (program.durationMs) described["durationMs"] = program.durationMs;
+    if (program.fails) described["fails"] = program.fails;
+    out[machine_.codePage().ToUtf8(name)] = std::move(described);
   }
   return out;
 }
@@ -338,14 +338,14 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
   SimProcessStart start{commandLine, program, arguments, NewProcessId()};
   SimProgramRun run;
   std::string byPath = Lower(program), byName = Lower(FileNameOf(program));
-  auto behaviour = programs_.find(byPath);
-  if (behaviour == programs_.end()) behaviour = programs_.find(byName);
+  auto described = programs_.find(byPath);
+  if (described == programs_.end()) described = programs_.find(byName);
   auto behaviour = behaviours_.find(byPath);
   if (behaviour == behaviours_.end()) behaviour = behaviours_.find(byName);
-  if (behaviour != programs_.end()) {
-    run.createError = behaviour->second.fails;
-    run.exitCode = behaviour->second.exitCode;
-    run.durationMs = behaviour->second.durationMs;
+  if (described != programs_.end()) {
+    run.createError = described->second.fails;
+    run.exitCode = described->second.exitCode;
+    run.durationMs = described->second.durationMs;
   } else if (behaviour != behaviours_.end()) {
     run = behaviour->second(machine_, start);
   }
