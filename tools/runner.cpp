@@ -88,35 +88,6 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, RunnerOptions* o
 
 namespace {
 
-// The screens are the machine's ANSI text; people read them as UTF-8.
-std::string ToUtf8(Environment& environment, const std::string& ansi) {
-  std::u16string wide;
-  if (!environment.AnsiToWide(ansi, &wide)) return ansi;
-  std::string out;
-  for (size_t i = 0; i < wide.size(); ++i) {
-    uint32_t c = wide[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 std::string LogPath(SimMachine& machine) {
   std::string temp;
   if (machine.environment().GetTempPath(&temp) != ERROR_SUCCESS) return std::string();
@@ -210,7 +181,8 @@ int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& 
   }
 
   std::function<void(const ScreenEvent&)> observer;
-  Environment& environment = machine->environment();
+  // The screens are the machine's ANSI text; people read them as UTF-8.
+  const SimCodePage& codePage = machine->codePage();
   if (terminal) {
     observer = [&](const ScreenEvent& e) {
       ScreenEvent shown = e;
@@ -218,9 +190,9 @@ int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& 
                                 &shown.window.help, &shown.window.confirmCaption,
                                 &shown.window.cancelCaption, &shown.window.packageLine,
                                 &shown.caption, &shown.text, &shown.selection}) {
-        *text = ToUtf8(environment, *text);
+        *text = codePage.ToUtf8(*text);
       }
-      for (std::string& entry : shown.entries) entry = ToUtf8(environment, entry);
+      for (std::string& entry : shown.entries) entry = codePage.ToUtf8(entry);
       terminal->Show(shown);
     };
   }
@@ -233,13 +205,13 @@ int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& 
     out << run.log;
   }
   if (!options.screensFile.empty()) {
-    wrote = WriteHostFile(options.screensFile, ToUtf8(environment, run.transcript), err) && wrote;
+    wrote = WriteHostFile(options.screensFile, codePage.ToUtf8(run.transcript), err) && wrote;
   }
   if (!options.stateFile.empty()) wrote = WriteHostFile(options.stateFile, machine->ToJson(), err) && wrote;
 
   if (run.answersRanOut) {
     err << "zentavo-sim: " << run.stopReason << "; the screen was:\n"
-        << ToUtf8(environment, run.finalScreen);
+        << codePage.ToUtf8(run.finalScreen);
     return 3;
   }
   if (!wrote) return 2;

@@ -228,21 +228,18 @@ bool CCameraProbe::NoteHubVisited(const std::string& hubName) {
 // hub tree that points back at itself ends.
 bool CCameraProbe::SearchHub(std::string hubName, int depth) {
   if (depth > kMaxHubDepth || !NoteHubVisited(hubName)) return false;
-  bool found = false;
-  std::vector<BYTE> nodeInformation(usb_layout::kNodeInformationSize, 0);
   DeviceHandle hub(devices_,
                    devices_.OpenDevice("\\\\.\\" + hubName, GENERIC_WRITE, FILE_SHARE_WRITE,
                                        OPEN_EXISTING));
-  if (hub.valid()) {
-    DWORD returned = 0;
-    if (devices_.DeviceIoControl(hub.get(), kIoctlUsbGetNodeInformation, nodeInformation.data(),
-                                 static_cast<DWORD>(nodeInformation.size()),
-                                 nodeInformation.data(),
-                                 static_cast<DWORD>(nodeInformation.size()), &returned)) {
-      found = SearchHubPorts(hub.get(), nodeInformation[usb_layout::kNodeNumberOfPorts], depth);
-    }
+  if (!hub.valid()) return false;
+  std::vector<BYTE> nodeInformation(usb_layout::kNodeInformationSize, 0);
+  DWORD returned = 0;
+  if (!devices_.DeviceIoControl(hub.get(), kIoctlUsbGetNodeInformation, nodeInformation.data(),
+                                static_cast<DWORD>(nodeInformation.size()), nodeInformation.data(),
+                                static_cast<DWORD>(nodeInformation.size()), &returned)) {
+    return false;
   }
-  return found;
+  return SearchHubPorts(hub.get(), nodeInformation[usb_layout::kNodeNumberOfPorts], depth);
 }
 
 // Any non-zero connection status counts, so a camera that is plugged in but

@@ -17,6 +17,12 @@ int IsWin9xPlatform(Environment& environment);
 DWORD GetPhysicalMemoryMB(Environment& environment);
 inline constexpr DWORD kMaxPhysicalMemoryMB = 4096;
 
+// Package target systems (packageTargetOS) as setup.ini's TargetOS names them:
+// "Win98", "WinNT" and "Win2K".
+inline constexpr int kTargetWin98 = 0;
+inline constexpr int kTargetWinNT = 1;
+inline constexpr int kTargetWin2K = 2;
+
 // The FileVersion text of a file's version resource, cut to `bufferSize` - 1
 // characters; false when the file has none.
 bool GetFileVersionString(Machine& machine, const std::string& path, std::string* version,

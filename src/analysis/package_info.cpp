@@ -12,9 +12,9 @@ constexpr DWORD kValueBufferSize = 256;
 
 const char* TargetName(int targetOS) {
   switch (targetOS) {
-    case 0: return "Windows 98/ME";
-    case 1: return "Windows NT";
-    case 2: return "Windows 2000/XP";
+    case kTargetWin98: return "Windows 98/ME";
+    case kTargetWinNT: return "Windows NT";
+    case kTargetWin2K: return "Windows 2000/XP";
     default: return "";
   }
 }
@@ -46,11 +46,11 @@ void CSetupContext::ReadPackageInfo() {
   packageIsCD = EqualsNoCase(environment, read("PackageType"), "Net") ? 0 : 1;
   std::string target = read("TargetOS");
   if (EqualsNoCase(environment, target, "Win98")) {
-    packageTargetOS = 0;
+    packageTargetOS = kTargetWin98;
   } else if (EqualsNoCase(environment, target, "WinNT")) {
-    packageTargetOS = 1;
+    packageTargetOS = kTargetWinNT;
   } else if (EqualsNoCase(environment, target, "Win2K")) {
-    packageTargetOS = 2;
+    packageTargetOS = kTargetWin2K;
   }
   Log("package info: %s\n", FormatPackageDescription().c_str());
 }

@@ -14,11 +14,6 @@ constexpr DWORD kRamRequiredMB = 64;
 constexpr DWORD kRamToleranceMB = 2;
 const char kMinimumNt4ServicePack[] = "Service Pack 4";
 
-// Package target systems as setup.ini names them.
-constexpr int kTargetWin98 = 0;
-constexpr int kTargetWinNT = 1;
-constexpr int kTargetWin2K = 2;
-
 std::string TrimWhiteSpace(const std::string& text) {
   size_t begin = 0;
   while (begin < text.size() && isspace(static_cast<unsigned char>(text[begin]))) ++begin;

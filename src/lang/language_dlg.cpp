@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "app/log.h"
+#include "lang/language_strings.h"
 #include "platform/environment.h"
 
 namespace {
@@ -12,13 +13,18 @@ struct Language {
   int id;
   const char* displayName;  // code page 1252
   const char* systemCode;   // LOCALE_ILANGUAGE
+  const char* keyName;      // the language's element name in the language file
 };
 
 const Language kLanguages[] = {
-    {1033, "English US", "0409"},     {2057, "English UK", "0809"},
-    {1031, "Deutsch", "0407"},        {1034, "Espa\xF1ol", "040A"},
-    {1036, "Fran\xE7" "ais", "040C"}, {1040, "Italiano", "0410"},
-    {1041, "Japanese", "0411"},       {2070, "Portugu\xEA" "s", "0816"},
+    {1033, "English US", "0409", "ENGLISH_US"},
+    {2057, "English UK", "0809", "ENGLISH_UK"},
+    {1031, "Deutsch", "0407", "GERMAN"},
+    {1034, "Espa\xF1ol", "040A", "SPANISH"},
+    {1036, "Fran\xE7" "ais", "040C", "FRENCH"},
+    {1040, "Italiano", "0410", "ITALIAN"},
+    {1041, "Japanese", "0411", "JAPANESE"},
+    {2070, "Portugu\xEA" "s", "0816", "PORTUGUESE"},
 };
 
 const Language& LanguageOf(int id) {
@@ -48,6 +54,10 @@ bool SameCode(const std::string& a, const char* b) { return CompareNoCase(a, b) 
 }  // namespace
 
 const char* DisplayLanguageName(int languageId) { return LanguageOf(languageId).displayName; }
+
+// Declared with the string table, which looks its texts up by these names;
+// kept here so that the eight languages are listed once.
+const char* LanguageKeyName(int languageId) { return LanguageOf(languageId).keyName; }
 
 // Adds the seven languages every system is offered, then preselects the
 // user's system language. Japanese is offered only on a Japanese system; an

@@ -34,20 +34,6 @@ const char* const kStringKeys[kStringKeyCount] = {
     "WRONGPACKAGE",
 };
 
-const char* LanguageKeyName(int languageId) {
-  switch (languageId) {
-    case 1031: return "GERMAN";
-    case 1033: return "ENGLISH_US";
-    case 1034: return "SPANISH";
-    case 1036: return "FRENCH";
-    case 1040: return "ITALIAN";
-    case 1041: return "JAPANESE";
-    case 2057: return "ENGLISH_UK";
-    case 2070: return "PORTUGUESE";
-    default: return "ENGLISH_US";
-  }
-}
-
 namespace {
 
 const std::u16string kMarker = u"String not found!!!";

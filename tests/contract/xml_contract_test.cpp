@@ -11,10 +11,9 @@
 
 #include "contract/contract_machine.h"
 #include "lang/language_strings.h"
+#include "unit/lang_xml_nodes.h"
 
 namespace {
-
-using Names = std::vector<std::u16string>;
 
 class XmlContract : public ::testing::Test {
  protected:
@@ -64,42 +63,6 @@ class XmlContract : public ::testing::Test {
   std::unique_ptr<ContractMachine> contract_;
   std::unique_ptr<XmlDocument> document_;
 };
-
-std::vector<std::unique_ptr<XmlNode>> Children(XmlNode& node) {
-  std::vector<std::unique_ptr<XmlNode>> children;
-  std::unique_ptr<XmlNodeList> list;
-  EXPECT_TRUE(SUCCEEDED(node.GetChildNodes(&list)));
-  if (!list) return children;
-  for (;;) {
-    std::unique_ptr<XmlNode> child;
-    HRESULT hr = list->NextNode(&child);
-    EXPECT_TRUE(SUCCEEDED(hr));
-    if (!child) {
-      EXPECT_EQ(hr, S_FALSE);  // the end of the list
-      break;
-    }
-    children.push_back(std::move(child));
-  }
-  return children;
-}
-
-std::u16string NameOf(XmlNode& node) {
-  std::u16string name;
-  EXPECT_EQ(node.GetNodeName(&name), S_OK);
-  return name;
-}
-
-std::u16string TextOf(XmlNode& node) {
-  std::u16string text;
-  EXPECT_TRUE(SUCCEEDED(node.GetText(&text)));
-  return text;
-}
-
-Names NamesOf(XmlNode& node) {
-  Names names;
-  for (auto& child : Children(node)) names.push_back(NameOf(*child));
-  return names;
-}
 
 // The node reached by child positions from `node`.
 std::unique_ptr<XmlNode> At(XmlNode& node, std::initializer_list<size_t> path) {

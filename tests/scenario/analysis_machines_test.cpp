@@ -60,6 +60,15 @@ void ExpectRefusedWith(const Rehearsal& r, int reason) {
   EXPECT_FALSE(r.HasLine(UpdateLine(0, kGreetingStep, 1)));
 }
 
+// Runs the example machine `name` (with `overlay` and `setupIni` as for
+// ExampleMachine) in US English and expects the prerequisites to refuse it.
+void ExpectExampleRefusedWith(const std::string& name, const std::string& overlay,
+                              const char* setupIni, int reason) {
+  auto machine = ExampleMachine(name, overlay, setupIni);
+  ASSERT_TRUE(machine);
+  ExpectRefusedWith(Rehearse(*machine, "/l 1033"), reason);
+}
+
 TEST(AnalysisRuns, Nt4BelowServicePack4IsRefused) {
   auto machine = ExampleMachine(
       "nt4sp6a", R"({"os": {"servicePack": "Service Pack 3"}})", kNtPackage);
@@ -70,10 +79,8 @@ TEST(AnalysisRuns, Nt4BelowServicePack4IsRefused) {
 }
 
 TEST(AnalysisRuns, Nt4ServicePack10IsRefusedBecauseTheTextSortsBelow) {
-  auto machine = ExampleMachine(
-      "nt4sp6a", R"({"os": {"servicePack": "Service Pack 10"}})", kNtPackage);
-  ASSERT_TRUE(machine);
-  ExpectRefusedWith(Rehearse(*machine, "/l 1033"), INSUFFSERVPACK);
+  ExpectExampleRefusedWith("nt4sp6a", R"({"os": {"servicePack": "Service Pack 10"}})",
+                           kNtPackage, INSUFFSERVPACK);
 }
 
 TEST(AnalysisRuns, Nt4ServicePack6aWithAnNtPackageGoesOn) {
@@ -89,9 +96,7 @@ TEST(AnalysisRuns, Nt4ServicePack6aWithAnNtPackageGoesOn) {
 }
 
 TEST(AnalysisRuns, NtPackageOnWindows2000IsTheWrongPackage) {
-  auto machine = ExampleMachine("win2000sp4", "{}", kNtPackage);
-  ASSERT_TRUE(machine);
-  ExpectRefusedWith(Rehearse(*machine, "/l 1033"), WRONGPACKAGE);
+  ExpectExampleRefusedWith("win2000sp4", "{}", kNtPackage, WRONGPACKAGE);
 }
 
 TEST(AnalysisRuns, DemoPackageRunsOnWindows2000AndXpOnly) {
@@ -107,9 +112,7 @@ TEST(AnalysisRuns, DemoPackageRunsOnWindows2000AndXpOnly) {
   }
   for (const char* name : {"win98se", "winme", "nt4sp6a"}) {
     SCOPED_TRACE(name);
-    auto machine = ExampleMachine(name);
-    ASSERT_TRUE(machine);
-    ExpectRefusedWith(Rehearse(*machine, "/l 1033"), WRONGPACKAGE);
+    ExpectExampleRefusedWith(name, "{}", nullptr, WRONGPACKAGE);
   }
 }
 

@@ -14,27 +14,25 @@ namespace {
 const char kRunKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // The update lines (step numbers) of a run, in order. Rows that share a header
-// (17 and 19) are told apart by order: the first row after the previous one.
+// (17 and 19) are told apart by order: the first such row after the previous one.
 std::vector<int> UpdateSteps(const Rehearsal& r) {
   std::vector<int> steps;
   for (const std::string& line : r.lines) {
-    std::vector<int> candidates;
+    if (line.rfind("Update action=", 0) != 0) continue;
+    size_t state = line.find(" state=");
+    size_t condition = line.rfind(" condition=");
+    if (state == std::string::npos || condition == std::string::npos) continue;
+    std::string header = line.substr(state + 7, condition - state - 7);
+    int chosen = -1;
     for (int s = 0; s < kUpdateStepCount; ++s) {
-      for (int condition = 0; condition <= 1; ++condition) {
-        for (int action = 0; action <= 2; ++action) {
-          if (line == UpdateLine(action, s, condition)) candidates.push_back(s);
-        }
-      }
-    }
-    if (candidates.empty()) continue;
-    int chosen = candidates.front();
-    for (int c : candidates) {
-      if (!steps.empty() && c > steps.back()) {
-        chosen = c;
+      if (English(kUpdateSteps[s].headerId) != header) continue;
+      if (chosen < 0) chosen = s;
+      if (!steps.empty() && s > steps.back()) {
+        chosen = s;
         break;
       }
     }
-    steps.push_back(chosen);
+    if (chosen >= 0) steps.push_back(chosen);
   }
   return steps;
 }

@@ -68,6 +68,7 @@ std::vector<std::string> LogMessages(const std::string& logBytes) {
   return lines;
 }
 
+#include "app/log.h"
 #include "app/step_tables.h"
 #include "lang/language_strings.h"
 
@@ -77,11 +78,8 @@ std::string English(int stringId) {
   if (!strings) {
     machine = MakeMachine();
     strings = std::make_unique<CLanguageStrings>(machine->environment());
-    std::string dir;
-    std::string program;
-    machine->environment().GetModuleFileName(&program);
-    dir = program.substr(0, program.rfind('\\'));
-    EXPECT_GE(strings->Load(machine->xml(), dir + "\\SetupLanguages.xml"), 0);
+    std::string path = GetSetupDirectory(machine->environment()) + "\\SetupLanguages.xml";
+    EXPECT_GE(strings->Load(machine->xml(), path), 0);
   }
   return strings->GetText(stringId, 1033);
 }

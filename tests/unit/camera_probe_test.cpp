@@ -44,8 +44,7 @@ class CameraProbeTest : public ::testing::Test {
     EXPECT_TRUE(devices_) << error;
     if (!devices_) return false;
     environment_.os = os;
-    bool attached = ProbeAgain();
-    return attached;
+    return ProbeAgain();
   }
   bool ProbeAgain() {
     CCameraProbe probe(*devices_, environment_, kCameraVendorId, kCameraProductId,
@@ -148,7 +147,7 @@ TEST_F(CameraProbeTest, EveryProbeAsksAgain) {
   EXPECT_TRUE(Probe(usb));
   EXPECT_EQ(devices_->SetDeviceConnectionStatus(kCameraVendorId, kCameraProductId, 0), 1);
   EXPECT_FALSE(ProbeAgain());
-  devices_->SetDeviceConnectionStatus(kCameraVendorId, kCameraProductId, 1);
+  EXPECT_EQ(devices_->SetDeviceConnectionStatus(kCameraVendorId, kCameraProductId, 1), 1);
   EXPECT_TRUE(ProbeAgain());
 }
 

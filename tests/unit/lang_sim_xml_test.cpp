@@ -10,10 +10,9 @@
 
 #include "platform/sim/sim_xml.h"
 #include "support/harness.h"
+#include "unit/lang_xml_nodes.h"
 
 namespace {
-
-using Names = std::vector<std::u16string>;
 
 struct Parsed {
   std::unique_ptr<SimMachine> machine;
@@ -36,33 +35,6 @@ Parsed ParseAt(const std::string& path, const std::string& bytes, const std::str
 }
 
 Parsed Parse(const std::string& bytes) { return ParseAt("C:\\test.xml", bytes); }
-
-std::vector<std::unique_ptr<XmlNode>> Children(XmlNode& node) {
-  std::vector<std::unique_ptr<XmlNode>> children;
-  std::unique_ptr<XmlNodeList> list;
-  EXPECT_EQ(node.GetChildNodes(&list), S_OK);
-  std::unique_ptr<XmlNode> child;
-  while (list && list->NextNode(&child) == S_OK) children.push_back(std::move(child));
-  return children;
-}
-
-std::u16string NameOf(XmlNode& node) {
-  std::u16string name;
-  EXPECT_EQ(node.GetNodeName(&name), S_OK);
-  return name;
-}
-
-std::u16string TextOf(XmlNode& node) {
-  std::u16string text;
-  EXPECT_EQ(node.GetText(&text), S_OK);
-  return text;
-}
-
-Names NamesOf(XmlNode& node) {
-  Names names;
-  for (auto& child : Children(node)) names.push_back(NameOf(*child));
-  return names;
-}
 
 std::unique_ptr<XmlNode> ChildAt(XmlNode& node, size_t index) {
   auto children = Children(node);

@@ -226,6 +226,13 @@ WalkResult Walk(FakeDom& dom) {
 
 using Reports = std::vector<std::string>;
 
+// Walks `dom` and expects the load to end with `result` after `report` alone.
+void ExpectWalkEnds(FakeDom& dom, HRESULT result, const std::string& report) {
+  WalkResult walk = Walk(dom);
+  EXPECT_EQ(walk.result, result);
+  EXPECT_EQ(walk.reports, Reports{report});
+}
+
 }  // namespace
 
 // ---- Key names and language key names ----
@@ -505,58 +512,45 @@ TEST(LanguageFile, ReportWritesTheFormattedTextToStandardOutputCutAt511) {
 TEST(LanguageWalk, DocumentThatCannotBeCreatedOrQueried) {
   FakeDom notRegistered = DomWith({});
   notRegistered.createError = REGDB_E_CLASSNOTREG;
-  WalkResult a = Walk(notRegistered);
-  EXPECT_EQ(a.result, E_FAIL);
-  EXPECT_EQ(a.reports, Reports{"CoCreateInstance failed [0x80040154].\n"});
+  ExpectWalkEnds(notRegistered, E_FAIL, "CoCreateInstance failed [0x80040154].\n");
 
   FakeDom noNode = DomWith({});
   noNode.queryError = E_NOINTERFACE;
-  WalkResult b = Walk(noNode);
-  EXPECT_EQ(b.result, E_NOINTERFACE);
-  EXPECT_EQ(b.reports, Reports{"QueryInterface failed [0x80004002].\n"});
+  ExpectWalkEnds(noNode, E_NOINTERFACE, "QueryInterface failed [0x80004002].\n");
 }
 
 TEST(LanguageWalk, LoadFailuresWithAndWithoutACode) {
   FakeDom failing = DomWith({});
   failing.loadResult = kAccessDenied;
-  WalkResult a = Walk(failing);
-  EXPECT_EQ(a.result, kAccessDenied);
-  EXPECT_EQ(a.reports, Reports{"IXMLDOMDocument::load() failed [0x80070005].\n"});
+  ExpectWalkEnds(failing, kAccessDenied, "IXMLDOMDocument::load() failed [0x80070005].\n");
   EXPECT_EQ(failing.loadedPath, u"C:\\Setup\\SetupLanguages.xml");
 
   FakeDom refused = DomWith({});
   refused.loadResult = S_FALSE;
   refused.loadSuccess = false;
-  WalkResult b = Walk(refused);
-  EXPECT_EQ(b.result, E_FAIL);
-  EXPECT_EQ(b.reports, Reports{"IXMLDOMDocument::load() failed.\n"});
+  ExpectWalkEnds(refused, E_FAIL, "IXMLDOMDocument::load() failed.\n");
 }
 
 TEST(LanguageWalk, DocumentLevelFailuresEndTheLoadWithTheirCode) {
   FakeDom a = DomWith({});
   a.document->hasChildrenError = E_OUTOFMEMORY;
-  EXPECT_EQ(Walk(a).reports, Reports{"IXMLDOMNode::hasChildNodes() failed [0x8007000e].\n"});
-  EXPECT_EQ(Walk(a).result, E_OUTOFMEMORY);
+  ExpectWalkEnds(a, E_OUTOFMEMORY, "IXMLDOMNode::hasChildNodes() failed [0x8007000e].\n");
 
   FakeDom b = DomWith({});
   b.document->listError = E_POINTER;
-  EXPECT_EQ(Walk(b).reports, Reports{"IXMLDOMNode::get_childNodes() failed [0x80004003].\n"});
+  ExpectWalkEnds(b, E_POINTER, "IXMLDOMNode::get_childNodes() failed [0x80004003].\n");
 
   FakeDom c = DomWith({});
   c.document->failNextAt = 1;
-  WalkResult walkC = Walk(c);
-  EXPECT_EQ(walkC.result, kUnexpected);
-  EXPECT_EQ(walkC.reports, Reports{"IXMLDOMNodeList::nextNode() failed [0x8000ffff].\n"});
+  ExpectWalkEnds(c, kUnexpected, "IXMLDOMNodeList::nextNode() failed [0x8000ffff].\n");
 
   FakeDom d = DomWith({});
   d.document->children[0]->nameError = E_FAIL;
-  EXPECT_EQ(Walk(d).reports, Reports{"IXMLDOMNode::get_nodeName() failed [0x80004005].\n"});
+  ExpectWalkEnds(d, E_FAIL, "IXMLDOMNode::get_nodeName() failed [0x80004005].\n");
 
   FakeDom e = DomWith({});
   Root(e)->listError = E_OUTOFMEMORY;
-  WalkResult walkE = Walk(e);
-  EXPECT_EQ(walkE.result, E_OUTOFMEMORY);
-  EXPECT_EQ(walkE.reports, Reports{"IXMLDOMNode::get_childNodes() failed [0x8007000e].\n"});
+  ExpectWalkEnds(e, E_OUTOFMEMORY, "IXMLDOMNode::get_childNodes() failed [0x8007000e].\n");
 }
 
 TEST(LanguageWalk, SuccessReturnsTheLastStepOfTheTopLevelList) {

@@ -76,6 +76,13 @@ TEST_F(SimFilesTest, CopyDeleteAndFoldersGiveWindowsCodes) {
   EXPECT_EQ(fs().Copy("C:\\Data\\Report.TXT", "C:\\Data\\hidden.ini", false),
             static_cast<DWORD>(ERROR_ACCESS_DENIED))
       << "CopyFile does not replace a hidden file";
+  EXPECT_EQ(fs().Copy("C:\\Data\\Report.TXT", "C:\\Data\\Sub", false),
+            static_cast<DWORD>(ERROR_ACCESS_DENIED))
+      << "CopyFile does not replace a folder";
+  EXPECT_EQ(machine_->simFiles().Contents("C:\\Data\\readonly.txt"), "keep")
+      << "a refused copy leaves the target as it was";
+  EXPECT_EQ(machine_->simFiles().Contents("C:\\Data\\hidden.ini"), "");
+  EXPECT_TRUE(machine_->simFiles().IsDirectory("C:\\Data\\Sub"));
   EXPECT_EQ(fs().Copy("C:\\Data\\none", "C:\\Data\\x", false), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(fs().Copy("C:\\Data\\Report.TXT", "C:\\Nope\\x", false),
             static_cast<DWORD>(ERROR_PATH_NOT_FOUND));

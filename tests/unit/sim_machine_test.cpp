@@ -105,6 +105,25 @@ TEST(SimMachineState, WrittenMachineGoesOnWhereTheRunStopped) {
   EXPECT_EQ(again->simDesktop().windows()[0].title, "Viewer");
 }
 
+TEST(SimMachineState, UsbSectionIsReadWrittenBackAndItsErrorsNameTheirPointer) {
+  EXPECT_EQ(SimError(R"({"usb": []})"), "test.json: /usb: must be an object");
+  EXPECT_EQ(SimError(R"({"usb": {"controllers": [{"number": 1}, {"number": 1}]}})"),
+            "test.json: /usb/controllers/1/number: HCD1 is described twice");
+  auto machine = SimFrom(
+      R"({"usb": {"controllers": [{"number": 0, "driverKey": "k", "rootHub": "R"}],
+                  "hubs": {"R": {"ports": [{"vendorId": 1, "productId": 2}]}}}})");
+  ASSERT_TRUE(machine);
+  std::string state = machine->ToJson();
+  EXPECT_NE(state.find("\"usb\""), std::string::npos) << state;
+  EXPECT_NE(state.find("\"driverKey\": \"k\""), std::string::npos) << state;
+  auto again = SimFrom(state);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->ToJson(), state);
+  auto none = SimFrom(R"({"usb": null})");
+  ASSERT_TRUE(none);
+  EXPECT_EQ(none->ToJson().find("\"usb\""), std::string::npos);
+}
+
 TEST(SimVersions, ResourcesAnswerAsVerQueryValue) {
   auto machine = SimFrom(R"({"files": {
     "C:\\a.dll": {"text": "", "version": {"translations": ["040904b0", "04070000"],

@@ -45,6 +45,37 @@ TEST_F(SimRegistryTest, NamesAreCaseInsensitiveAndKeepTheirCase) {
   EXPECT_EQ(type, REG_SZ);
 }
 
+TEST_F(SimRegistryTest, ValuesAreReplacedInPlaceAndDeletedByAnyCase) {
+  RegKey key(reg());
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Product", KEY_ALL_ACCESS),
+            ERROR_SUCCESS);
+  ASSERT_EQ(key.SetString("PATH", "D:\\New"), ERROR_SUCCESS);
+  ASSERT_EQ(reg().DeleteValue(key.get(), "zeta"), ERROR_SUCCESS);
+  EXPECT_EQ(reg().DeleteValue(key.get(), "Zeta"), ERROR_FILE_NOT_FOUND);
+  std::vector<std::string> values;
+  for (DWORD i = 0;; ++i) {
+    char name[64];
+    DWORD size = sizeof(name);
+    LONG rc = reg().EnumValue(key.get(), i, name, &size, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    ASSERT_EQ(rc, ERROR_SUCCESS);
+    values.push_back(name);
+  }
+  EXPECT_EQ(values, (std::vector<std::string>{"Path", "Count", "alpha", "Raw", "List", "Expand"}))
+      << "a replaced value keeps its place and the case it was first given";
+  EXPECT_EQ(machine_->simRegistry().GetString("HKLM\\SOFTWARE\\Vendor\\Product", "path"),
+            "D:\\New");
+  ASSERT_TRUE(machine_->simRegistry().SetString("HKLM\\SOFTWARE\\Vendor\\Product", "COUNT", "x"));
+  DWORD type = 0;
+  ASSERT_TRUE(machine_->simRegistry().GetValue("HKLM\\SOFTWARE\\Vendor\\Product", "Count", &type,
+                                               nullptr));
+  EXPECT_EQ(type, REG_SZ);
+  DWORD count = 0;
+  ASSERT_EQ(reg().QueryInfoKey(key.get(), nullptr, nullptr, &count, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(count, 6u);
+}
+
 TEST_F(SimRegistryTest, MissingKeysAndValuesGiveFileNotFound) {
   RegKey key(reg());
   EXPECT_EQ(key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Nothing", KEY_READ),

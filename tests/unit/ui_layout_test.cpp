@@ -131,6 +131,9 @@ TEST(SetupWindowLayout, PackageLineIsGreySmallTextAboveTheBottomEdge) {
   EXPECT_EQ(font.tenthsOfPoint, 80);
   EXPECT_EQ(font.weight, 0);
   EXPECT_EQ(font.italic, 0);
+  // The default character set, whatever the language, so a description in
+  // the system's code page keeps its own glyphs.
+  EXPECT_EQ(font.charset, 1);
   EXPECT_EQ(kPackageLineColour, LayoutRgb(120, 120, 120));
   LayoutRect client{0, 0, 494, 274};
   LayoutPoint origin = PackageLineOrigin(client, 13);

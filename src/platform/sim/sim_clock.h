@@ -16,10 +16,6 @@ class SimClock {
   }
   void Set(uint64_t time) { now_ = time; }
 
-  // Local wall-clock time when the simulated Windows started (GetTickCount 0),
-  // as seconds since 1970 (local time, no zone).
-  int64_t bootEpochSeconds = 0;
-
  private:
   uint64_t now_ = 0;
 };

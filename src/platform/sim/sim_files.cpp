@@ -210,6 +210,11 @@ bool SimFileSystem::IsDirectory(const std::string& path) const {
   return node && node->directory;
 }
 
+bool SimFileSystem::IsFile(const std::string& path) const {
+  const SimFile* node = Node(path);
+  return node && !node->directory;
+}
+
 std::optional<std::string> SimFileSystem::Contents(const std::string& path) const {
   const SimFile* node = Node(path);
   if (!node || node->directory) return std::nullopt;
@@ -345,12 +350,8 @@ DWORD SimFileSystem::Copy(const std::string& from, const std::string& to, bool f
   if (dst) {
     if (failIfExists) return ERROR_FILE_EXISTS;
     if (dst == &src) return ERROR_SHARING_VIOLATION;
-    if (dst->directory) return ERROR_ACCESS_DENIED;
-    if (DWORD lock = ActiveLock(*dst)) return lock;
-    if (dst->attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
-    if (dst->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) {
-      return ERROR_ACCESS_DENIED;
-    }
+    rc = CheckWritable(*dst, true);
+    if (rc != ERROR_SUCCESS) return rc;
   } else {
     dst = NewChild(target.parent, target.leaf, false);
   }

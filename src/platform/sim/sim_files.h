@@ -67,6 +67,7 @@ class SimFileSystem : public FileSystem {
   SimFile* MutableNode(const std::string& path);
   bool Exists(const std::string& path) const { return Node(path) != nullptr; }
   bool IsDirectory(const std::string& path) const;
+  bool IsFile(const std::string& path) const;
   std::optional<std::string> Contents(const std::string& path) const;
   // Creates the file and the folders on its way; replaces an existing file.
   bool Put(const std::string& path, const std::string& bytes);

@@ -1,6 +1,16 @@
 #include "platform/sim/sim_json.h"
 
-#include <cstdio>
+namespace {
+
+// The value of one hex digit, -1 for any other character.
+int HexDigit(char c) {
+  return c >= '0' && c <= '9'   ? c - '0'
+         : c >= 'a' && c <= 'f' ? c - 'a' + 10
+         : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                : -1;
+}
+
+}  // namespace
 
 std::string JsonPointer(const std::string& parent, const std::string& member) {
   std::string out = parent + "/";
@@ -77,14 +87,10 @@ bool ReadHresult(const SimJson& value, const std::string& pointer, int32_t* out,
     if (text.size() > 2 && text.size() <= 10 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
       uint32_t v = 0;
       bool ok = true;
-      for (size_t i = 2; i < text.size(); ++i) {
-        char c = text[i];
-        int digit = c >= '0' && c <= '9'   ? c - '0'
-                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                           : -1;
-        if (digit < 0) ok = false;
-        v = v * 16 + static_cast<uint32_t>(digit < 0 ? 0 : digit);
+      for (size_t i = 2; i < text.size() && ok; ++i) {
+        int digit = HexDigit(text[i]);
+        ok = digit >= 0;
+        v = v * 16 + static_cast<uint32_t>(ok ? digit : 0);
       }
       if (ok) {
         *out = static_cast<int32_t>(v);
@@ -106,10 +112,7 @@ bool ReadHex(const SimJson& value, const std::string& pointer, std::string* byte
       if (pending >= 0) return Fail(pointer, "odd number of hex digits in a byte", error);
       continue;
     }
-    int digit = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : -1;
+    int digit = HexDigit(c);
     if (digit < 0) return Fail(pointer, std::string("not a hex digit: '") + c + "'", error);
     if (pending < 0) {
       pending = digit;

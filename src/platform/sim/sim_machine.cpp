@@ -191,7 +191,6 @@ bool SimMachine::LoadSystem(const SimJson& d, std::string* error) {
       environment_.startTickCount = static_cast<DWORD>(number);
     }
   }
-  clock_.bootEpochSeconds = environment_.startLocalMs / 1000 - environment_.startTickCount / 1000;
   return processes_.LoadSettings(d.contains("privileges") ? &d["privileges"] : nullptr,
                                  d.contains("restart") ? &d["restart"] : nullptr,
                                  d.contains("psapi") ? &d["psapi"] : nullptr, error);
@@ -230,19 +229,10 @@ bool SimMachine::Load(const SimJson& d, std::string* error) {
   }
   if (d.contains("windows") && !desktop_.Load(d["windows"], "/windows", error)) return false;
 
-  std::string devicesError;
-  if (d.contains("usb") && !d["usb"].is_null()) {
-    nlohmann::json usb = nlohmann::json::parse(d["usb"].dump());
-    devices_ = NewSimDevices(&usb, &devicesError, &clock_);
-  } else {
-    devices_ = NewSimDevices(nullptr, &devicesError, &clock_);
-  }
-  if (!devices_) {
-    *error = (devicesError.rfind("/usb", 0) == 0 || devicesError.empty() || devicesError[0] != '/'
-                  ? devicesError
-                  : "/usb" + devicesError);
-    return false;
-  }
+  // The device service reads plain JSON; its errors already name "/usb/...".
+  nlohmann::json usb = d.contains("usb") ? nlohmann::json(d["usb"]) : nlohmann::json();
+  devices_ = NewSimDevices(&usb, error, &clock_);
+  if (!devices_) return false;
   xml_ = NewSimXml(files_, environment_);
   return true;
 }
@@ -282,7 +272,7 @@ std::string SimMachine::ToJson() const {
   out["windows"] = desktop_.ToJson();
   if (devices_) {
     nlohmann::json usb = devices_->ToJson();
-    if (!usb.is_null()) out["usb"] = SimJson::parse(usb.dump());
+    if (!usb.is_null()) out["usb"] = SimJson(usb);
   }
   return out.dump(2) + "\n";
 }

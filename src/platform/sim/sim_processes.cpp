@@ -250,19 +250,17 @@ bool SimProcesses::IsRunning(DWORD id) {
 }
 
 std::string SimProcesses::FindFile(const std::string& name) const {
-  SimFileSystem& files = machine_.simFiles();
-  auto isFile = [&files](const std::string& path) {
-    const SimFile* node = files.Node(path);
-    return node && !node->directory;
-  };
-  if (name.find_first_of("\\/:") != std::string::npos) return isFile(name) ? name : std::string();
+  const SimFileSystem& files = machine_.simFiles();
+  if (name.find_first_of("\\/:") != std::string::npos) {
+    return files.IsFile(name) ? name : std::string();
+  }
   const SimEnvironment& env = machine_.simEnvironment();
   for (const std::string& folder :
        {machine_.setupFolder(), env.systemDirectory, env.windowsDirectory}) {
     std::string candidate = folder;
     if (candidate.back() != '\\') candidate += '\\';
     candidate += name;
-    if (isFile(candidate)) return candidate;
+    if (files.IsFile(candidate)) return candidate;
   }
   return std::string();
 }
@@ -402,12 +400,9 @@ BOOL SimProcesses::CloseHandle(HANDLE handle) {
 }
 
 DWORD SimProcesses::GetProcessImagePath(DWORD processId, std::string* path) {
-  bool available = psapi_ ? *psapi_ : false;
-  if (!psapi_) {
-    std::string library = machine_.simEnvironment().systemDirectory + "\\psapi.dll";
-    const SimFile* node = machine_.simFiles().Node(library);
-    available = node && !node->directory;
-  }
+  // Without a described answer, PSAPI is there when its library is.
+  const std::string library = machine_.simEnvironment().systemDirectory + "\\psapi.dll";
+  bool available = psapi_ ? *psapi_ : machine_.simFiles().IsFile(library);
   if (!available) return ERROR_MOD_NOT_FOUND;
   if (psapiIncomplete_) return ERROR_PROC_NOT_FOUND;
   const SimProcess* process = Process(processId);

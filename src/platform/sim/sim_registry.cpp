@@ -161,6 +161,31 @@ HKEY SimRegistry::NewHandle(const std::shared_ptr<SimRegKey>& key, REGSAM access
   return reinterpret_cast<HKEY>(value);
 }
 
+SimRegValue* SimRegistry::FindValue(SimRegKey& key, const std::string& name) const {
+  std::string folded = Fold(name);
+  for (SimRegValue& value : key.values) {
+    if (Fold(value.name) == folded) return &value;
+  }
+  return nullptr;
+}
+
+// Replaces the value of that name in place (keeping its position and the
+// case of its name) or adds it at the end.
+void SimRegistry::PutValue(SimRegKey& key, SimRegValue value) const {
+  if (SimRegValue* existing = FindValue(key, value.name)) {
+    existing->type = value.type;
+    existing->data = std::move(value.data);
+  } else {
+    key.values.push_back(std::move(value));
+  }
+}
+
+// Opening with rights the key's "$deny" (or an ancestor's) withholds.
+bool SimRegistry::Denied(const SimRegKey* key, REGSAM mapped) const {
+  int deny = EffectiveDeny(key);
+  return deny == SimRegKey::kDenyAll || (deny == SimRegKey::kDenyWrite && (mapped & kWriteBits));
+}
+
 int SimRegistry::EffectiveDeny(const SimRegKey* key) const {
   int deny = SimRegKey::kDenyNone;
   for (const SimRegKey* k = key; k; k = k->parent) deny = std::max(deny, k->deny);
@@ -195,10 +220,7 @@ LONG SimRegistry::OpenKey(HKEY key, const std::string& subKey, REGSAM access, HK
   std::shared_ptr<SimRegKey> node = Walk(parent, SplitKeyPath(subKey));
   if (!node) return ERROR_FILE_NOT_FOUND;
   REGSAM mapped = MapAccess(access);
-  int deny = EffectiveDeny(node.get());
-  if (deny == SimRegKey::kDenyAll || (deny == SimRegKey::kDenyWrite && (mapped & kWriteBits))) {
-    return ERROR_ACCESS_DENIED;
-  }
+  if (Denied(node.get(), mapped)) return ERROR_ACCESS_DENIED;
   *result = NewHandle(node, mapped);
   return ERROR_SUCCESS;
 }
@@ -227,10 +249,7 @@ LONG SimRegistry::CreateKey(HKEY key, const std::string& subKey, const std::stri
     created = true;
   }
   REGSAM mapped = MapAccess(access);
-  int deny = EffectiveDeny(node.get());
-  if (deny == SimRegKey::kDenyAll || (deny == SimRegKey::kDenyWrite && (mapped & kWriteBits))) {
-    return ERROR_ACCESS_DENIED;
-  }
+  if (Denied(node.get(), mapped)) return ERROR_ACCESS_DENIED;
   if (created) node->keyClass = keyClass;
   *result = NewHandle(node, mapped);
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -253,21 +272,17 @@ LONG SimRegistry::QueryValue(HKEY key, const std::string& name, DWORD* type, BYT
   if (rc != ERROR_SUCCESS) return rc;
   if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   if (data && !size) return ERROR_INVALID_PARAMETER;
-  std::string folded = Fold(name);
-  for (const SimRegValue& value : node->values) {
-    if (Fold(value.name) != folded) continue;
-    DWORD length = static_cast<DWORD>(value.data.size());
-    if (data && *size < length) {
-      if (type) *type = value.type;
-      *size = length;
-      return ERROR_MORE_DATA;
-    }
-    if (data) memcpy(data, value.data.data(), length);
-    if (size) *size = length;
-    if (type) *type = value.type;
-    return ERROR_SUCCESS;
+  const SimRegValue* value = FindValue(*node, name);
+  if (!value) return ERROR_FILE_NOT_FOUND;
+  DWORD length = static_cast<DWORD>(value->data.size());
+  if (type) *type = value->type;
+  if (data && *size < length) {
+    *size = length;
+    return ERROR_MORE_DATA;
   }
-  return ERROR_FILE_NOT_FOUND;
+  if (data) memcpy(data, value->data.data(), length);
+  if (size) *size = length;
+  return ERROR_SUCCESS;
 }
 
 LONG SimRegistry::SetValue(HKEY key, const std::string& name, DWORD type, const BYTE* data,
@@ -279,15 +294,7 @@ LONG SimRegistry::SetValue(HKEY key, const std::string& name, DWORD type, const 
   if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   if (!data && size > 0) return kErrorNoAccess;
   std::string bytes = size ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
-  std::string folded = Fold(name);
-  for (SimRegValue& value : node->values) {
-    if (Fold(value.name) == folded) {
-      value.type = type;
-      value.data = std::move(bytes);
-      return ERROR_SUCCESS;
-    }
-  }
-  node->values.push_back(SimRegValue{name, type, std::move(bytes)});
+  PutValue(*node, SimRegValue{name, type, std::move(bytes)});
   return ERROR_SUCCESS;
 }
 
@@ -297,14 +304,10 @@ LONG SimRegistry::DeleteValue(HKEY key, const std::string& name) {
   LONG rc = Resolve(key, &node, &access);
   if (rc != ERROR_SUCCESS) return rc;
   if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-  std::string folded = Fold(name);
-  for (auto it = node->values.begin(); it != node->values.end(); ++it) {
-    if (Fold(it->name) == folded) {
-      node->values.erase(it);
-      return ERROR_SUCCESS;
-    }
-  }
-  return ERROR_FILE_NOT_FOUND;
+  const SimRegValue* value = FindValue(*node, name);
+  if (!value) return ERROR_FILE_NOT_FOUND;
+  node->values.erase(node->values.begin() + (value - node->values.data()));
+  return ERROR_SUCCESS;
 }
 
 LONG SimRegistry::DeleteKey(HKEY key, const std::string& subKey) {
@@ -319,8 +322,7 @@ LONG SimRegistry::DeleteKey(HKEY key, const std::string& subKey) {
   if (EffectiveDeny(node.get()) != SimRegKey::kDenyNone) return ERROR_ACCESS_DENIED;
   if (!node->subkeys.empty()) return ERROR_ACCESS_DENIED;
   node->parent->subkeys.erase(Fold(node->name));
-  node->deleted = true;
-  node->parent = nullptr;
+  MarkDeleted(node.get());
   return ERROR_SUCCESS;
 }
 
@@ -551,7 +553,6 @@ LONG SimRegistry::UnLoadKey(HKEY key, const std::string& subKey) {
   }
   root->subkeys.erase(it);
   MarkDeleted(hive.get());
-  hive->parent = nullptr;
   return ERROR_SUCCESS;
 }
 
@@ -731,15 +732,7 @@ bool SimRegistry::Load(const SimJson& section, const std::string& pointer, std::
         SimRegValue value;
         if (!ValueFromJson(member.value(), memberPointer, &value, error)) return false;
         value.name = codePage_.FromUtf8(member.key());
-        std::string folded = Fold(value.name);
-        bool replaced = false;
-        for (SimRegValue& existing : key->values) {
-          if (Fold(existing.name) == folded) {
-            existing = value;
-            replaced = true;
-          }
-        }
-        if (!replaced) key->values.push_back(std::move(value));
+        PutValue(*key, std::move(value));
       }
     }
   }
@@ -769,9 +762,8 @@ void SimRegistry::KeyToJson(const SimRegKey& key, const std::string& path, SimJs
 
 SimJson SimRegistry::ToJson() const {
   SimJson out = SimJson::object();
-  for (int i = 0; i < 4; ++i) {
-    int order[4] = {2, 1, 0, 3};  // HKLM, HKCU, HKCR, HKU
-    KeyToJson(*roots_[order[i]], kRootShortNames[order[i]], &out);
+  for (int root : {2, 1, 0, 3}) {  // HKLM, HKCU, HKCR, HKU
+    KeyToJson(*roots_[root], kRootShortNames[root], &out);
   }
   return out;
 }
@@ -783,16 +775,11 @@ bool SimRegistry::KeyExists(const std::string& keyPath) const {
 bool SimRegistry::GetValue(const std::string& keyPath, const std::string& name, DWORD* type,
                            std::string* data) const {
   std::shared_ptr<SimRegKey> key = FindPath(keyPath);
-  if (!key) return false;
-  std::string folded = Fold(name);
-  for (const SimRegValue& value : key->values) {
-    if (Fold(value.name) == folded) {
-      if (type) *type = value.type;
-      if (data) *data = value.data;
-      return true;
-    }
-  }
-  return false;
+  const SimRegValue* value = key ? FindValue(*key, name) : nullptr;
+  if (!value) return false;
+  if (type) *type = value->type;
+  if (data) *data = value->data;
+  return true;
 }
 
 std::optional<std::string> SimRegistry::GetString(const std::string& keyPath,
@@ -819,15 +806,7 @@ bool SimRegistry::SetValue(const std::string& keyPath, const std::string& name, 
                            const std::string& data) {
   std::shared_ptr<SimRegKey> key = CreatePath(keyPath);
   if (!key) return false;
-  std::string folded = Fold(name);
-  for (SimRegValue& value : key->values) {
-    if (Fold(value.name) == folded) {
-      value.type = type;
-      value.data = data;
-      return true;
-    }
-  }
-  key->values.push_back(SimRegValue{name, type, data});
+  PutValue(*key, SimRegValue{name, type, data});
   return true;
 }
 
@@ -836,6 +815,5 @@ bool SimRegistry::RemoveTree(const std::string& keyPath) {
   if (!key || !key->parent) return false;
   key->parent->subkeys.erase(Fold(key->name));
   MarkDeleted(key.get());
-  key->parent = nullptr;
   return true;
 }

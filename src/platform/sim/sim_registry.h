@@ -109,6 +109,10 @@ class SimRegistry : public Registry {
   std::shared_ptr<SimRegKey> CreatePath(const std::string& keyPath);
   HKEY NewHandle(const std::shared_ptr<SimRegKey>& key, REGSAM access);
   int EffectiveDeny(const SimRegKey* key) const;
+  bool Denied(const SimRegKey* key, REGSAM mapped) const;
+  // The value of that name, without regard to case; null when absent.
+  SimRegValue* FindValue(SimRegKey& key, const std::string& name) const;
+  void PutValue(SimRegKey& key, SimRegValue value) const;
   bool HandlesAtOrBelow(const SimRegKey* key, HKEY except) const;
   static void MarkDeleted(SimRegKey* key);
   SimJson HiveToJson(const SimRegKey& key) const;

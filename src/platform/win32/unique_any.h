@@ -2,14 +2,17 @@
 // manner of WIL's unique_any, parameterised by a traits class that names the
 // held type, its "nothing held" value and how to release it. Every handle,
 // key, library, search, BSTR and COM pointer of the back end lives in one of
-// these, so nothing is released by hand on an early return.
+// these, so nothing is released by hand on an early return. The few helpers
+// at the end are shared by every service of the back end.
 #pragma once
 
 #include "platform/wintypes.h"
 
 #include <oleauto.h>
 
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace win32 {
 
@@ -99,6 +102,23 @@ using ComPtr = UniqueAny<ComTraits<Interface>>;
 inline DWORD LastError() {
   DWORD error = ::GetLastError();
   return error != ERROR_SUCCESS ? error : ERROR_INVALID_FUNCTION;
+}
+
+// Calls a "fill this buffer" API that answers with the length written, or with
+// the size it needs when the buffer is too small, until the text fits.
+template <typename Fill>
+DWORD ReadText(Fill fill, std::string* text) {
+  std::vector<char> buffer(MAX_PATH + 1, 0);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD length = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return LastError();
+    if (length < buffer.size()) {
+      text->assign(buffer.data(), length);
+      return ERROR_SUCCESS;
+    }
+    buffer.assign(static_cast<size_t>(length) + 1, 0);
+  }
+  return ERROR_INSUFFICIENT_BUFFER;
 }
 
 // GetProcAddress typed as the export's own signature (through the generic

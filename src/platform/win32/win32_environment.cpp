@@ -28,23 +28,6 @@ const char* SkipProgramName(const char* commandLine) {
 
 namespace {
 
-// Calls a "fill this buffer" API that answers with the length written, or with
-// the size it needs when the buffer is too small, until the text fits.
-template <typename Fill>
-DWORD ReadText(Fill fill, std::string* text) {
-  std::vector<char> buffer(MAX_PATH + 1, 0);
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    DWORD length = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return LastError();
-    if (length < buffer.size()) {
-      text->assign(buffer.data(), length);
-      return ERROR_SUCCESS;
-    }
-    buffer.assign(static_cast<size_t>(length) + 1, 0);
-  }
-  return ERROR_INSUFFICIENT_BUFFER;
-}
-
 class Win32Environment : public Environment {
  public:
   BOOL GetOsVersion(OsVersion* version) override {

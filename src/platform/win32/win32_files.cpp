@@ -129,17 +129,9 @@ class Win32FileSystem : public FileSystem {
 
   DWORD GetLongPathName(const std::string& path, std::string* longPath) override {
     if (!getLongPathName_) return ERROR_PROC_NOT_FOUND;
-    std::vector<char> buffer(MAX_PATH, 0);
-    for (;;) {
-      DWORD length =
-          getLongPathName_(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-      if (length == 0) return LastError();
-      if (length < buffer.size()) {
-        longPath->assign(buffer.data(), length);
-        return ERROR_SUCCESS;
-      }
-      buffer.assign(length + 1, 0);  // too small: `length` is the size it needs
-    }
+    return ReadText(
+        [&](char* buffer, DWORD size) { return getLongPathName_(path.c_str(), buffer, size); },
+        longPath);
   }
 
   DWORD CreateEmpty(const std::string& path) override {

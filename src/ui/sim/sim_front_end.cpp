@@ -190,6 +190,11 @@ void SimFrontEnd::NoteChange() {
   if (observer_ && screen_.events().size() > before) observer_(screen_.events().back());
 }
 
+void SimFrontEnd::Show(const ScreenEvent& event) {
+  screen_.Record(event);
+  if (observer_) observer_(event);
+}
+
 std::optional<Answer> SimFrontEnd::NextAnswer() {
   if (quit_) return std::nullopt;
   std::optional<Answer> answer = answers_.Next(screen_);
@@ -201,8 +206,7 @@ std::optional<Answer> SimFrontEnd::NextAnswer() {
   event.kind = ScreenEvent::Kind::Answer;
   event.time = Elapsed();
   event.text = answer->ToString();
-  screen_.Record(event);
-  if (observer_) observer_(event);
+  Show(event);
   return answer;
 }
 
@@ -213,8 +217,7 @@ int SimFrontEnd::MessageBox(const std::string& text, const std::string& caption,
   event.caption = caption;
   event.text = text;
   event.style = type;
-  screen_.Record(event);
-  if (observer_) observer_(event);
+  Show(event);
   // Every message box of the setup has only an OK button: any answer closes it.
   NextAnswer();
   return IDOK;
@@ -227,8 +230,7 @@ bool SimFrontEnd::RunLanguageDialog(CLanguageDlg& dialog) {
   event.time = Elapsed();
   event.entries = dialog.SortedEntries();
   event.selection = dialog.Preselection();
-  screen_.Record(event);
-  if (observer_) observer_(event);
+  Show(event);
   std::optional<Answer> answer = NextAnswer();
   if (!answer) return false;
   switch (answer->kind) {

@@ -90,6 +90,8 @@ class SimFrontEnd : public FrontEnd {
 
  private:
   bool ApplyAnswer(const Answer& answer);
+  // Records a modal box or an answer and lets the observer see it.
+  void Show(const ScreenEvent& event);
   std::optional<Answer> NextAnswer();
 
   SimClock& clock_;

@@ -1,42 +1,29 @@
 // Owners of what GDI and COM hand out to the windows: each releases what it
 // holds on every path, so no drawing code deletes, restores or ends by hand.
+// The GDI objects, COM pointers and BSTRs use the back end's UniqueAny.
 #pragma once
 
 #include "platform/wintypes.h"
 
 #include <ole2.h>
 
-#include <utility>
+#include "platform/win32/unique_any.h"
 
 // A GDI object (font, brush, bitmap), deleted with DeleteObject.
 template <typename T>
-class UniqueGdi {
- public:
-  UniqueGdi() = default;
-  explicit UniqueGdi(T object) : object_(object) {}
-  UniqueGdi(const UniqueGdi&) = delete;
-  UniqueGdi& operator=(const UniqueGdi&) = delete;
-  UniqueGdi(UniqueGdi&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-  UniqueGdi& operator=(UniqueGdi&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.object_, nullptr));
-    return *this;
-  }
-  ~UniqueGdi() { reset(); }
-
-  T get() const { return object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-  void reset(T object = nullptr) {
-    if (object_) ::DeleteObject(object_);
-    object_ = object;
-  }
-
- private:
-  T object_ = nullptr;
+struct GdiTraits {
+  using Type = T;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type object) { ::DeleteObject(object); }
 };
 
-using UniqueFont = UniqueGdi<HFONT>;
-using UniqueBrush = UniqueGdi<HBRUSH>;
-using UniqueBitmap = UniqueGdi<HBITMAP>;
+using UniqueFont = win32::UniqueAny<GdiTraits<HFONT>>;
+using UniqueBrush = win32::UniqueAny<GdiTraits<HBRUSH>>;
+using UniqueBitmap = win32::UniqueAny<GdiTraits<HBITMAP>>;
+
+// COM interface pointers and BSTRs: the back end's owners.
+using win32::ComPtr;
+using win32::UniqueBstr;
 
 // BeginPaint / EndPaint.
 class PaintDc {
@@ -99,61 +86,4 @@ class SelectedObject {
  private:
   HDC dc_;
   HGDIOBJ previous_;
-};
-
-// A COM interface pointer, released when it goes.
-template <typename T>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  ComPtr(ComPtr&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
-  ComPtr& operator=(ComPtr&& other) noexcept {
-    if (this != &other) {
-      reset();
-      pointer_ = std::exchange(other.pointer_, nullptr);
-    }
-    return *this;
-  }
-  ~ComPtr() { reset(); }
-
-  T* get() const { return pointer_; }
-  T* operator->() const { return pointer_; }
-  explicit operator bool() const { return pointer_ != nullptr; }
-  // For out-parameters: releases what is held first.
-  T** put() {
-    reset();
-    return &pointer_;
-  }
-  void** put_void() { return reinterpret_cast<void**>(put()); }
-  void reset() {
-    if (pointer_) pointer_->Release();
-    pointer_ = nullptr;
-  }
-  // QueryInterface into another owner.
-  template <typename U>
-  HRESULT As(REFIID iid, ComPtr<U>* other) const {
-    if (!pointer_) return E_POINTER;
-    return pointer_->QueryInterface(iid, other->put_void());
-  }
-
- private:
-  T* pointer_ = nullptr;
-};
-
-// A BSTR, freed with SysFreeString.
-class UniqueBstr {
- public:
-  UniqueBstr() = default;
-  explicit UniqueBstr(BSTR text) : text_(text) {}
-  UniqueBstr(const UniqueBstr&) = delete;
-  UniqueBstr& operator=(const UniqueBstr&) = delete;
-  ~UniqueBstr() {
-    if (text_) ::SysFreeString(text_);
-  }
-  BSTR get() const { return text_; }
-
- private:
-  BSTR text_ = nullptr;
 };

@@ -179,24 +179,9 @@ int CSetupWnd::OnCreate(WPARAM wParam, LPARAM lParam) {
 
 // Centred on the owner's window, kept inside the screen's work area.
 void CSetupWnd::CentreOnOwner() {
-  RECT self;
-  ::GetWindowRect(m_hWnd, &self);
-  RECT area;
-  if (!::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
-    area = MakeRect(0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
-  }
-  RECT around = area;
+  RECT around;
   HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
-  if (owner) ::GetWindowRect(owner, &around);
-  int width = self.right - self.left;
-  int height = self.bottom - self.top;
-  int left = around.left + ((around.right - around.left) - width) / 2;
-  int top = around.top + ((around.bottom - around.top) - height) / 2;
-  if (left + width > area.right) left = area.right - width;
-  if (top + height > area.bottom) top = area.bottom - height;
-  if (left < area.left) left = area.left;
-  if (top < area.top) top = area.top;
-  ::SetWindowPos(m_hWnd, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  CentreWindow(m_hWnd, owner && ::GetWindowRect(owner, &around) ? &around : nullptr);
 }
 
 // Black, the logo at the bottom left and the camera at the top right.

@@ -1,7 +1,5 @@
 #include "ui/win32/shockwave_flash.h"
 
-#include <vector>
-
 const CLSID CShockwaveFlash::kClassId = {
     0xD27CDB6E, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
@@ -137,7 +135,7 @@ bool CShockwaveFlash::Create(const char* windowName, DWORD style, const RECT& re
                              UINT id) {
   ComPtr<IOleObject> object;
   HRESULT hr = ::CoCreateInstance(kClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                  object.put_void());
+                                  reinterpret_cast<void**>(object.put()));
   if (FAILED(hr) || !object) return false;
   if (!CreateEx(0, kClassName, windowName, style, rect, parent, id)) {
     object->Close(OLECLOSE_NOSAVE);
@@ -148,12 +146,15 @@ bool CShockwaveFlash::Create(const char* windowName, DWORD style, const RECT& re
   *m_site.put() = site;
   object->SetClientSite(site);
   ComPtr<IPersistStreamInit> persist;
-  if (SUCCEEDED(object.As(IID_IPersistStreamInit, &persist))) persist->InitNew();
+  if (SUCCEEDED(object->QueryInterface(IID_IPersistStreamInit,
+                                       reinterpret_cast<void**>(persist.put())))) {
+    persist->InitNew();
+  }
   RECT position;
   ::GetClientRect(m_hWnd, &position);
   object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, m_hWnd, &position);
-  object.As(IID_IOleInPlaceObject, &m_inPlace);
-  object.As(IID_IDispatch, &m_dispatch);
+  object->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(m_inPlace.put()));
+  object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(m_dispatch.put()));
   m_object = std::move(object);
   return true;
 }
@@ -169,20 +170,16 @@ HRESULT CShockwaveFlash::SetMovie(const std::string& path) {
   return PutProperty(kDispIdMovie, &value);
 }
 
-HRESULT CShockwaveFlash::SetLoop(bool loop) {
-  VARIANT value;
-  ::VariantInit(&value);
-  value.vt = VT_BOOL;
-  value.boolVal = loop ? VARIANT_TRUE : VARIANT_FALSE;
-  return PutProperty(kDispIdLoop, &value);
-}
+HRESULT CShockwaveFlash::SetLoop(bool loop) { return PutBoolProperty(kDispIdLoop, loop); }
 
-HRESULT CShockwaveFlash::SetMenu(bool menu) {
+HRESULT CShockwaveFlash::SetMenu(bool menu) { return PutBoolProperty(kDispIdMenu, menu); }
+
+HRESULT CShockwaveFlash::PutBoolProperty(DISPID id, bool flag) {
   VARIANT value;
   ::VariantInit(&value);
   value.vt = VT_BOOL;
-  value.boolVal = menu ? VARIANT_TRUE : VARIANT_FALSE;
-  return PutProperty(kDispIdMenu, &value);
+  value.boolVal = flag ? VARIANT_TRUE : VARIANT_FALSE;
+  return PutProperty(id, &value);
 }
 
 // A property put with one argument and no result. The texts of an exception

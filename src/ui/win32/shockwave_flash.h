@@ -48,6 +48,7 @@ class CShockwaveFlash : public CWindow {
 
  private:
   HRESULT PutProperty(DISPID id, VARIANT* value);
+  HRESULT PutBoolProperty(DISPID id, bool flag);
   void OnSize();
   void ReleaseControl();
 

@@ -17,7 +17,7 @@ class CStyledControl : public CWindow {
   HFONT font() const { return m_font.get(); }
 
   // Builds the font on the screen device from the face, size, weight, slant
-  // and character set, and makes it the control's font.
+  // and character set; null when it cannot be created.
   static UniqueFont CreateFontFromSpec(const FontSpec& spec);
 
  protected:

@@ -9,6 +9,7 @@
 #include "res/resource.h"
 #include "ui/win32/background_wnd.h"
 #include "ui/win32/setup_wnd.h"
+#include "ui/win32/window.h"
 
 namespace {
 
@@ -33,23 +34,6 @@ std::string SelectedComboText(HWND combo) {
   return std::string(text.data());
 }
 
-// The template is at 0, 0, which here means centred on the screen's work area.
-void CentreOnScreen(HWND dialog) {
-  RECT self;
-  ::GetWindowRect(dialog, &self);
-  RECT area;
-  if (!::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
-    area.left = area.top = 0;
-    area.right = ::GetSystemMetrics(SM_CXSCREEN);
-    area.bottom = ::GetSystemMetrics(SM_CYSCREEN);
-  }
-  int width = self.right - self.left;
-  int height = self.bottom - self.top;
-  int left = area.left + ((area.right - area.left) - width) / 2;
-  int top = area.top + ((area.bottom - area.top) - height) / 2;
-  ::SetWindowPos(dialog, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 // The language dialog: the entries of CLanguageDlg go into the sorted
 // drop-down list and its preselection is selected; OK hands the selected
 // text to CLanguageDlg::OnOK; Escape and the close box cancel.
@@ -69,7 +53,7 @@ INT_PTR CALLBACK LanguageDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
                                        reinterpret_cast<LPARAM>(preselection.c_str()));
         if (index != CB_ERR) ::SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
       }
-      CentreOnScreen(dialog);
+      CentreWindow(dialog, nullptr);  // the template's 0, 0 means the screen's centre
       return TRUE;  // the focus goes to the first control, the OK button
     }
     case WM_COMMAND:

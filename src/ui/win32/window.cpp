@@ -133,3 +133,22 @@ LRESULT CALLBACK CWindow::StaticWindowProc(HWND window, UINT message, WPARAM wPa
   }
   return self->WindowProc(message, wParam, lParam);
 }
+
+void CentreWindow(HWND window, const RECT* around) {
+  RECT self;
+  ::GetWindowRect(window, &self);
+  RECT area;
+  if (!::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
+    area = MakeRect(0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+  }
+  const RECT& centre = around ? *around : area;
+  int width = self.right - self.left;
+  int height = self.bottom - self.top;
+  int left = centre.left + ((centre.right - centre.left) - width) / 2;
+  int top = centre.top + ((centre.bottom - centre.top) - height) / 2;
+  if (left + width > area.right) left = area.right - width;
+  if (top + height > area.bottom) top = area.bottom - height;
+  if (left < area.left) left = area.left;
+  if (top < area.top) top = area.top;
+  ::SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}

@@ -72,3 +72,8 @@ inline RECT MakeRect(int left, int top, int right, int bottom) {
   rect.bottom = bottom;
   return rect;
 }
+
+// Moves a top-level window, keeping its size, so that it is centred on
+// `around` (screen coordinates; the screen's work area when null) and lies
+// inside the work area.
+void CentreWindow(HWND window, const RECT* around);
