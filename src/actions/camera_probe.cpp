@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/context.h"
+#include "app/exit_codes.h"
 #include "app/setup_app.h"
 #include "lang/language_strings.h"
 #include "ui/setup_window.h"
@@ -299,6 +300,6 @@ int CSetupContext::ConfirmCameraOff(int action) {
     return 0;
   }
   app().MessageBox(GetText(ABORTINSTALLHELP), MB_ICONINFORMATION);
-  EndSetup();
+  EndSetup(kExitUserCancel);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "app/context.h"
+#include "app/exit_codes.h"
 #include "lang/language_strings.h"
 #include "ui/setup_window.h"
 
@@ -135,7 +136,7 @@ int CSetupContext::CheckRam() {
 // the setup.
 int CSetupContext::CheckPrerequisites(int action) {
   if (action == 1) {
-    EndSetup();
+    EndSetup(kExitFailure);
     return 0;
   }
   if (action != 0) return 1;

@@ -48,6 +48,6 @@ SetupWindowOps& CSetupContext::window() const {
   return g_noWindow;
 }
 
-void CSetupContext::EndSetup() { app_.EndSetup(); }
+void CSetupContext::EndSetup(int exitCode) { app_.EndSetup(exitCode); }
 
 std::string CSetupContext::GetText(int stringId) const { return app_.GetText(stringId); }

@@ -84,7 +84,8 @@ class CSetupContext {
   void Log(const char* format, ...) ZT_PRINTF(2, 3);
   // The setup window's operations (the application's m_pSetupWnd).
   SetupWindowOps& window() const;
-  void EndSetup();
+  // Ends the setup with this process exit code (app/exit_codes.h).
+  void EndSetup(int exitCode);
   // Text of a string id in the current language.
   std::string GetText(int stringId) const;
 
@@ -147,6 +148,9 @@ class CSetupContext {
 
   std::unique_ptr<CComHolder> comHolder;
   int startupLinkExisted = 0;
+  // The product package ran and the product is registered with its program:
+  // from here on, ending the setup is no longer a cancel.
+  int productInstalled = 0;
 
   // The analysis table the engine walks; tests may run the engine over a table
   // of their own (same length, ending in a row without handler).

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "actions/running_app.h"
+#include "app/exit_codes.h"
 #include "analysis/analysis.h"
 #include "lang/language_dlg.h"
 #include "platform/owners.h"
@@ -81,8 +82,21 @@ CSetupApp::~CSetupApp() = default;
 
 int CSetupApp::Run() {
   if (!InitInstance()) return ExitInstance();
-  m_nExitCode = frontEnd_.RunMessageLoop();
+  int loopCode = frontEnd_.RunMessageLoop();
+  // EndSetup and a closed setup window decide the code themselves; a loop
+  // that ended in any other way carries the code it was posted with.
+  if (!m_bExitCodeSet) m_nExitCode = loopCode;
   return ExitInstance();
+}
+
+void CSetupApp::SetExitCode(int exitCode) {
+  m_nExitCode = exitCode;
+  m_bExitCodeSet = 1;
+}
+
+int CSetupApp::ClosedWindowExitCode() const {
+  if (!m_context.productInstalled) return kExitUserCancel;
+  return m_context.rebootRequired ? kExitRestartRequired : kExitSuccess;
 }
 
 void CSetupApp::ParseCommandLine(const std::string& commandLine) {
@@ -155,6 +169,7 @@ bool CSetupApp::InitInstance() {
   if (ieVersion.empty() || CompareVersions(ieVersion, "4.71", false) < 0) {
     log_.Log("IE 4 or later required - aborting setup\n");
     MessageBox(frontEnd_.LoadResourceString(157), MB_OK | MB_ICONSTOP);
+    SetExitCode(kExitFailure);
     return false;
   }
 
@@ -163,6 +178,7 @@ bool CSetupApp::InitInstance() {
   }
   if (!UpdateXmlParser(m_context)) {
     log_.Log("failed to update XML parser library - aborting install\n");
+    SetExitCode(kExitFailure);
     return false;
   }
 
@@ -170,12 +186,16 @@ bool CSetupApp::InitInstance() {
 
   if (!UpdatePsapi(m_context)) {
     log_.Log("failed to update PSAPI lib for NT - aborting install\n");
+    SetExitCode(kExitFailure);
     return false;
   }
 
   if (g_languageId == 0) {
     CLanguageDlg dialog(machine_.environment(), log_);
-    if (!frontEnd_.RunLanguageDialog(dialog)) return false;
+    if (!frontEnd_.RunLanguageDialog(dialog)) {
+      SetExitCode(kExitUserCancel);
+      return false;
+    }
     g_languageId = dialog.m_nLanguageId;
   }
   log_.Log("Install language=%d %s\n", g_languageId, LanguageKeyName(g_languageId));
@@ -183,6 +203,7 @@ bool CSetupApp::InitInstance() {
   m_pMainWnd = frontEnd_.NewBackgroundWindow(*this);
   if (!m_pMainWnd->Create()) {
     m_pMainWnd.reset();
+    SetExitCode(kExitFailure);
     return false;
   }
   m_pMainWnd->Show();
@@ -219,6 +240,8 @@ void CSetupApp::OnWindowCreated(AppWindow* window) {
 void CSetupApp::OnWindowDestroyed(AppWindow* window) {
   if (window != nullptr && window == m_pSetupWnd) {
     log_.Log("welcome wnd closed\n");
+    // Closed by the user, not by the end of the setup.
+    if (!m_bTerminating) SetExitCode(ClosedWindowExitCode());
     m_bTerminating = 1;
     // A tick already armed must not run a step on a window that is gone.
     StopStepTimer();
@@ -277,11 +300,12 @@ void CSetupApp::OnCancel() {
   if (m_context.RunUpdateStep(2)) StartStepTimer();
 }
 
-void CSetupApp::EndSetup() {
+void CSetupApp::EndSetup(int exitCode) {
   log_.Log("setup terminating\n");
   StopStepTimer();
   m_bTerminating = 1;
-  frontEnd_.PostQuitMessage(0);
+  SetExitCode(exitCode);
+  frontEnd_.PostQuitMessage(exitCode);
 }
 
 std::string CSetupApp::GetText(int stringId) const { return strings_.GetText(stringId, g_languageId); }

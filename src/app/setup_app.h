@@ -46,7 +46,8 @@ class CSetupApp {
   void OnStepTimer();
   void OnConfirm();
   void OnCancel();
-  void EndSetup();
+  // Ends the setup with this process exit code (app/exit_codes.h).
+  void EndSetup(int exitCode);
   // Set while the setup itself asks Windows to restart, so that its own
   // session handler lets that restart through instead of refusing it.
   void SetOwnRestartRequested(bool requested) { m_bOwnRestartRequested = requested ? 1 : 0; }
@@ -88,5 +89,14 @@ class CSetupApp {
   // The clean-up directory reached the end of the parsed command line, so it may be cut.
   int m_bCleanupDirCut = 0;
   HRESULT m_hrCoInitialize = E_FAIL;
+  // The process exit code, and whether the setup decided it (EndSetup, a
+  // refused start-up, the user closing the window).
   int m_nExitCode = 0;
+  int m_bExitCodeSet = 0;
+
+ private:
+  void SetExitCode(int exitCode);
+  // The code when the user closes the setup window: a cancel until the
+  // product is installed; afterwards success, or a restart still needed.
+  int ClosedWindowExitCode() const;
 };

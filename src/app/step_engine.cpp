@@ -1,5 +1,6 @@
 // The step engine: one update row per call, the analysis rows one per call
 // of update step 0, and the engine's own handlers.
+#include "app/exit_codes.h"
 #include "app/setup_app.h"
 #include "app/step_tables.h"
 #include "lang/language_strings.h"
@@ -29,7 +30,7 @@ int CSetupContext::RunUpdateStep(int action) {
   }
   lastShownStep = s;
   if (!row.handler) {
-    EndSetup();
+    EndSetup(kExitSuccess);
     return 0;
   }
   waitForInput = 0;
@@ -95,7 +96,7 @@ int CSetupContext::ConfirmAbort(int action) {
       waitForInput = 1;
       return 0;
     case 1:
-      EndSetup();
+      EndSetup(kExitUserCancel);
       return 0;
     default:
       return 1;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/exit_codes.h"
 #include "app/step_tables.h"
 #include "lang/language_strings.h"
 #include "support/harness.h"
@@ -170,6 +171,7 @@ TEST(AnalysisRuns, BrowserBelow4_71EndsTheSetupAtStartUp) {
   Rehearsal r = Rehearse(*machine, "/l 1033");
   EXPECT_TRUE(r.HasLine("IE 4 or later required - aborting setup"));
   EXPECT_FALSE(r.HasLine("installing Macromedia Flash OCX"));
+  EXPECT_EQ(r.run.exitCode, kExitFailure);
 }
 
 TEST(AnalysisRuns, MissingXmlParserFileEndsTheSetupWithTheResourceMessage) {
@@ -189,6 +191,15 @@ TEST(AnalysisRuns, MissingXmlParserFileEndsTheSetupWithTheResourceMessage) {
               "initialized.");
   }
   EXPECT_EQ(boxes, 1);
+  EXPECT_EQ(r.run.exitCode, kExitFailure);
+}
+
+TEST(AnalysisRuns, ClosingTheLanguageDialogEndsTheSetupAsACancel) {
+  auto machine = ExampleMachine("xpsp2", "{}");
+  ASSERT_TRUE(machine);
+  Rehearsal r = Rehearse(*machine, "", "cancel");
+  EXPECT_FALSE(r.HasLine("background created"));
+  EXPECT_EQ(r.run.exitCode, kExitUserCancel);
 }
 
 TEST(AnalysisRuns, CleanUpModeDeletesTheFolderButNotWhatAJunctionInItPointsAt) {

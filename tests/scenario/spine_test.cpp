@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/exit_codes.h"
 #include "app/setup_app.h"
 #include "app/step_tables.h"
 #include "lang/language_strings.h"
@@ -186,7 +187,7 @@ TEST(StepEngine, ResumeStepPastTheTableEndsTheSetupAsTheLastRowDoes) {
 TEST(StepEngine, CancelAtTheGreetingAsksOnlyForOkThenEnds) {
   auto machine = MakeMachine();
   Rehearsal r = Rehearse(*machine, "/l 1033", "cancel,confirm");
-  EXPECT_EQ(r.run.exitCode, 0);
+  EXPECT_EQ(r.run.exitCode, kExitUserCancel);
   EXPECT_FALSE(r.run.answersRanOut);
   int cancel = r.Find("cancel");
   ASSERT_GE(cancel, 0);
@@ -208,7 +209,7 @@ TEST(StepEngine, CancelAtTheGreetingAsksOnlyForOkThenEnds) {
 TEST(StepEngine, ClosedSetupWindowStopsTheEngine) {
   auto machine = MakeMachine();
   Rehearsal r = Rehearse(*machine, "/l 1033", "close");
-  EXPECT_EQ(r.run.exitCode, 0);
+  EXPECT_EQ(r.run.exitCode, kExitUserCancel) << "closed before anything was installed";
   int closed = r.Find("welcome wnd closed");
   ASSERT_GE(closed, 0);
   EXPECT_EQ(r.Find(UpdateLine(0, 4, 1)), -1);

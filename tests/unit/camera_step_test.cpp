@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "actions/camera_probe.h"
+#include "app/exit_codes.h"
 #include "app/step_tables.h"
 #include "lang/language_strings.h"
 #include "support/harness.h"
@@ -138,7 +139,7 @@ TEST(CameraStep, CameraStillAttachedAfterOkEndsTheSetup) {
   EXPECT_TRUE(r.HasLine("Zentavo camera is on")) << r.run.log;
   ExpectAskedToUnplug(user);
   ExpectSetupEndedAtTheCameraStep(*machine, r);
-  EXPECT_EQ(r.run.exitCode, 0);
+  EXPECT_EQ(r.run.exitCode, kExitUserCancel);
   // A probe that finds the camera leaves no trace in the debugger output.
   EXPECT_EQ(machine->simDevices().debugOutput(), "");
 }
