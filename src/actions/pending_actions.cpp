@@ -27,3 +27,7 @@ HRESULT CComHolder::CreateStartupLink() { return E_NOTIMPL; }
 // Running application: no installer window is looked for yet.
 #include "actions/running_app.h"
 HWND FindProductSetupWindow(CSetupContext&) { return nullptr; }
+// Startup-folder shortcut: none is known yet.
+#include "actions/finishing.h"
+bool GetStartupLinkPath(CSetupContext&, std::string*) { return false; }
+bool StartupLinkExists(CSetupContext&) { return false; }

@@ -1,0 +1,17 @@
+// The product's shortcut in the user's Startup folder, shared by the
+// finishing steps, the removal of old shortcuts and the restore of the
+// user's data.
+#pragma once
+
+#include <string>
+
+class CSetupContext;
+
+// The Startup folder's shortcut: the "Startup" value of the user's Shell
+// Folders key followed by "\Zentavo.lnk". False, with *path untouched, when
+// the folder cannot be read or the path would not fit its 260-byte buffer:
+// nothing is then tested, deleted or created.
+bool GetStartupLinkPath(CSetupContext& context, std::string* path);
+
+// Whether the Startup folder's shortcut exists (FindFirstFile finds it).
+bool StartupLinkExists(CSetupContext& context);
