@@ -3,7 +3,7 @@
 # as arguments (skipped when present).
 set -euo pipefail
 PKGS="cmake ninja-build g++ pkg-config libxml2-dev nlohmann-json3-dev googletest libgtest-dev
-      g++-mingw-w64-i686 g++-mingw-w64-x86-64 msitools $*"
+      g++-mingw-w64-i686 g++-mingw-w64-x86-64 msitools wixl libmsi-dev libgsf-1-dev $*"
 missing=""
 for p in $PKGS; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

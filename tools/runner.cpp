@@ -8,15 +8,16 @@
 #include "platform/sim/sim_machine.h"
 #include "terminal.h"
 
-#ifndef ZT_SOURCE_DIR
-#define ZT_SOURCE_DIR "."
+#ifndef ZT_DEMO_MEDIUM_DIR
+#define ZT_DEMO_MEDIUM_DIR "medium"
 #endif
 
 std::string RunnerUsage() {
   return "usage: zentavo-sim [--machine FILE] [--medium DIR] [--answers LIST] [--log FILE]\n"
          "                   [--screens FILE] [--state FILE] [--interactive] [-- SETUP-ARGUMENTS...]\n"
          "  --machine FILE   the machine description (default: the embedded Windows XP machine)\n"
-         "  --medium DIR     the folder whose files are the setup directory (default: medium/)\n"
+         "  --medium DIR     the folder whose files are the setup directory\n"
+         "                   (default: the demo medium the build lays out)\n"
          "  --answers LIST   comma-separated answers: confirm, cancel, close, lang=<id>\n"
          "                   (default: every wait is answered confirm)\n"
          "  --log FILE       write the installation log there (default: standard output)\n"
@@ -159,7 +160,7 @@ int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& 
       return 2;
     }
   }
-  std::string medium = options.mediumDir.empty() ? std::string(ZT_SOURCE_DIR) + "/medium"
+  std::string medium = options.mediumDir.empty() ? std::string(ZT_DEMO_MEDIUM_DIR)
                                                  : options.mediumDir;
   if (!machine->MountMedium(medium, &error)) {
     err << "zentavo-sim: " << error << "\n";

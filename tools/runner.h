@@ -13,7 +13,7 @@ class SimMachine;
 
 struct RunnerOptions {
   std::string machineFile;  // empty: the embedded default machine
-  std::string mediumDir;    // empty: the demo medium of the source tree
+  std::string mediumDir;    // empty: the demo medium the build lays out
   bool answersGiven = false;
   std::vector<Answer> answers;
   std::string logFile, screensFile, stateFile;

@@ -15,7 +15,7 @@ std::unique_ptr<SimMachine> MakeMachine(const std::string& overlay) {
   std::unique_ptr<SimMachine> machine = SimMachine::FromJson(base.dump(), "test machine", &error);
   EXPECT_TRUE(machine) << error;
   if (!machine) return nullptr;
-  EXPECT_TRUE(machine->MountMedium(std::string(ZT_SOURCE_DIR) + "/medium", &error)) << error;
+  EXPECT_TRUE(machine->MountMedium(ZT_DEMO_MEDIUM_DIR, &error)) << error;
   return machine;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/sim/sim_machine.h"
 
+#include "platform/sim/sim_msi.h"
 #include "platform/sim/sim_xml.h"
 
 extern const char* const kDefaultMachineJson;
@@ -36,6 +37,7 @@ SimMachine::SimMachine()
   SimEnvironment::ParseLocalTime("2026-03-14T10:05:17", &environment_.startLocalMs);
   environment_.startTickCount = 3600000;
   registry_.AttachFiles(&files_);
+  RegisterSimWindowsInstaller(*this);
 }
 
 SimMachine::~SimMachine() = default;

@@ -1,0 +1,1140 @@
+#include "platform/sim/sim_msi.h"
+
+// The machine's Windows types first: glib then keeps their TRUE and FALSE.
+#include "platform/sim/sim_machine.h"
+
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-memory.h>
+#include <gsf/gsf-utils.h>
+#include <libmsi.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+
+namespace {
+
+constexpr DWORD kErrorUnknownProduct = 1605;
+constexpr DWORD kErrorInstallAlreadyRunning = 1618;
+constexpr DWORD kErrorPackageOpenFailed = 1619;
+constexpr DWORD kErrorPackageInvalid = 1620;
+constexpr DWORD kErrorTransformFailure = 1624;
+constexpr DWORD kErrorPlatformUnsupported = 1633;
+constexpr DWORD kErrorProductVersion = 1638;
+constexpr DWORD kErrorInvalidCommandLine = 1639;
+
+// Virtual time a run takes: reading and checking, then the installation proper.
+constexpr uint64_t kFailureMs = 1500;
+constexpr uint64_t kInstallMs = 4000;
+constexpr uint64_t kPerFileMs = 500;
+constexpr uint64_t kUninstallMs = 3000;
+
+const char* const kUninstallRoot = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char* const kProductsRoot =
+    "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
+const char* const kTableNames[] = {"Property", "Directory", "Component", "File",
+                                   "Registry", "CreateFolder"};
+
+template <typename T>
+struct GObjectDeleter {
+  void operator()(T* object) const {
+    if (object) g_object_unref(object);
+  }
+};
+template <typename T>
+using GPtr = std::unique_ptr<T, GObjectDeleter<T>>;
+
+std::string TakeError(GError* error) {
+  std::string what = error ? error->message : "unknown error";
+  if (error) g_error_free(error);
+  return what;
+}
+
+std::string RecordString(LibmsiRecord* record, guint field) {
+  gchar* text = libmsi_record_get_string(record, field);
+  std::string out = text ? text : "";
+  g_free(text);
+  return out;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return text;
+}
+
+bool IsFullPath(const std::string& path) {
+  return (path.size() >= 3 && path[1] == ':' && path[2] == '\\') ||
+         (path.size() >= 2 && path[0] == '\\' && path[1] == '\\');
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t cut = path.rfind('\\');
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string WithBackslash(std::string folder) {
+  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  return folder;
+}
+
+// "{3F1C7A20-8B4D-...}" as the registry packs it: each group reversed, the
+// last two groups byte by byte.
+std::string PackedGuid(const std::string& guid) {
+  std::string hex;
+  for (char c : guid) {
+    if (std::isxdigit(static_cast<unsigned char>(c))) hex += static_cast<char>(std::toupper(c));
+  }
+  if (hex.size() != 32) return Upper(guid);
+  std::string out;
+  auto reversed = [&](size_t from, size_t length) {
+    out += std::string(hex.rbegin() + static_cast<long>(32 - from - length),
+                       hex.rbegin() + static_cast<long>(32 - from));
+  };
+  reversed(0, 8);
+  reversed(8, 4);
+  reversed(12, 4);
+  for (size_t i = 16; i < 32; i += 2) {
+    out += hex[i + 1];
+    out += hex[i];
+  }
+  return out;
+}
+
+// A stream name of a table: U+4840, then the characters of "0-9A-Za-z._"
+// packed two to a character, as UTF-8 (how libgsf names the streams).
+std::string TableStreamName(const std::string& name) {
+  auto index = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'z') return c - 'a' + 36;
+    if (c == '.') return 62;
+    if (c == '_') return 63;
+    return -1;
+  };
+  std::vector<gunichar> wide{0x4840};
+  for (size_t i = 0; i < name.size(); ++i) {
+    int a = index(name[i]);
+    if (a < 0) {
+      wide.push_back(static_cast<unsigned char>(name[i]));
+      continue;
+    }
+    int b = i + 1 < name.size() ? index(name[i + 1]) : -1;
+    if (b >= 0) {
+      wide.push_back(static_cast<gunichar>(0x3800 + a + (b << 6)));
+      ++i;
+    } else {
+      wide.push_back(static_cast<gunichar>(0x4800 + a));
+    }
+  }
+  std::string utf8;
+  for (gunichar c : wide) {
+    char buffer[8];
+    utf8.append(buffer, static_cast<size_t>(g_unichar_to_utf8(c, buffer)));
+  }
+  return utf8;
+}
+
+bool ReadStream(GsfInfile* storage, const std::string& name, std::string* bytes) {
+  GPtr<GsfInput> input{gsf_infile_child_by_name(storage, name.c_str())};
+  if (!input) return false;
+  gsf_off_t size = gsf_input_size(input.get());
+  if (size < 0 || size > (64 << 20)) return false;
+  bytes->resize(static_cast<size_t>(size));
+  return size == 0 || gsf_input_read(input.get(), static_cast<size_t>(size),
+                                     reinterpret_cast<guint8*>(bytes->data())) != nullptr;
+}
+
+uint32_t ReadLittle(const std::string& bytes, size_t at, size_t width) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < width; ++i) {
+    value |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+  }
+  return value;
+}
+
+// The transform's string table: ids from 1, in the pool's code page.
+bool ReadStringPool(GsfInfile* storage, std::vector<std::string>* strings, size_t* refBytes,
+                    std::string* error) {
+  std::string pool, data;
+  if (!ReadStream(storage, TableStreamName("_StringPool"), &pool) ||
+      !ReadStream(storage, TableStreamName("_StringData"), &data) || pool.size() < 4) {
+    *error = "the transform has no string table";
+    return false;
+  }
+  uint32_t header = ReadLittle(pool, 0, 4);
+  *refBytes = (header & 0x80000000u) ? 3 : 2;
+  std::string charset = "CP" + std::to_string(header & 0xFFFF);
+  strings->assign(1, std::string());
+  size_t offset = 0;
+  for (size_t at = 4; at + 4 <= pool.size(); at += 4) {
+    uint32_t length = ReadLittle(pool, at, 2);
+    uint32_t references = ReadLittle(pool, at + 2, 2);
+    if (length == 0 && references != 0 && at + 8 <= pool.size()) {
+      // A string of 64 KB or more: its length takes the next entry too.
+      length = ReadLittle(pool, at + 4, 2) | (references << 16);
+      at += 4;
+    }
+    if (offset + length > data.size()) {
+      *error = "the transform's string table is cut short";
+      return false;
+    }
+    std::string text = data.substr(offset, length);
+    offset += length;
+    gsize written = 0;
+    gchar* utf8 = g_convert(text.data(), static_cast<gssize>(text.size()), "UTF-8",
+                            charset.c_str(), nullptr, &written, nullptr);
+    strings->push_back(utf8 ? std::string(utf8, written) : text);
+    g_free(utf8);
+  }
+  return true;
+}
+
+std::string CellKey(const MsiTable& table, const std::vector<MsiCell>& row) {
+  std::string key;
+  for (size_t i = 0; i < table.columns.size() && i < row.size(); ++i) {
+    if (!table.columns[i].isKey) continue;
+    const MsiCell& cell = row[i];
+    key += cell.null ? std::string("\x01") : table.columns[i].isString ? cell.text
+                                                                      : std::to_string(cell.number);
+    key += '\0';
+  }
+  return key;
+}
+
+// One table's records: a 16-bit mask, then the values it names.
+bool ApplyTableRecords(const std::string& bytes, const std::vector<std::string>& strings,
+                       size_t refBytes, MsiTable* table, std::string* error) {
+  size_t at = 0;
+  const size_t columns = table->columns.size();
+  auto width = [&](const MsiColumn& column) {
+    return column.isString ? refBytes : column.isBinary ? 2 : static_cast<size_t>(column.width);
+  };
+  while (at + 2 <= bytes.size()) {
+    uint32_t mask = ReadLittle(bytes, at, 2);
+    at += 2;
+    bool insert = mask & 1;
+    size_t present = insert ? std::min<size_t>(mask >> 8, columns) : columns;
+    std::vector<MsiCell> row(columns);
+    std::vector<bool> given(columns, false);
+    for (size_t i = 0; i < present; ++i) {
+      const MsiColumn& column = table->columns[i];
+      if (!insert && !column.isKey && !(i < 16 && (mask & (1u << i)))) continue;
+      size_t w = width(column);
+      if (at + w > bytes.size()) {
+        *error = "a transform record is cut short";
+        return false;
+      }
+      uint32_t raw = ReadLittle(bytes, at, w);
+      at += w;
+      given[i] = true;
+      MsiCell& cell = row[i];
+      if (column.isBinary) continue;
+      if (column.isString) {
+        cell.null = raw == 0 || raw >= strings.size() || strings[raw].empty();
+        if (!cell.null) cell.text = strings[raw];
+      } else if (raw != 0) {
+        cell.null = false;
+        cell.number = w == 2 ? static_cast<int32_t>(raw) - 0x8000
+                             : static_cast<int32_t>(raw ^ 0x80000000u);
+      }
+    }
+    std::string key = CellKey(*table, row);
+    auto found = std::find_if(table->rows.begin(), table->rows.end(),
+                              [&](const std::vector<MsiCell>& r) { return CellKey(*table, r) == key; });
+    if (found == table->rows.end()) {
+      if (insert || mask != 0) table->rows.push_back(row);
+    } else if (mask == 0) {
+      table->rows.erase(found);
+    } else {
+      for (size_t i = 0; i < columns; ++i) {
+        if (given[i]) (*found)[i] = row[i];
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int MsiTable::Column(const std::string& name) const {
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i].name == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string MsiTable::Text(size_t row, const std::string& column) const {
+  int index = Column(column);
+  if (index < 0 || row >= rows.size()) return std::string();
+  const MsiCell& cell = rows[row][static_cast<size_t>(index)];
+  if (cell.null) return std::string();
+  return columns[static_cast<size_t>(index)].isString ? cell.text : std::to_string(cell.number);
+}
+
+int32_t MsiTable::Number(size_t row, const std::string& column, int32_t absent) const {
+  int index = Column(column);
+  if (index < 0 || row >= rows.size()) return absent;
+  const MsiCell& cell = rows[row][static_cast<size_t>(index)];
+  return cell.null || columns[static_cast<size_t>(index)].isString ? absent : cell.number;
+}
+
+bool ReadMsiTables(const std::string& packageBytes, const std::vector<std::string>& names,
+                   MsiTables* tables, std::string* error, std::string* templateText) {
+  // libmsi reads files only: the bytes go to a host temporary file for the read.
+  std::string path = std::string(g_get_tmp_dir()) + "/zentavo-sim-msi-XXXXXX";
+  int fd = mkstemp(path.data());
+  if (fd < 0) {
+    *error = "cannot create a temporary file for the package";
+    return false;
+  }
+  bool written = ::write(fd, packageBytes.data(), packageBytes.size()) ==
+                 static_cast<ssize_t>(packageBytes.size());
+  ::close(fd);
+  struct Remove {
+    std::string path;
+    ~Remove() { std::remove(path.c_str()); }
+  } remove{path};
+  if (!written) {
+    *error = "cannot write the package to a temporary file";
+    return false;
+  }
+  GError* gerror = nullptr;
+  GPtr<LibmsiDatabase> db{libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr,
+                                              &gerror)};
+  if (!db) {
+    *error = "not a Windows Installer package: " + TakeError(gerror);
+    return false;
+  }
+  if (templateText) {
+    GPtr<LibmsiSummaryInfo> summary{libmsi_summary_info_new(db.get(), 0, nullptr)};
+    const gchar* text = summary ? libmsi_summary_info_get_string(
+                                      summary.get(), LIBMSI_PROPERTY_TEMPLATE, nullptr)
+                                : nullptr;
+    *templateText = text ? text : "";
+  }
+  for (const std::string& name : names) {
+    if (!libmsi_database_is_table_persistent(db.get(), name.c_str(), nullptr)) continue;
+    GPtr<LibmsiQuery> query{libmsi_query_new(db.get(), ("SELECT * FROM `" + name + "`").c_str(),
+                                             nullptr)};
+    if (!query || !libmsi_query_execute(query.get(), nullptr, nullptr)) continue;
+    GPtr<LibmsiRecord> columnNames{
+        libmsi_query_get_column_info(query.get(), LIBMSI_COL_INFO_NAMES, nullptr)};
+    GPtr<LibmsiRecord> columnTypes{
+        libmsi_query_get_column_info(query.get(), LIBMSI_COL_INFO_TYPES, nullptr)};
+    GPtr<LibmsiRecord> keys{libmsi_database_get_primary_keys(db.get(), name.c_str(), nullptr)};
+    if (!columnNames || !columnTypes) continue;
+    std::set<std::string> keyNames;
+    for (guint i = 1; keys && i <= libmsi_record_get_field_count(keys.get()); ++i) {
+      keyNames.insert(RecordString(keys.get(), i));
+    }
+    MsiTable table;
+    guint count = libmsi_record_get_field_count(columnNames.get());
+    for (guint i = 1; i <= count; ++i) {
+      MsiColumn column;
+      column.name = RecordString(columnNames.get(), i);
+      std::string type = RecordString(columnTypes.get(), i);
+      char kind = type.empty() ? 'i' : static_cast<char>(type[0] | 0x20);
+      column.isString = kind == 's' || kind == 'l' || kind == 'g';
+      column.isBinary = kind == 'v';
+      column.width = kind == 'i' && std::atoi(type.c_str() + 1) == 2 ? 2 : 4;
+      column.isKey = keyNames.count(column.name) > 0;
+      table.columns.push_back(column);
+    }
+    while (GPtr<LibmsiRecord> record{libmsi_query_fetch(query.get(), nullptr)}) {
+      std::vector<MsiCell> row(count);
+      for (guint i = 1; i <= count; ++i) {
+        MsiCell& cell = row[i - 1];
+        const MsiColumn& column = table.columns[i - 1];
+        if (libmsi_record_is_null(record.get(), i) || column.isBinary) continue;
+        if (column.isString) {
+          cell.text = RecordString(record.get(), i);
+          cell.null = cell.text.empty();
+        } else {
+          cell.number = libmsi_record_get_int(record.get(), i);
+          cell.null = false;
+        }
+      }
+      table.rows.push_back(std::move(row));
+    }
+    (*tables)[name] = std::move(table);
+  }
+  if (!tables->count("Property")) {
+    *error = "the package has no Property table";
+    return false;
+  }
+  return true;
+}
+
+bool ApplyMsiTransform(const std::string& transformBytes, MsiTables* tables, std::string* error) {
+  static const guint8 kTransformClass[16] = {0x82, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                             0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+  GPtr<GsfInput> input{gsf_input_memory_new(
+      reinterpret_cast<const guint8*>(transformBytes.data()),
+      static_cast<gsf_off_t>(transformBytes.size()), FALSE)};
+  GPtr<GsfInfile> storage{input ? gsf_infile_msole_new(input.get(), nullptr) : nullptr};
+  guint8 classId[16] = {};
+  if (!storage || !gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(storage.get()), classId) ||
+      std::memcmp(classId, kTransformClass, sizeof classId) != 0) {
+    *error = "not a transform";
+    return false;
+  }
+  std::vector<std::string> strings;
+  size_t refBytes = 2;
+  if (!ReadStringPool(storage.get(), &strings, &refBytes, error)) return false;
+  for (auto& [name, table] : *tables) {
+    std::string bytes;
+    if (!ReadStream(storage.get(), TableStreamName(name), &bytes)) continue;
+    if (!ApplyTableRecords(bytes, strings, refBytes, &table, error)) {
+      *error = name + ": " + *error;
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// What msiexec was asked to do.
+struct MsiCommand {
+  enum Action { kNone, kInstall, kUninstall } action = kNone;
+  std::string target;  // the package path or product code
+  bool visibleUi = true;
+  std::map<std::string, std::string> properties;  // by upper-cased name
+  std::string error;
+};
+
+// Splits as msiexec does: blanks separate, double quotes group (and go).
+std::vector<std::string> SplitArguments(const std::string& line) {
+  std::vector<std::string> out;
+  std::string current;
+  bool quoted = false, any = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (any) out.push_back(current);
+      current.clear();
+      any = false;
+    } else {
+      current += c;
+      any = true;
+    }
+  }
+  if (any) out.push_back(current);
+  return out;
+}
+
+MsiCommand ParseCommand(const std::string& arguments) {
+  MsiCommand command;
+  std::vector<std::string> tokens = SplitArguments(arguments);
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const std::string& token = tokens[i];
+    if (token.size() >= 2 && (token[0] == '/' || token[0] == '-')) {
+      std::string option = Upper(token.substr(1));
+      char letter = option[0];
+      if (letter == 'I' || letter == 'X') {
+        command.action = letter == 'I' ? MsiCommand::kInstall : MsiCommand::kUninstall;
+        if (option.size() > 1) {
+          command.target = token.substr(2);  // "/I{code}", as the Uninstall key writes it
+        } else if (i + 1 < tokens.size()) {
+          command.target = tokens[++i];
+        }
+      } else if (letter == 'Q') {
+        std::string level = option.substr(1);
+        command.visibleUi = !(level.empty() || level == "N" || level == "N+" || level == "N-");
+      } else if (letter == 'L') {
+        ++i;  // the log file
+      } else if (option == "NORESTART" || option == "PASSIVE" || option == "PROMPTRESTART" ||
+                 option == "FORCERESTART") {
+        if (option == "PASSIVE") command.visibleUi = true;
+      } else {
+        command.error = "unknown option " + token;
+      }
+      continue;
+    }
+    size_t equals = token.find('=');
+    if (equals != std::string::npos && equals > 0) {
+      command.properties[Upper(token.substr(0, equals))] = token.substr(equals + 1);
+      continue;
+    }
+    command.error = "unexpected argument " + token;
+  }
+  if (command.action == MsiCommand::kNone) command.error = "neither /i nor /x";
+  if (command.target.empty() && command.error.empty()) command.error = "no package or product";
+  return command;
+}
+
+// A resolved installation: what a run writes, and later removes.
+struct MsiRegistryItem {
+  std::string key;   // full path with its root, e.g. "HKLM\Software\..."
+  std::string name;  // value name; "-" / "+" / "*" are key actions
+  bool hasValue = false;
+  DWORD type = REG_SZ;
+  std::string data;
+};
+
+struct MsiFileItem {
+  std::string path;
+  std::string version;
+  int32_t attributes = 0;
+  int32_t size = 0;
+};
+
+struct MsiPlan {
+  std::map<std::string, std::string> properties;  // by name, as in the package
+  std::vector<std::string> folders;               // created, parents first
+  std::vector<MsiFileItem> files;
+  std::vector<MsiRegistryItem> registry;
+  std::string productCode, productName, productVersion, manufacturer, language;
+  std::string platform;  // of the summary's template, "Intel" for 32-bit packages
+};
+
+std::string Property(const MsiPlan& plan, const std::string& name) {
+  auto it = plan.properties.find(name);
+  return it == plan.properties.end() ? std::string() : it->second;
+}
+
+// Formatted text: [Property], [#fileKey], [$component], [\c], [~].
+std::string Format(const std::string& text, const MsiPlan& plan,
+                   const std::map<std::string, std::string>& filePaths,
+                   const std::map<std::string, std::string>& componentFolders) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '[') {
+      out += text[i];
+      continue;
+    }
+    size_t close = text.find(']', i);
+    if (close == std::string::npos) {
+      out += text.substr(i);
+      break;
+    }
+    std::string inner = text.substr(i + 1, close - i - 1);
+    i = close;
+    if (inner.size() == 2 && inner[0] == '\\') {
+      out += inner[1];
+    } else if (inner == "~") {
+      out += '\0';
+    } else if (!inner.empty() && (inner[0] == '#' || inner[0] == '!')) {
+      auto it = filePaths.find(inner.substr(1));
+      if (it != filePaths.end()) out += it->second;
+    } else if (!inner.empty() && inner[0] == '$') {
+      auto it = componentFolders.find(inner.substr(1));
+      if (it != componentFolders.end()) out += it->second;
+    } else {
+      out += Property(plan, inner);
+    }
+  }
+  return out;
+}
+
+// The long target name of a DefaultDir or FileName: "target:source", "short|long".
+std::string LongName(const std::string& field) {
+  std::string target = field.substr(0, field.find(':'));
+  size_t bar = target.find('|');
+  return bar == std::string::npos ? target : target.substr(bar + 1);
+}
+
+// Folders of the Directory table, each ending with a backslash. Standard
+// folders come from the machine; the rest from their parents.
+std::map<std::string, std::string> ResolveFolders(SimMachine& machine, const MsiTables& tables,
+                                                  const std::map<std::string, std::string>& props) {
+  const SimEnvironment& env = machine.simEnvironment();
+  std::string drive = env.windowsDirectory.substr(0, 2) + "\\";
+  std::string programFiles = WithBackslash(
+      machine.simRegistry()
+          .GetString("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir")
+          .value_or(drive + "Program Files"));
+  std::map<std::string, std::string> standard = {
+      {"TARGETDIR", drive},
+      {"WindowsFolder", WithBackslash(env.windowsDirectory)},
+      {"SystemFolder", WithBackslash(env.systemDirectory)},
+      {"TempFolder", WithBackslash(env.tempDirectory)},
+      {"ProgramFilesFolder", programFiles},
+      {"CommonFilesFolder", programFiles + "Common Files\\"}};
+  std::map<std::string, std::string> folders;
+  auto directory = tables.find("Directory");
+  if (directory == tables.end()) return folders;
+  const MsiTable& table = directory->second;
+  std::map<std::string, size_t> byId;
+  for (size_t r = 0; r < table.rows.size(); ++r) byId[table.Text(r, "Directory")] = r;
+  std::function<std::string(const std::string&, int)> resolve = [&](const std::string& id,
+                                                                    int depth) -> std::string {
+    auto known = folders.find(id);
+    if (known != folders.end()) return known->second;
+    std::string path;
+    auto given = props.find(id);
+    if (given != props.end() && IsFullPath(given->second)) {
+      path = WithBackslash(given->second);
+    } else if (standard.count(id)) {
+      path = standard[id];
+    } else if (byId.count(id) && depth < 64) {
+      size_t r = byId[id];
+      std::string parent = table.Text(r, "Directory_Parent");
+      std::string base = parent.empty() || parent == id ? drive : resolve(parent, depth + 1);
+      std::string name = LongName(table.Text(r, "DefaultDir"));
+      path = name == "." || name.empty() || parent.empty() ? base : base + name + "\\";
+    } else {
+      path = drive;
+    }
+    folders[id] = path;
+    return path;
+  };
+  for (const auto& [id, row] : byId) resolve(id, 0);
+  return folders;
+}
+
+const char* RootName(int32_t root, const MsiPlan& plan) {
+  switch (root) {
+    case 0: return "HKCR";
+    case 1: return "HKCU";
+    case 2: return "HKLM";
+    case 3: return "HKU";
+    default: return Property(plan, "ALLUSERS").empty() ? "HKCU" : "HKLM";
+  }
+}
+
+// A Registry table value: "#123" a DWORD, "#x.." binary, "#%.." expandable,
+// "##.." a string beginning with "#", "[~]" parts a multi-string.
+void RegistryData(const std::string& value, MsiRegistryItem* item) {
+  if (value.size() >= 2 && value[0] == '#' && value[1] == '#') {
+    item->type = REG_SZ;
+    item->data = value.substr(1) + std::string(1, '\0');
+  } else if (value.size() >= 2 && value[0] == '#' && (value[1] == 'x' || value[1] == 'X')) {
+    item->type = REG_BINARY;
+    item->data.clear();
+    for (size_t i = 2; i + 1 < value.size(); i += 2) {
+      item->data += static_cast<char>(std::stoi(value.substr(i, 2), nullptr, 16));
+    }
+  } else if (value.size() >= 2 && value[0] == '#' && value[1] == '%') {
+    item->type = REG_EXPAND_SZ;
+    item->data = value.substr(2) + std::string(1, '\0');
+  } else if (!value.empty() && value[0] == '#') {
+    item->type = REG_DWORD;
+    uint32_t number = static_cast<uint32_t>(std::strtol(value.c_str() + 1, nullptr, 10));
+    item->data.assign(reinterpret_cast<const char*>(&number), 4);
+  } else if (value.find('\0') != std::string::npos) {
+    item->type = REG_MULTI_SZ;
+    std::string data;
+    size_t start = 0;
+    while (start <= value.size()) {
+      size_t end = value.find('\0', start);
+      std::string part = value.substr(start, end == std::string::npos ? std::string::npos
+                                                                       : end - start);
+      if (!part.empty()) data += part + std::string(1, '\0');
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+    item->data = data + std::string(1, '\0');
+  } else {
+    item->type = REG_SZ;
+    item->data = value + std::string(1, '\0');
+  }
+}
+
+// Reads the package (and transform) into what a run installs.
+DWORD MakePlan(SimMachine& machine, const std::string& packageBytes,
+               const std::vector<std::string>& transforms,
+               const std::map<std::string, std::string>& overrides, MsiPlan* plan,
+               std::string* problem) {
+  MsiTables tables;
+  std::vector<std::string> names(std::begin(kTableNames), std::end(kTableNames));
+  std::string templateText;
+  if (!ReadMsiTables(packageBytes, names, &tables, problem, &templateText)) {
+    return kErrorPackageInvalid;
+  }
+  plan->platform = templateText.substr(0, templateText.find(';'));
+  for (const std::string& transform : transforms) {
+    if (!ApplyMsiTransform(transform, &tables, problem)) return kErrorTransformFailure;
+  }
+  const MsiTable& property = tables["Property"];
+  for (size_t r = 0; r < property.rows.size(); ++r) {
+    plan->properties[property.Text(r, "Property")] = property.Text(r, "Value");
+  }
+  for (const auto& [name, value] : overrides) {
+    bool replaced = false;
+    for (auto& [existing, old] : plan->properties) {
+      if (Upper(existing) == name) {
+        old = value;
+        replaced = true;
+      }
+    }
+    if (!replaced) plan->properties[name] = value;
+  }
+  plan->productCode = Property(*plan, "ProductCode");
+  plan->productName = Property(*plan, "ProductName");
+  plan->productVersion = Property(*plan, "ProductVersion");
+  plan->manufacturer = Property(*plan, "Manufacturer");
+  plan->language = Property(*plan, "ProductLanguage");
+  if (plan->productCode.empty()) {
+    *problem = "the package names no ProductCode";
+    return kErrorPackageInvalid;
+  }
+
+  std::map<std::string, std::string> folders = ResolveFolders(machine, tables, plan->properties);
+  for (const auto& [id, path] : folders) plan->properties[id] = path;
+  std::map<std::string, std::string> componentFolders;
+  const MsiTable& components = tables["Component"];
+  for (size_t r = 0; r < components.rows.size(); ++r) {
+    componentFolders[components.Text(r, "Component")] = folders[components.Text(r, "Directory_")];
+  }
+  std::map<std::string, std::string> filePaths;
+  const MsiTable& files = tables["File"];
+  for (size_t r = 0; r < files.rows.size(); ++r) {
+    MsiFileItem item;
+    item.path = componentFolders[files.Text(r, "Component_")] + LongName(files.Text(r, "FileName"));
+    item.version = files.Text(r, "Version");
+    // A Version that names another file (a companion file) is no version.
+    if (!item.version.empty() && !std::isdigit(static_cast<unsigned char>(item.version[0]))) {
+      item.version.clear();
+    }
+    item.attributes = files.Number(r, "Attributes", 0);
+    item.size = files.Number(r, "FileSize", 0);
+    filePaths[files.Text(r, "File")] = item.path;
+    plan->files.push_back(item);
+  }
+  std::set<std::string> folderSet;
+  for (const auto& [component, folder] : componentFolders) folderSet.insert(folder);
+  const MsiTable& createFolder = tables["CreateFolder"];
+  for (size_t r = 0; r < createFolder.rows.size(); ++r) {
+    folderSet.insert(folders[createFolder.Text(r, "Directory_")]);
+  }
+  plan->folders.assign(folderSet.begin(), folderSet.end());  // a parent sorts before its children
+
+  const MsiTable& registry = tables["Registry"];
+  for (size_t r = 0; r < registry.rows.size(); ++r) {
+    MsiRegistryItem item;
+    std::string key = Format(registry.Text(r, "Key"), *plan, filePaths, componentFolders);
+    while (!key.empty() && key.back() == '\\') key.pop_back();
+    item.key = std::string(RootName(registry.Number(r, "Root", -1), *plan)) + "\\" + key;
+    item.name = Format(registry.Text(r, "Name"), *plan, filePaths, componentFolders);
+    int valueColumn = registry.Column("Value");
+    item.hasValue = valueColumn >= 0 && !registry.rows[r][static_cast<size_t>(valueColumn)].null;
+    if (item.hasValue) {
+      RegistryData(Format(registry.Text(r, "Value"), *plan, filePaths, componentFolders), &item);
+    }
+    plan->registry.push_back(item);
+  }
+  return ERROR_SUCCESS;
+}
+
+std::string VersionField(const std::string& version, int index) {
+  size_t start = 0;
+  for (int i = 0; i < index; ++i) {
+    start = version.find('.', start);
+    if (start == std::string::npos) return "0";
+    ++start;
+  }
+  return version.substr(start, version.find('.', start) - start);
+}
+
+uint32_t VersionNumber(const std::string& version, int index) {
+  return static_cast<uint32_t>(std::strtoul(VersionField(version, index).c_str(), nullptr, 10));
+}
+
+// Field-by-field comparison of two dotted versions.
+int CompareVersions(const std::string& a, const std::string& b) {
+  for (int i = 0; i < 4; ++i) {
+    uint32_t x = VersionNumber(a, i), y = VersionNumber(b, i);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+std::string Dword(uint32_t value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
+
+void WriteFiles(SimMachine& machine, const MsiPlan& plan, const std::string& packageName) {
+  SimFileSystem& files = machine.simFiles();
+  for (const std::string& folder : plan.folders) files.MakeFolders(folder);
+  for (const MsiFileItem& item : plan.files) {
+    if (const SimFile* existing = files.Node(item.path)) {
+      // Windows keeps an unversioned file that is there (the user may have
+      // changed it) and a versioned one that is newer than the package's.
+      if (item.version.empty()) continue;
+      std::string installed =
+          existing->version.is_object() && existing->version.contains("FileVersion")
+              ? existing->version["FileVersion"].get<std::string>()
+              : std::string();
+      if (!installed.empty() && CompareVersions(installed, item.version) > 0) continue;
+    }
+    std::string content = LongName(item.path.substr(item.path.rfind('\\') + 1)) + " (" +
+                          std::to_string(item.size) + " bytes in " + packageName + ")\r\n";
+    if (!files.Put(item.path, content)) continue;
+    SimFile* node = files.MutableNode(item.path);
+    if (!item.version.empty()) node->version = SimJson{{"FileVersion", item.version}};
+    else node->version = SimJson();
+    DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
+    if (item.attributes & 1) attributes |= FILE_ATTRIBUTE_READONLY;
+    if (item.attributes & 2) attributes |= FILE_ATTRIBUTE_HIDDEN;
+    if (item.attributes & 4) attributes |= FILE_ATTRIBUTE_SYSTEM;
+    files.SetAttributes(item.path, attributes);
+  }
+}
+
+HKEY RootOf(const std::string& key) {
+  std::string root = key.substr(0, key.find('\\'));
+  return root == "HKLM" ? HKEY_LOCAL_MACHINE
+         : root == "HKCU" ? HKEY_CURRENT_USER
+         : root == "HKCR" ? HKEY_CLASSES_ROOT
+                          : HKEY_USERS;
+}
+
+std::string SubKeyOf(const std::string& key) {
+  size_t cut = key.find('\\');
+  return cut == std::string::npos ? std::string() : key.substr(cut + 1);
+}
+
+void WriteRegistry(SimMachine& machine, const MsiPlan& plan) {
+  SimRegistry& registry = machine.simRegistry();
+  for (const MsiRegistryItem& item : plan.registry) {
+    if (item.hasValue) {
+      registry.SetValue(item.key, item.name, item.type, item.data);
+    } else if (item.name == "+" || item.name == "*" || item.name.empty()) {
+      // The key itself, without values.
+      HKEY handle = nullptr;
+      DWORD disposition = 0;
+      if (registry.CreateKey(RootOf(item.key), SubKeyOf(item.key), std::string(), 0,
+                             KEY_ALL_ACCESS, &handle, &disposition) == ERROR_SUCCESS) {
+        registry.CloseKey(handle);
+      }
+    }
+  }
+}
+
+// Removes a key when it holds nothing, and its parents while they hold
+// nothing, stopping below the root's first level ("HKLM\Software").
+void RemoveEmptyKeys(SimRegistry& registry, std::string key) {
+  while (std::count(key.begin(), key.end(), '\\') >= 2) {
+    HKEY handle = nullptr;
+    if (registry.OpenKey(RootOf(key), SubKeyOf(key), KEY_READ, &handle) != ERROR_SUCCESS) {
+      key = key.substr(0, key.rfind('\\'));
+      continue;
+    }
+    DWORD subKeys = 0, values = 0;
+    LONG result = registry.QueryInfoKey(handle, &subKeys, nullptr, &values, nullptr, nullptr);
+    registry.CloseKey(handle);
+    if (result != ERROR_SUCCESS || subKeys != 0 || values != 0) return;
+    registry.RemoveTree(key);
+    key = key.substr(0, key.rfind('\\'));
+  }
+}
+
+void RemoveInstalled(SimMachine& machine, const MsiPlan& plan) {
+  SimFileSystem& files = machine.simFiles();
+  SimRegistry& registry = machine.simRegistry();
+  for (const MsiFileItem& item : plan.files) {
+    files.SetAttributes(item.path, FILE_ATTRIBUTE_NORMAL);
+    files.Delete(item.path);
+  }
+  for (auto it = plan.folders.rbegin(); it != plan.folders.rend(); ++it) {
+    std::string folder = *it;
+    // The folder and the parents it brought, while they are empty.
+    while (folder.size() > 3) {
+      folder.pop_back();
+      if (files.RemoveDirectory(folder) != ERROR_SUCCESS) break;
+      folder = FolderOf(folder);
+      bool created = std::any_of(plan.folders.begin(), plan.folders.end(),
+                                 [&](const std::string& f) { return Upper(f) == Upper(folder); });
+      if (!created) break;
+    }
+  }
+  std::vector<std::string> touched;
+  for (const MsiRegistryItem& item : plan.registry) {
+    if (!item.hasValue && (item.name == "-" || item.name == "*")) {
+      registry.RemoveTree(item.key);
+    } else if (item.hasValue) {
+      HKEY handle = nullptr;
+      if (registry.OpenKey(RootOf(item.key), SubKeyOf(item.key), KEY_SET_VALUE, &handle) ==
+          ERROR_SUCCESS) {
+        registry.DeleteValue(handle, item.name);
+        registry.CloseKey(handle);
+      }
+    }
+    touched.push_back(item.key);
+  }
+  // Deepest keys first, so that a parent is looked at after its children.
+  std::sort(touched.begin(), touched.end(), [](const std::string& a, const std::string& b) {
+    return a.size() > b.size();
+  });
+  for (const std::string& key : touched) RemoveEmptyKeys(registry, key);
+}
+
+std::string UninstallKey(const std::string& code) { return kUninstallRoot + code; }
+std::string RegistrationKey(const std::string& code) {
+  return kProductsRoot + PackedGuid(code) + "\\InstallProperties";
+}
+
+// A new file name under the Windows folder's "Installer" folder.
+std::string CacheName(SimMachine& machine, const std::string& extension) {
+  SimFileSystem& files = machine.simFiles();
+  std::string folder = WithBackslash(machine.simEnvironment().windowsDirectory) + "Installer\\";
+  files.MakeFolders(folder);
+  uint32_t seed = machine.simEnvironment().GetTickCount();
+  for (uint32_t i = 0; i < 0x10000; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%x", (seed + i * 0x1F3) & 0xFFFFFF);
+    std::string path = folder + name + extension;
+    if (!files.Exists(path)) return path;
+  }
+  return folder + "zentavo" + extension;
+}
+
+void Register(SimMachine& machine, const MsiPlan& plan, const std::string& packagePath,
+              const std::string& packageBytes, const std::vector<std::string>& transformBytes) {
+  SimRegistry& registry = machine.simRegistry();
+  SimFileSystem& files = machine.simFiles();
+  std::string registration = RegistrationKey(plan.productCode);
+  // A reinstall replaces the cached copies of the earlier run.
+  if (auto old = registry.GetString(registration, "LocalPackage")) files.Delete(*old);
+  if (auto old = registry.GetString(registration, "Transforms")) {
+    for (const std::string& path : SplitArguments(*old)) files.Delete(path);
+  }
+  std::string cached = CacheName(machine, ".msi");
+  files.Put(cached, packageBytes);
+  std::string transformList;
+  for (const std::string& bytes : transformBytes) {
+    std::string path = CacheName(machine, ".mst");
+    files.Put(path, bytes);
+    transformList += (transformList.empty() ? "" : " ") + path;
+  }
+  registry.SetString(registration, "LocalPackage", cached);
+  registry.SetString(registration, "Transforms", transformList);
+
+  uint32_t major = VersionNumber(plan.productVersion, 0);
+  uint32_t minor = VersionNumber(plan.productVersion, 1);
+  uint32_t build = VersionNumber(plan.productVersion, 2);
+  int64_t size = 0;
+  for (const MsiFileItem& item : plan.files) size += item.size;
+  LocalTime now{};
+  machine.simEnvironment().GetLocalTime(&now);
+  char date[16];
+  std::snprintf(date, sizeof date, "%04u%02u%02u", now.year, now.month, now.day);
+  std::string key = UninstallKey(plan.productCode);
+  registry.RemoveTree(key);
+  std::string invoke = "MsiExec.exe /I" + plan.productCode;
+  struct Text {
+    const char* name;
+    std::string value;
+  } texts[] = {{"AuthorizedCDFPrefix", ""},
+               {"Comments", Property(plan, "ARPCOMMENTS")},
+               {"Contact", Property(plan, "ARPCONTACT")},
+               {"DisplayName", plan.productName},
+               {"DisplayVersion", plan.productVersion},
+               {"HelpLink", Property(plan, "ARPHELPLINK")},
+               {"HelpTelephone", Property(plan, "ARPHELPTELEPHONE")},
+               {"InstallDate", date},
+               {"InstallLocation", Property(plan, "ARPINSTALLLOCATION")},
+               {"InstallSource", FolderOf(packagePath)},
+               {"Publisher", plan.manufacturer},
+               {"Readme", Property(plan, "ARPREADME")},
+               {"Size", ""},
+               {"URLInfoAbout", Property(plan, "ARPURLINFOABOUT")},
+               {"URLUpdateInfo", Property(plan, "ARPURLUPDATEINFO")}};
+  for (const Text& text : texts) registry.SetString(key, text.name, text.value);
+  registry.SetValue(key, "EstimatedSize", REG_DWORD, Dword(static_cast<uint32_t>((size + 1023) / 1024)));
+  registry.SetValue(key, "Language", REG_DWORD,
+                    Dword(static_cast<uint32_t>(std::strtoul(plan.language.c_str(), nullptr, 10))));
+  registry.SetValue(key, "ModifyPath", REG_EXPAND_SZ, invoke + std::string(1, '\0'));
+  registry.SetValue(key, "UninstallString", REG_EXPAND_SZ, invoke + std::string(1, '\0'));
+  registry.SetValue(key, "Version", REG_DWORD, Dword((major << 24) | ((minor & 0xFF) << 16) |
+                                                     (build & 0xFFFF)));
+  registry.SetValue(key, "VersionMajor", REG_DWORD, Dword(major));
+  registry.SetValue(key, "VersionMinor", REG_DWORD, Dword(minor));
+  registry.SetValue(key, "WindowsInstaller", REG_DWORD, Dword(1));
+}
+
+// The registration of an installed product: its cached package and transforms.
+bool LoadRegistered(SimMachine& machine, const std::string& code, std::string* packagePath,
+                    std::string* packageBytes, std::vector<std::string>* transforms) {
+  SimRegistry& registry = machine.simRegistry();
+  std::string registration = RegistrationKey(code);
+  std::optional<std::string> local = registry.GetString(registration, "LocalPackage");
+  if (!local) return false;
+  std::optional<std::string> bytes = machine.simFiles().Contents(*local);
+  if (!bytes) return false;
+  *packagePath = *local;
+  *packageBytes = *bytes;
+  for (const std::string& path :
+       SplitArguments(registry.GetString(registration, "Transforms").value_or(""))) {
+    if (std::optional<std::string> transform = machine.simFiles().Contents(path)) {
+      transforms->push_back(*transform);
+    }
+  }
+  return true;
+}
+
+void Unregister(SimMachine& machine, const std::string& code) {
+  SimRegistry& registry = machine.simRegistry();
+  std::string registration = RegistrationKey(code);
+  if (auto local = registry.GetString(registration, "LocalPackage")) {
+    machine.simFiles().Delete(*local);
+  }
+  for (const std::string& path :
+       SplitArguments(registry.GetString(registration, "Transforms").value_or(""))) {
+    machine.simFiles().Delete(path);
+  }
+  registry.RemoveTree(registration.substr(0, registration.rfind('\\')));
+  registry.RemoveTree(UninstallKey(code));
+}
+
+// The window a run with a visible user interface shows.
+void ShowDialog(SimMachine& machine, const SimProcessStart& start, const std::string& title) {
+  SimWindow window;
+  window.title = title;
+  window.className = "MsiDialogCloseClass";
+  window.program = start.program;
+  window.processId = start.processId;
+  window.closesOnRequest = false;
+  machine.simDesktop().AddWindow(window);
+}
+
+SimProgramRun Failed(SimMachine& machine, const SimProcessStart& start, const MsiCommand& command,
+                   DWORD code) {
+  if (command.visibleUi) ShowDialog(machine, start, "Windows Installer");
+  SimProgramRun run;
+  run.exitCode = code;
+  run.durationMs = kFailureMs;
+  return run;
+}
+
+SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
+                      const MsiCommand& command) {
+  SimFileSystem& files = machine.simFiles();
+  std::string packagePath = command.target;
+  std::string packageBytes;
+  std::vector<std::string> transforms;
+  bool byCode = !packagePath.empty() && packagePath[0] == '{';
+  if (byCode) {
+    // "/i {code}": the installed product again, from its cached package.
+    if (!LoadRegistered(machine, Upper(packagePath), &packagePath, &packageBytes, &transforms)) {
+      return Failed(machine, start, command, kErrorUnknownProduct);
+    }
+  } else {
+    if (!IsFullPath(packagePath)) packagePath = WithBackslash(machine.setupFolder()) + packagePath;
+    std::optional<std::string> bytes = files.Contents(packagePath);
+    if (!bytes) return Failed(machine, start, command, kErrorPackageOpenFailed);
+    packageBytes = *bytes;
+    auto named = command.properties.find("TRANSFORMS");
+    if (named != command.properties.end()) {
+      for (std::string name : SplitArguments(named->second)) {
+        // Several transforms are separated by semicolons.
+        size_t start_at = 0;
+        while (start_at <= name.size()) {
+          size_t end = name.find(';', start_at);
+          std::string one = name.substr(start_at, end == std::string::npos ? std::string::npos
+                                                                           : end - start_at);
+          start_at = end == std::string::npos ? name.size() + 1 : end + 1;
+          if (one.empty()) continue;
+          if (one[0] == ':') return Failed(machine, start, command, kErrorTransformFailure);
+          std::optional<std::string> transform;
+          if (IsFullPath(one)) {
+            transform = files.Contents(one);
+          } else {
+            // Beside the package first, then in the current folder.
+            transform = files.Contents(FolderOf(packagePath) + one);
+            if (!transform) transform = files.Contents(WithBackslash(machine.setupFolder()) + one);
+          }
+          if (!transform) return Failed(machine, start, command, kErrorTransformFailure);
+          transforms.push_back(*transform);
+        }
+      }
+    }
+  }
+  std::map<std::string, std::string> overrides = command.properties;
+  overrides.erase("TRANSFORMS");
+  auto plan = std::make_shared<MsiPlan>();
+  std::string problem;
+  DWORD result = MakePlan(machine, packageBytes, transforms, overrides, plan.get(), &problem);
+  if (result != ERROR_SUCCESS) return Failed(machine, start, command, result);
+  // Only 32-bit Windows is simulated: a 64-bit package does not install.
+  if (plan->platform != "Intel" && !plan->platform.empty()) {
+    return Failed(machine, start, command, kErrorPlatformUnsupported);
+  }
+  std::string code = Upper(plan->productCode);
+  std::string registeredVersion =
+      machine.simRegistry().GetString(UninstallKey(code), "DisplayVersion").value_or("");
+  if (machine.simRegistry().KeyExists(RegistrationKey(code)) && !registeredVersion.empty() &&
+      registeredVersion != plan->productVersion) {
+    return Failed(machine, start, command, kErrorProductVersion);
+  }
+  if (command.visibleUi) ShowDialog(machine, start, plan->productName);
+  std::string packageName = packagePath.substr(packagePath.rfind('\\') + 1);
+  SimProgramRun run;
+  run.exitCode = ERROR_SUCCESS;
+  run.durationMs = kInstallMs + kPerFileMs * plan->files.size();
+  SimMachine* target = &machine;
+  run.onExit = [target, plan, packagePath, packageBytes, transforms, packageName]() {
+    WriteFiles(*target, *plan, packageName);
+    WriteRegistry(*target, *plan);
+    plan->productCode = Upper(plan->productCode);
+    Register(*target, *plan, packagePath, packageBytes, transforms);
+  };
+  return run;
+}
+
+SimProgramRun Uninstall(SimMachine& machine, const SimProcessStart& start,
+                        const MsiCommand& command) {
+  std::string code = Upper(command.target);
+  std::string packagePath, packageBytes;
+  std::vector<std::string> transforms;
+  if (code.empty() || code[0] != '{') {
+    // "/x package.msi": the product that package installs.
+    std::string path = IsFullPath(command.target)
+                           ? command.target
+                           : WithBackslash(machine.setupFolder()) + command.target;
+    std::optional<std::string> bytes = machine.simFiles().Contents(path);
+    if (!bytes) return Failed(machine, start, command, kErrorPackageOpenFailed);
+    MsiPlan probe;
+    std::string problem;
+    DWORD result = MakePlan(machine, *bytes, {}, {}, &probe, &problem);
+    if (result != ERROR_SUCCESS) return Failed(machine, start, command, result);
+    code = Upper(probe.productCode);
+  }
+  if (!LoadRegistered(machine, code, &packagePath, &packageBytes, &transforms)) {
+    return Failed(machine, start, command, kErrorUnknownProduct);
+  }
+  auto plan = std::make_shared<MsiPlan>();
+  std::string problem;
+  DWORD result = MakePlan(machine, packageBytes, transforms, {}, plan.get(), &problem);
+  if (result != ERROR_SUCCESS) return Failed(machine, start, command, result);
+  if (command.visibleUi) ShowDialog(machine, start, plan->productName);
+  SimProgramRun run;
+  run.exitCode = ERROR_SUCCESS;
+  run.durationMs = kUninstallMs;
+  SimMachine* target = &machine;
+  run.onExit = [target, plan, code]() {
+    RemoveInstalled(*target, *plan);
+    Unregister(*target, code);
+  };
+  return run;
+}
+
+}  // namespace
+
+void RegisterSimWindowsInstaller(SimMachine& machine) {
+  // One installation at a time, as Windows Installer's execution mutex allows.
+  auto running = std::make_shared<DWORD>(0);
+  machine.simProcesses().RegisterProgram(
+      "msiexec.exe", [running](SimMachine& m, const SimProcessStart& start) {
+        MsiCommand command = ParseCommand(start.arguments);
+        if (*running && m.simProcesses().IsRunning(*running)) {
+          return Failed(m, start, command, kErrorInstallAlreadyRunning);
+        }
+        if (!command.error.empty()) return Failed(m, start, command, kErrorInvalidCommandLine);
+        SimProgramRun run = command.action == MsiCommand::kInstall ? Install(m, start, command)
+                                                                   : Uninstall(m, start, command);
+        *running = start.processId;
+        return run;
+      });
+}

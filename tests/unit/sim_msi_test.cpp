@@ -1,0 +1,224 @@
+// The simulated Windows Installer against the built demo package: the
+// transforms zentavo-mkmst wrote, an installation that writes what the package
+// holds, its removal, and the failures Windows reports with their codes.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "platform/sim/sim_msi.h"
+#include "support/harness.h"
+
+namespace {
+
+const char* const kProductCode = "{3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93}";
+const std::string kUninstallKey =
+    std::string("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kProductCode;
+const std::string kInstallDir = "C:\\Program Files\\Zentavo\\";
+
+std::string HostFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << path;
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::map<std::string, std::string> Properties(const MsiTables& tables) {
+  std::map<std::string, std::string> out;
+  const MsiTable& table = tables.at("Property");
+  for (size_t r = 0; r < table.rows.size(); ++r) {
+    out[table.Text(r, "Property")] = table.Text(r, "Value");
+  }
+  return out;
+}
+
+// Runs msiexec with these arguments to its end; returns the exit code. The
+// dialog's title while it ran goes to *dialog ("" when none was shown).
+DWORD RunMsiexec(SimMachine& machine, const std::string& arguments, std::string* dialog) {
+  ProcessInformation info{};
+  DWORD error = machine.processes().CreateProcess("msiexec.exe " + arguments, 0x20, &info);
+  EXPECT_EQ(error, 0u) << arguments;
+  if (error) return error;
+  DWORD code = 0;
+  EXPECT_EQ(machine.processes().GetExitCode(info.process, &code), 0u);
+  EXPECT_EQ(code, 259u) << "msiexec ends at once: " << arguments;
+  dialog->clear();
+  for (const SimWindow& window : machine.simDesktop().windows()) {
+    if (window.className == "MsiDialogCloseClass" && window.processId == info.processId) {
+      *dialog = window.title;
+    }
+  }
+  EXPECT_EQ(machine.processes().Wait(info.process, 0xFFFFFFFF), 0u);
+  EXPECT_EQ(machine.processes().GetExitCode(info.process, &code), 0u);
+  for (const SimWindow& window : machine.simDesktop().windows()) {
+    EXPECT_NE(window.processId, info.processId) << "the dialog outlives msiexec";
+  }
+  machine.processes().CloseHandle(info.process);
+  machine.processes().CloseHandle(info.thread);
+  return code;
+}
+
+std::string FileVersion(SimMachine& machine, const std::string& path) {
+  const SimFile* file = machine.simFiles().Node(path);
+  if (!file || !file->version.is_object() || !file->version.contains("FileVersion")) return "";
+  return file->version["FileVersion"].get<std::string>();
+}
+
+}  // namespace
+
+// The transforms as Windows Installer reads them: 1031 changes the language
+// and its display name and nothing else; names outside ASCII arrive in the
+// package's code page; the base language's transform changes nothing.
+TEST(SimMsi, TransformsChangeTheLanguageOfTheBuiltPackage) {
+  const std::string package = HostFile(std::string(ZT_DEMO_MEDIUM_DIR) + "/Zentavo.msi");
+  const std::vector<std::string> names = {"Property", "Registry", "File"};
+  MsiTables base;
+  std::string error, templateText;
+  ASSERT_TRUE(ReadMsiTables(package, names, &base, &error, &templateText)) << error;
+  EXPECT_EQ(templateText, "Intel;1033");
+  std::map<std::string, std::string> before = Properties(base);
+  EXPECT_EQ(before["ProductCode"], kProductCode);
+  EXPECT_EQ(before["ProductLanguage"], "1033");
+  EXPECT_EQ(before["LANGUAGEDATA"], "English US");
+
+  struct Expected {
+    const char* language;
+    const char* displayName;
+  } expected[] = {{"1031", "Deutsch"},    {"1034", "Espa\xC3\xB1ol"}, {"1036", "Fran\xC3\xA7" "ais"},
+                  {"1040", "Italiano"},   {"1041", "Japanese"},       {"2070", "Portugu\xC3\xAAs"},
+                  {"1033", "English US"}};
+  for (const Expected& e : expected) {
+    MsiTables tables = base;
+    std::string mst = HostFile(std::string(ZT_DEMO_MEDIUM_DIR) + "/" + e.language + ".mst");
+    ASSERT_TRUE(ApplyMsiTransform(mst, &tables, &error)) << e.language << ": " << error;
+    std::map<std::string, std::string> after = Properties(tables);
+    EXPECT_EQ(after["ProductLanguage"], e.language);
+    EXPECT_EQ(after["LANGUAGEDATA"], e.displayName) << e.language;
+    after["ProductLanguage"] = before["ProductLanguage"];
+    after["LANGUAGEDATA"] = before["LANGUAGEDATA"];
+    EXPECT_EQ(after, before) << e.language << " changes other properties";
+    EXPECT_EQ(tables.at("Registry").rows.size(), base.at("Registry").rows.size());
+  }
+
+  // The 64-bit package takes the same transforms.
+  MsiTables x64;
+  ASSERT_TRUE(ReadMsiTables(HostFile(std::string(ZT_PACKAGE_BUILD_DIR) + "/x64/Zentavo.msi"),
+                            names, &x64, &error, &templateText))
+      << error;
+  EXPECT_EQ(templateText, "x64;1033");
+  ASSERT_TRUE(ApplyMsiTransform(HostFile(std::string(ZT_DEMO_MEDIUM_DIR) + "/1031.mst"), &x64,
+                                &error))
+      << error;
+  EXPECT_EQ(Properties(x64)["LANGUAGEDATA"], "Deutsch");
+  EXPECT_FALSE(ApplyMsiTransform(package, &x64, &error)) << "a package is no transform";
+}
+
+// A whole life of the product on the default machine: install with 1031,
+// install the same version again, remove it, remove it once more.
+TEST(SimMsi, InstallsWhatThePackageHoldsAndRemovesIt) {
+  std::unique_ptr<SimMachine> machine = MakeMachine();
+  ASSERT_TRUE(machine);
+  SimRegistry& registry = machine->simRegistry();
+  SimFileSystem& files = machine->simFiles();
+  std::string dialog;
+
+  ASSERT_EQ(RunMsiexec(*machine, "/i \"D:\\Zentavo.msi\" TRANSFORMS=\"1031.mst\"", &dialog), 0u);
+  EXPECT_EQ(dialog, "Zentavo 2.1");
+  EXPECT_EQ(FileVersion(*machine, kInstallDir + "Zentavo.exe"), "2.1.240.0");
+  EXPECT_TRUE(files.IsFile(kInstallDir + "Zentavo.mdb"));
+  EXPECT_EQ(FileVersion(*machine, kInstallDir + "Zentavo.mdb"), "");
+  EXPECT_TRUE(files.IsDirectory(kInstallDir + "www\\img"));
+  EXPECT_EQ(registry.GetString("HKCU\\Software\\Corvane\\Zentavo\\Installation", "InstallDir"),
+            kInstallDir);
+  EXPECT_EQ(registry.GetString("HKCU\\Software\\Corvane\\Zentavo\\Settings", "Language_Data"),
+            "Deutsch");
+  EXPECT_EQ(registry.GetDword("HKCU\\Software\\Corvane\\Zentavo\\Settings", "AutoAnswer"), 0u);
+  EXPECT_EQ(registry.GetDword("HKCU\\Software\\Corvane\\Zentavo\\Speed Dial", "Entries"), 0u);
+  EXPECT_EQ(registry.GetString("HKLM\\Software\\Corvane\\Zentavo", "Language"), "1031");
+  EXPECT_EQ(registry.GetString("HKLM\\Software\\Corvane\\Zentavo", "Version"), "2.1.240");
+  const std::string directories = "HKLM\\Software\\Corvane\\Zentavo\\WebServer\\Parameters\\Directories";
+  EXPECT_EQ(registry.GetString(directories, "/"), kInstallDir + "www\\");
+  EXPECT_EQ(registry.GetString(directories, "/img"), kInstallDir + "www\\img\\");
+  EXPECT_EQ(registry.GetDword(kUninstallKey, "VersionMajor"), 2u);
+  EXPECT_EQ(registry.GetDword(kUninstallKey, "VersionMinor"), 1u);
+  EXPECT_EQ(registry.GetDword(kUninstallKey, "Version"), 0x020100F0u);
+  EXPECT_EQ(registry.GetDword(kUninstallKey, "Language"), 1031u);
+  EXPECT_EQ(registry.GetString(kUninstallKey, "DisplayName"), "Zentavo 2.1");
+  EXPECT_EQ(registry.GetString(kUninstallKey, "DisplayVersion"), "2.1.240");
+  EXPECT_EQ(registry.GetString(kUninstallKey, "Publisher"), "Corvane");
+  EXPECT_EQ(registry.GetString(kUninstallKey, "InstallSource"), "D:\\");
+  EXPECT_EQ(registry.GetString(kUninstallKey, "InstallDate"), "20260314");
+  EXPECT_EQ(registry.GetString(kUninstallKey, "UninstallString"),
+            std::string("MsiExec.exe /I") + kProductCode);
+  const std::string registration =
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\"
+      "Products\\02A7C1F3D4B855E49A2CD6E0B1F7A439\\InstallProperties";
+  std::optional<std::string> cached = registry.GetString(registration, "LocalPackage");
+  ASSERT_TRUE(cached);
+  EXPECT_EQ(cached->rfind("C:\\WINDOWS\\Installer\\", 0), 0u) << *cached;
+  EXPECT_EQ(files.Contents(*cached), files.Contents("D:\\Zentavo.msi"));
+
+  // The same version again, quietly: it succeeds and keeps the address book
+  // the user has by now.
+  ASSERT_TRUE(files.Put(kInstallDir + "Zentavo.mdb", "two entries"));
+  ASSERT_EQ(RunMsiexec(*machine, "/i D:\\Zentavo.msi TRANSFORMS=1031.mst /qn", &dialog), 0u);
+  EXPECT_EQ(dialog, "");
+  EXPECT_EQ(files.Contents(kInstallDir + "Zentavo.mdb"), "two entries");
+  EXPECT_EQ(registry.GetDword(kUninstallKey, "VersionMajor"), 2u);
+
+  // Removal: everything the package wrote goes, with the keys it made; a
+  // file of the user keeps the folder.
+  ASSERT_TRUE(files.Put(kInstallDir + "calibrate.mi", "calibration"));
+  ASSERT_TRUE(registry.SetString("HKCU\\Software\\Corvane\\Zentavo\\Settings", "Mine", "x"));
+  ASSERT_TRUE(registry.SetString("HKCU\\Software\\Other", "Kept", "y"));
+  ASSERT_EQ(RunMsiexec(*machine, std::string("/x ") + kProductCode + " /q", &dialog), 0u);
+  EXPECT_EQ(dialog, "");
+  EXPECT_FALSE(files.Exists(kInstallDir + "Zentavo.exe"));
+  EXPECT_FALSE(files.Exists(kInstallDir + "Zentavo.mdb"));
+  EXPECT_FALSE(files.Exists(kInstallDir + "www"));
+  EXPECT_TRUE(files.IsFile(kInstallDir + "calibrate.mi"));
+  EXPECT_FALSE(registry.KeyExists("HKCU\\Software\\Corvane"));
+  EXPECT_FALSE(registry.KeyExists("HKLM\\Software\\Corvane"));
+  EXPECT_TRUE(registry.KeyExists("HKCU\\Software\\Other"));
+  EXPECT_FALSE(registry.KeyExists(kUninstallKey));
+  EXPECT_FALSE(registry.KeyExists(registration));
+  EXPECT_FALSE(files.Exists(*cached));
+  EXPECT_TRUE(registry.KeyExists("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"));
+
+  EXPECT_EQ(RunMsiexec(*machine, std::string("/x ") + kProductCode + " /qn", &dialog), 1605u);
+}
+
+// The codes Windows Installer ends with when it cannot do what it was asked.
+TEST(SimMsi, FailuresEndWithWindowsInstallerCodes) {
+  std::unique_ptr<SimMachine> machine = MakeMachine();
+  ASSERT_TRUE(machine);
+  std::string dialog;
+  EXPECT_EQ(RunMsiexec(*machine, "/i \"D:\\Zentavo.msi\" TRANSFORMS=\"1049.mst\"", &dialog), 1624u);
+  EXPECT_FALSE(machine->simRegistry().KeyExists(kUninstallKey));
+  EXPECT_FALSE(machine->simFiles().Exists(kInstallDir));
+  // A file that is no transform fails the same way.
+  EXPECT_EQ(RunMsiexec(*machine, "/i D:\\Zentavo.msi TRANSFORMS=setup.ini /qn", &dialog), 1624u);
+  EXPECT_EQ(RunMsiexec(*machine, "/i D:\\Missing.msi /qn", &dialog), 1619u);
+  EXPECT_EQ(RunMsiexec(*machine, "/i D:\\setup.ini /qn", &dialog), 1620u);
+  EXPECT_EQ(RunMsiexec(*machine, "/frobnicate", &dialog), 1639u);
+  EXPECT_EQ(RunMsiexec(*machine, "/x {C47A1E05-2B9F-4D83-8E6A-5F1D0C3B9A28} /qn", &dialog), 1605u);
+
+  // The 64-bit package does not install on this 32-bit Windows.
+  std::string x64 = HostFile(std::string(ZT_PACKAGE_BUILD_DIR) + "/x64/Zentavo.msi");
+  ASSERT_TRUE(machine->simFiles().Put("D:\\x64\\Zentavo.msi", x64));
+  EXPECT_EQ(RunMsiexec(*machine, "/i D:\\x64\\Zentavo.msi /qn", &dialog), 1633u);
+
+  // The earlier 2.0 build installs; the 2.1 package over it is another
+  // version of the same product until 2.0 is removed.
+  std::string earlier = HostFile(std::string(ZT_PACKAGE_BUILD_DIR) + "/earlier/Zentavo.msi");
+  ASSERT_TRUE(machine->simFiles().Put("D:\\old\\Zentavo.msi", earlier));
+  ASSERT_EQ(RunMsiexec(*machine, "/i D:\\old\\Zentavo.msi /qn", &dialog), 0u);
+  EXPECT_EQ(machine->simRegistry().GetDword(kUninstallKey, "VersionMinor"), 0u);
+  EXPECT_EQ(FileVersion(*machine, kInstallDir + "Zentavo.exe"), "2.0.180.0");
+  EXPECT_EQ(RunMsiexec(*machine, "/i D:\\Zentavo.msi /qn", &dialog), 1638u);
+  ASSERT_EQ(RunMsiexec(*machine, std::string("/x ") + kProductCode + " /q", &dialog), 0u);
+  ASSERT_EQ(RunMsiexec(*machine, "/i D:\\Zentavo.msi TRANSFORMS=1033.mst", &dialog), 0u);
+  EXPECT_EQ(FileVersion(*machine, kInstallDir + "Zentavo.exe"), "2.1.240.0");
+  EXPECT_EQ(machine->simRegistry().GetString("HKCU\\Software\\Corvane\\Zentavo\\Settings",
+                                             "Language_Data"),
+            "English US");
+}

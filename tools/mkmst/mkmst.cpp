@@ -1,0 +1,551 @@
+// zentavo-mkmst: writes a Windows Installer transform (.mst) from the
+// difference between two packages, the base and a copy edited with msibuild.
+//
+//   zentavo-mkmst BASE.msi TARGET.msi OUT.mst
+//
+// A transform is an OLE compound file (class {000C1082-0000-0000-C000-
+// 000000000046}) holding a summary information stream, a string table
+// (_StringPool, _StringData) and one stream per changed table, each a list of
+// row records: insert (every column), delete (the key columns) or update (the
+// key columns and the changed ones). Rows are compared through libmsi; the
+// tool handles changed, added and removed rows of tables that both packages
+// have with the same columns. Tables or columns that differ, and changed
+// binary columns, are refused with a message: they need records this tool
+// does not write.
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-stdio.h>
+#include <gsf/gsf-utils.h>
+#include <libmsi.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+template <typename T>
+struct GObjectDeleter {
+  void operator()(T* object) const {
+    if (object) g_object_unref(object);
+  }
+};
+template <typename T>
+using GPtr = std::unique_ptr<T, GObjectDeleter<T>>;
+
+struct ErrorText {
+  GError* error = nullptr;
+  ~ErrorText() {
+    if (error) g_error_free(error);
+  }
+  std::string What() const { return error ? error->message : "unknown error"; }
+};
+
+class Failure {
+ public:
+  explicit Failure(std::string what) : what_(std::move(what)) {}
+  const std::string& what() const { return what_; }
+
+ private:
+  std::string what_;
+};
+
+// One column of a table: its name, whether it holds strings, its integer
+// width (2 or 4), whether it is binary, and whether it belongs to the key.
+struct Column {
+  std::string name;
+  bool isString = false;
+  bool isBinary = false;
+  int width = 2;
+  bool isKey = false;
+};
+
+struct Cell {
+  bool null = true;
+  int32_t number = 0;
+  std::string text;  // UTF-8, as libmsi gives it
+  bool operator==(const Cell& other) const {
+    return null == other.null && number == other.number && text == other.text;
+  }
+};
+
+using Row = std::vector<Cell>;
+
+struct Table {
+  std::string name;
+  std::vector<Column> columns;
+  std::map<std::string, Row> rows;  // by the text of their key cells
+};
+
+std::string CellKey(const Cell& cell) {
+  if (cell.null) return std::string("\x01", 1);
+  return cell.text.empty() ? std::to_string(cell.number) : cell.text;
+}
+
+GPtr<LibmsiDatabase> OpenDatabase(const std::string& path) {
+  ErrorText e;
+  GPtr<LibmsiDatabase> db(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr,
+                                              &e.error));
+  if (!db) throw Failure(path + ": " + e.What());
+  return db;
+}
+
+GPtr<LibmsiQuery> RunQuery(LibmsiDatabase* db, const std::string& sql) {
+  ErrorText e;
+  GPtr<LibmsiQuery> query(libmsi_query_new(db, sql.c_str(), &e.error));
+  if (!query) throw Failure(sql + ": " + e.What());
+  if (!libmsi_query_execute(query.get(), nullptr, &e.error)) throw Failure(sql + ": " + e.What());
+  return query;
+}
+
+std::string RecordString(LibmsiRecord* record, guint field) {
+  gchar* text = libmsi_record_get_string(record, field);
+  std::string out = text ? text : "";
+  g_free(text);
+  return out;
+}
+
+std::set<std::string> TableNames(LibmsiDatabase* db) {
+  std::set<std::string> names;
+  GPtr<LibmsiQuery> query = RunQuery(db, "SELECT `Name` FROM `_Tables`");
+  while (GPtr<LibmsiRecord> record{libmsi_query_fetch(query.get(), nullptr)}) {
+    names.insert(RecordString(record.get(), 1));
+  }
+  return names;
+}
+
+Table ReadTable(LibmsiDatabase* db, const std::string& name) {
+  Table table;
+  table.name = name;
+  GPtr<LibmsiQuery> query = RunQuery(db, "SELECT * FROM `" + name + "`");
+  GPtr<LibmsiRecord> names{libmsi_query_get_column_info(query.get(), LIBMSI_COL_INFO_NAMES,
+                                                        nullptr)};
+  GPtr<LibmsiRecord> types{libmsi_query_get_column_info(query.get(), LIBMSI_COL_INFO_TYPES,
+                                                        nullptr)};
+  if (!names || !types) throw Failure(name + ": cannot read the columns");
+  guint count = libmsi_record_get_field_count(names.get());
+  GPtr<LibmsiRecord> keys{libmsi_database_get_primary_keys(db, name.c_str(), nullptr)};
+  std::set<std::string> keyNames;
+  if (keys) {
+    for (guint i = 1; i <= libmsi_record_get_field_count(keys.get()); ++i) {
+      keyNames.insert(RecordString(keys.get(), i));
+    }
+  }
+  if (count > 255) throw Failure(name + ": more columns than an insert record can name");
+  for (guint i = 1; i <= count; ++i) {
+    Column column;
+    column.name = RecordString(names.get(), i);
+    std::string type = RecordString(types.get(), i);
+    char kind = type.empty() ? '?' : static_cast<char>(type[0] | 0x20);
+    column.isBinary = kind == 'v';
+    column.isString = kind == 's' || kind == 'l' || kind == 'g';
+    if (kind == 'i') {
+      column.width = std::atoi(type.c_str() + 1) == 2 ? 2 : 4;
+    } else if (!column.isString && !column.isBinary) {
+      throw Failure(name + ": column " + column.name + " has an unknown type " + type);
+    }
+    column.isKey = keyNames.count(column.name) > 0;
+    table.columns.push_back(column);
+  }
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    if (table.columns[i].isKey && i >= keyNames.size()) {
+      throw Failure(name + ": the key columns are not the leading ones");
+    }
+  }
+  while (GPtr<LibmsiRecord> record{libmsi_query_fetch(query.get(), nullptr)}) {
+    Row row(count);
+    std::string key;
+    for (guint i = 1; i <= count; ++i) {
+      const Column& column = table.columns[i - 1];
+      Cell& cell = row[i - 1];
+      cell.null = libmsi_record_is_null(record.get(), i);
+      if (cell.null || column.isBinary) {
+        cell.null = true;  // binary data is not compared
+      } else if (column.isString) {
+        cell.text = RecordString(record.get(), i);
+        cell.null = cell.text.empty();
+      } else {
+        cell.number = libmsi_record_get_int(record.get(), i);
+      }
+      if (column.isKey) key += CellKey(cell) + '\0';
+    }
+    table.rows[key] = std::move(row);
+  }
+  return table;
+}
+
+// The string table of the transform: ids from 1 in the order of first use.
+class StringPool {
+ public:
+  explicit StringPool(unsigned codePage) : codePage_(codePage) {}
+
+  uint16_t Id(const std::string& utf8) {
+    if (utf8.empty()) return 0;
+    auto it = ids_.find(utf8);
+    if (it == ids_.end()) {
+      if (strings_.size() >= 0xFFFF) throw Failure("more strings than two-byte ids can name");
+      strings_.push_back({Encode(utf8), 0});
+      it = ids_.emplace(utf8, static_cast<uint16_t>(strings_.size())).first;
+    }
+    ++strings_[it->second - 1].references;
+    return it->second;
+  }
+
+  std::string PoolBytes() const {
+    std::string out;
+    Put16(&out, codePage_);
+    Put16(&out, 0);
+    for (const Entry& entry : strings_) {
+      Put16(&out, static_cast<uint16_t>(entry.bytes.size()));
+      Put16(&out, entry.references);
+    }
+    return out;
+  }
+  std::string DataBytes() const {
+    std::string out;
+    for (const Entry& entry : strings_) out += entry.bytes;
+    return out;
+  }
+
+  static void Put16(std::string* out, uint32_t value) {
+    out->push_back(static_cast<char>(value & 0xFF));
+    out->push_back(static_cast<char>((value >> 8) & 0xFF));
+  }
+
+ private:
+  struct Entry {
+    std::string bytes;
+    uint16_t references;
+  };
+
+  std::string Encode(const std::string& utf8) const {
+    std::string charset = "CP" + std::to_string(codePage_);
+    gsize written = 0;
+    GError* error = nullptr;
+    gchar* converted = g_convert(utf8.c_str(), static_cast<gssize>(utf8.size()), charset.c_str(),
+                                 "UTF-8", nullptr, &written, &error);
+    if (!converted) {
+      std::string what = error ? error->message : "conversion failed";
+      if (error) g_error_free(error);
+      throw Failure("\"" + utf8 + "\" in code page " + std::to_string(codePage_) + ": " + what);
+    }
+    std::string out(converted, written);
+    g_free(converted);
+    if (out.size() > 0xFFFF) throw Failure("a string longer than 65535 bytes");
+    return out;
+  }
+
+  unsigned codePage_;
+  std::map<std::string, uint16_t> ids_;
+  std::vector<Entry> strings_;
+};
+
+void PutValue(std::string* out, const Column& column, const Cell& cell, StringPool* pool) {
+  if (column.isString) {
+    StringPool::Put16(out, cell.null ? 0 : pool->Id(cell.text));
+  } else if (column.width == 2) {
+    StringPool::Put16(out, cell.null ? 0 : static_cast<uint32_t>(cell.number + 0x8000));
+  } else {
+    uint32_t raw = cell.null ? 0 : static_cast<uint32_t>(cell.number) ^ 0x80000000u;
+    StringPool::Put16(out, raw & 0xFFFF);
+    StringPool::Put16(out, raw >> 16);
+  }
+}
+
+// The records of one table's stream: deletes, updates, inserts.
+std::string TableRecords(const Table& base, const Table& target, StringPool* pool) {
+  std::string out;
+  size_t columns = base.columns.size();
+  bool hasBinary = false;
+  for (const Column& column : base.columns) hasBinary = hasBinary || column.isBinary;
+  auto refuseBinary = [&]() {
+    if (hasBinary) throw Failure(base.name + ": rows of a table with binary columns changed");
+  };
+  for (const auto& [key, row] : base.rows) {
+    if (target.rows.count(key)) continue;
+    refuseBinary();
+    StringPool::Put16(&out, 0);
+    for (size_t i = 0; i < columns; ++i) {
+      if (base.columns[i].isKey) PutValue(&out, base.columns[i], row[i], pool);
+    }
+  }
+  for (const auto& [key, row] : target.rows) {
+    auto old = base.rows.find(key);
+    if (old == base.rows.end()) {
+      refuseBinary();
+      StringPool::Put16(&out, static_cast<uint32_t>((columns << 8) | 1));
+      for (size_t i = 0; i < columns; ++i) PutValue(&out, base.columns[i], row[i], pool);
+      continue;
+    }
+    uint32_t mask = 0;
+    for (size_t i = 0; i < columns; ++i) {
+      if (!base.columns[i].isKey && !(row[i] == old->second[i])) {
+        mask |= i < 31 ? 1u << i : 0x80000000u;
+      }
+    }
+    if (!mask) continue;
+    refuseBinary();
+    if (mask > 0xFFFF) throw Failure(base.name + ": a change past column 16 does not fit a mask");
+    StringPool::Put16(&out, mask);
+    for (size_t i = 0; i < columns; ++i) {
+      if (base.columns[i].isKey || (mask & (1u << i))) {
+        PutValue(&out, base.columns[i], row[i], pool);
+      }
+    }
+  }
+  return out;
+}
+
+// Stream names of tables are compressed: U+4840, then the characters of
+// "0-9A-Za-z._" packed two to a character.
+std::string EncodeStreamName(const std::string& name) {
+  auto index = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'z') return c - 'a' + 36;
+    if (c == '.') return 62;
+    if (c == '_') return 63;
+    return -1;
+  };
+  std::u32string wide = U"\x4840";
+  for (size_t i = 0; i < name.size(); ++i) {
+    int a = index(name[i]);
+    if (a < 0) {
+      wide.push_back(static_cast<unsigned char>(name[i]));
+      continue;
+    }
+    int b = i + 1 < name.size() ? index(name[i + 1]) : -1;
+    if (b >= 0) {
+      wide.push_back(0x3800 + a + (b << 6));
+      ++i;
+    } else {
+      wide.push_back(0x4800 + a);
+    }
+  }
+  std::string utf8;
+  for (char32_t c : wide) {
+    char buffer[8];
+    int length = g_unichar_to_utf8(c, buffer);
+    utf8.append(buffer, static_cast<size_t>(length));
+  }
+  return utf8;
+}
+
+// The summary information property set (one section, FMTID_SummaryInformation).
+class PropertySet {
+ public:
+  void AddShort(uint32_t id, int16_t value) {
+    std::string data;
+    Put32(&data, 2);  // VT_I2
+    StringPool::Put16(&data, static_cast<uint16_t>(value));
+    StringPool::Put16(&data, 0);
+    properties_.emplace_back(id, data);
+  }
+  void AddLong(uint32_t id, int32_t value) {
+    std::string data;
+    Put32(&data, 3);  // VT_I4
+    Put32(&data, static_cast<uint32_t>(value));
+    properties_.emplace_back(id, data);
+  }
+  void AddText(uint32_t id, const std::string& bytes) {
+    std::string data;
+    Put32(&data, 30);  // VT_LPSTR
+    Put32(&data, static_cast<uint32_t>(bytes.size() + 1));
+    data += bytes;
+    data.push_back('\0');
+    while (data.size() % 4) data.push_back('\0');
+    properties_.emplace_back(id, data);
+  }
+  void AddFileTime(uint32_t id, uint64_t value) {
+    std::string data;
+    Put32(&data, 64);  // VT_FILETIME
+    Put32(&data, static_cast<uint32_t>(value & 0xFFFFFFFFu));
+    Put32(&data, static_cast<uint32_t>(value >> 32));
+    properties_.emplace_back(id, data);
+  }
+
+  std::string Bytes() const {
+    static const unsigned char kFormatId[16] = {0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
+                                                0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
+    std::string out;
+    StringPool::Put16(&out, 0xFFFE);  // byte order
+    StringPool::Put16(&out, 0);       // format version
+    Put32(&out, 0x00020005);          // system identifier
+    out.append(16, '\0');             // class id
+    Put32(&out, 1);                   // one section
+    out.append(reinterpret_cast<const char*>(kFormatId), 16);
+    Put32(&out, 48);  // the section starts right after this header
+    std::string section;
+    uint32_t offset = 8 + 8 * static_cast<uint32_t>(properties_.size());
+    std::string table, values;
+    for (const auto& [id, data] : properties_) {
+      Put32(&table, id);
+      Put32(&table, offset + static_cast<uint32_t>(values.size()));
+      values += data;
+    }
+    Put32(&section, 8 + static_cast<uint32_t>(table.size() + values.size()));
+    Put32(&section, static_cast<uint32_t>(properties_.size()));
+    return out + section + table + values;
+  }
+
+ private:
+  static void Put32(std::string* out, uint32_t value) {
+    StringPool::Put16(out, value & 0xFFFF);
+    StringPool::Put16(out, value >> 16);
+  }
+  std::vector<std::pair<uint32_t, std::string>> properties_;
+};
+
+std::string SummaryString(LibmsiSummaryInfo* info, LibmsiProperty property) {
+  if (libmsi_summary_info_get_property_type(info, property, nullptr) !=
+      LIBMSI_PROPERTY_TYPE_STRING) {
+    return std::string();
+  }
+  const gchar* text = libmsi_summary_info_get_string(info, property, nullptr);
+  return text ? text : "";
+}
+
+std::optional<std::string> PropertyValue(const Table& property, const std::string& name) {
+  for (const auto& [key, row] : property.rows) {
+    if (row.size() >= 2 && row[0].text == name) return row[1].text;
+  }
+  return std::nullopt;
+}
+
+void WriteStream(GsfOutfile* outfile, const std::string& name, const std::string& bytes) {
+  GPtr<GsfOutput> stream{gsf_outfile_new_child(outfile, name.c_str(), FALSE)};
+  if (!stream) throw Failure("cannot create the stream " + name);
+  if (!bytes.empty() &&
+      !gsf_output_write(stream.get(), bytes.size(), reinterpret_cast<const guint8*>(bytes.data()))) {
+    throw Failure("cannot write the stream " + name);
+  }
+  if (!gsf_output_close(stream.get())) throw Failure("cannot close the stream " + name);
+}
+
+int Run(const std::string& basePath, const std::string& targetPath, const std::string& outPath) {
+  GPtr<LibmsiDatabase> base = OpenDatabase(basePath);
+  GPtr<LibmsiDatabase> target = OpenDatabase(targetPath);
+
+  std::set<std::string> baseTables = TableNames(base.get());
+  std::set<std::string> targetTables = TableNames(target.get());
+  if (baseTables != targetTables) {
+    throw Failure("the packages have different tables; adding or dropping tables is not supported");
+  }
+
+  GPtr<LibmsiSummaryInfo> baseInfo{libmsi_summary_info_new(base.get(), 0, nullptr)};
+  GPtr<LibmsiSummaryInfo> targetInfo{libmsi_summary_info_new(target.get(), 0, nullptr)};
+  if (!baseInfo || !targetInfo) throw Failure("cannot read the summary information");
+  unsigned codePage = 1252;
+  if (libmsi_summary_info_get_property_type(baseInfo.get(), LIBMSI_PROPERTY_CODEPAGE, nullptr) ==
+      LIBMSI_PROPERTY_TYPE_INT) {
+    int value = libmsi_summary_info_get_int(baseInfo.get(), LIBMSI_PROPERTY_CODEPAGE, nullptr);
+    if (value > 0) codePage = static_cast<unsigned>(value);
+  }
+
+  StringPool pool(codePage);
+  std::vector<std::pair<std::string, std::string>> streams;
+  Table baseProperty, targetProperty;
+  for (const std::string& name : baseTables) {
+    Table before = ReadTable(base.get(), name);
+    Table after = ReadTable(target.get(), name);
+    if (before.columns.size() != after.columns.size()) {
+      throw Failure(name + ": the columns differ; changing columns is not supported");
+    }
+    for (size_t i = 0; i < before.columns.size(); ++i) {
+      const Column& a = before.columns[i];
+      const Column& b = after.columns[i];
+      if (a.name != b.name || a.isString != b.isString || a.width != b.width ||
+          a.isKey != b.isKey || a.isBinary != b.isBinary) {
+        throw Failure(name + ": the columns differ; changing columns is not supported");
+      }
+    }
+    std::string records = TableRecords(before, after, &pool);
+    if (!records.empty()) streams.emplace_back(name, records);
+    if (name == "Property") {
+      baseProperty = std::move(before);
+      targetProperty = std::move(after);
+    }
+  }
+  // Identical packages give a transform that changes nothing (the one of the
+  // base language), which Windows Installer applies like any other.
+
+  // Template: the base's "platform;language"; last author: the target's,
+  // with its ProductLanguage (an msibuild edit leaves the template as it was).
+  std::string baseTemplate = SummaryString(baseInfo.get(), LIBMSI_PROPERTY_TEMPLATE);
+  std::string targetTemplate = SummaryString(targetInfo.get(), LIBMSI_PROPERTY_TEMPLATE);
+  std::string platform = targetTemplate.substr(0, targetTemplate.find(';'));
+  std::string language = targetTemplate.find(';') == std::string::npos
+                             ? std::string()
+                             : targetTemplate.substr(targetTemplate.find(';') + 1);
+  if (auto productLanguage = PropertyValue(targetProperty, "ProductLanguage")) {
+    language = *productLanguage;
+  }
+  auto property = [](const Table& table, const char* name) {
+    return PropertyValue(table, name).value_or(std::string());
+  };
+  std::string revision = property(baseProperty, "ProductCode") +
+                         property(baseProperty, "ProductVersion") + ";" +
+                         property(targetProperty, "ProductCode") +
+                         property(targetProperty, "ProductVersion") + ";" +
+                         property(targetProperty, "UpgradeCode");
+
+  PropertySet summary;
+  summary.AddShort(1, static_cast<int16_t>(codePage));
+  summary.AddText(2, "Transform");
+  summary.AddText(7, baseTemplate);
+  summary.AddText(8, platform + ";" + language);
+  summary.AddText(9, revision);
+  // The base's creation time keeps the build reproducible.
+  uint64_t created = 0;
+  if (libmsi_summary_info_get_property_type(baseInfo.get(), LIBMSI_PROPERTY_CREATED_TM,
+                                            nullptr) == LIBMSI_PROPERTY_TYPE_FILETIME) {
+    created = libmsi_summary_info_get_filetime(baseInfo.get(), LIBMSI_PROPERTY_CREATED_TM, nullptr);
+  }
+  summary.AddFileTime(12, created);
+  summary.AddLong(14, 200);
+  summary.AddLong(16, 0);  // no validation: any base accepts it
+  summary.AddText(18, "zentavo-mkmst");
+
+  ErrorText e;
+  GPtr<GsfOutput> sink{gsf_output_stdio_new(outPath.c_str(), &e.error)};
+  if (!sink) throw Failure(outPath + ": " + e.What());
+  GPtr<GsfOutfile> outfile{gsf_outfile_msole_new(sink.get())};
+  static const guint8 kTransformClass[16] = {0x82, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                             0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+  gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(outfile.get()), kTransformClass);
+  WriteStream(outfile.get(), "\005SummaryInformation", summary.Bytes());
+  WriteStream(outfile.get(), EncodeStreamName("_StringPool"), pool.PoolBytes());
+  WriteStream(outfile.get(), EncodeStreamName("_StringData"), pool.DataBytes());
+  for (const auto& [name, records] : streams) {
+    WriteStream(outfile.get(), EncodeStreamName(name), records);
+  }
+  if (!gsf_output_close(GSF_OUTPUT(outfile.get()))) throw Failure(outPath + ": cannot finish");
+  // Closing the compound file closed its sink too.
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: zentavo-mkmst BASE.msi TARGET.msi OUT.mst\n");
+    return 2;
+  }
+  gsf_init();
+  int status = 1;
+  try {
+    status = Run(argv[1], argv[2], argv[3]);
+  } catch (const Failure& failure) {
+    std::fprintf(stderr, "zentavo-mkmst: %s\n", failure.what().c_str());
+    std::remove(argv[3]);
+    status = 1;
+  }
+  gsf_shutdown();
+  return status;
+}
