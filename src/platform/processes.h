@@ -27,7 +27,8 @@ class Processes {
   virtual DWORD Wait(HANDLE process, DWORD milliseconds) = 0;
   virtual BOOL CloseHandle(HANDLE handle) = 0;
 
-  // The program file of a process through PSAPI, loaded at run time:
+  // The program file of a process through PSAPI, loaded at run time for this
+  // one call by its full path in the system directory (never by bare name):
   // ERROR_MOD_NOT_FOUND when "PSAPI.DLL" cannot be loaded, ERROR_PROC_NOT_FOUND
   // when an export is missing, another code when the process cannot be opened
   // or named.

@@ -47,8 +47,17 @@ class Win32Processes : public Processes {
   BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
 
   // The first module that EnumProcessModules lists is the program itself.
+  // PSAPI is loaded by its full path in the system directory: by bare name
+  // the setup's own folder is searched first, where the medium carries the
+  // NT 4.0 copy and a package run from the temporary folder could carry a
+  // planted one.
   DWORD GetProcessImagePath(DWORD processId, std::string* path) override {
-    UniqueLibrary psapi(::LoadLibraryA("PSAPI.DLL"));
+    char system[MAX_PATH] = {};
+    UINT length = ::GetSystemDirectoryA(system, sizeof(system));
+    if (length == 0 || length >= sizeof(system)) return ERROR_MOD_NOT_FOUND;
+    std::string library = std::string(system, length) + "\\PSAPI.DLL";
+    if (library.size() >= MAX_PATH) return ERROR_MOD_NOT_FOUND;
+    UniqueLibrary psapi(::LoadLibraryA(library.c_str()));
     if (!psapi) return ERROR_MOD_NOT_FOUND;
     auto getModuleFileNameEx = ProcAddress<GetModuleFileNameExFn>(psapi.get(), "GetModuleFileNameExA");
     auto enumProcessModules = ProcAddress<EnumProcessModulesFn>(psapi.get(), "EnumProcessModules");

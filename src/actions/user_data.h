@@ -1,0 +1,50 @@
+// The user's data across an upgrade of the 2.x product: two files of the
+// installation folder and three registry keys are copied to temporary files
+// before the old package is removed, and put back after the new one is
+// installed. Each temporary file is recorded under the item's name in the
+// Save key. The step handlers are members of CSetupContext.
+#pragma once
+
+#include <string>
+
+#include "platform/wintypes.h"
+
+class CSetupContext;
+
+inline constexpr char kSaveKey[] = "Software\\Corvane\\Save";
+// GetSavedItem's buffer: 256 bytes read and the terminator.
+inline constexpr DWORD kSavedItemBuffer = 257;
+
+// Records `text` as the REG_SZ value `item` of the Save key.
+bool SetSavedItem(CSetupContext& context, const std::string& item, const std::string& text);
+// Reads the Save key's value `item` (at most 256 bytes).
+bool GetSavedItem(CSetupContext& context, const std::string& item, std::string* text);
+// Removes the Save value of an item that was not preserved in this run, so
+// that a copy recorded by an earlier upgrade is never restored over the
+// user's current data. Logs what it removed or could not remove.
+void ClearSavedItem(CSetupContext& context, const std::string& item);
+
+// Copies `fileName` of the previous installation folder to a new temporary
+// file and records it under `item`.
+bool PreserveFile(CSetupContext& context, const std::string& item, const std::string& fileName);
+// Copies the file recorded under `item` back into the previous installation
+// folder as `fileName`, and deletes the temporary copy once it is back.
+bool RestoreFile(CSetupContext& context, const std::string& item, const std::string& fileName);
+
+// A new temporary file ("crv" prefix) in the temporary folder.
+DWORD NewTemporaryFile(CSetupContext& context, std::string* path);
+
+// Saves a key with everything below it into a hive file (which must not
+// exist yet: it is deleted first). Win32 error code.
+LONG SaveRegKey(CSetupContext& context, HKEY root, const std::string& subKey,
+                const std::string& file);
+// Puts a saved hive back: on the NT family the key's whole content is
+// replaced; on Windows 9x the hive is loaded as HKEY_USERS "TEMP_HIVE" and
+// merged over the key. Win32 error code.
+LONG LoadRegKey(CSetupContext& context, HKEY root, const std::string& subKey,
+                const std::string& file);
+// Copies the values of `parent`'s subkey `subKey` onto `destination`.
+LONG CopyKeyValues(CSetupContext& context, HKEY parent, const std::string& subKey,
+                   HKEY destination);
+// Copies every subkey of `source`, with its values and subkeys, under `destination`.
+LONG CopyKeyTree(CSetupContext& context, HKEY destination, HKEY source);

@@ -1,0 +1,445 @@
+// Upgrades: the earlier editions found and removed, a running product closed
+// on the user's word, the installer's windows found, and the user's data
+// saved before the 2.x package is removed and put back after.
+#include <gtest/gtest.h>
+
+#include "actions/previous_versions.h"
+#include "actions/running_app.h"
+#include "app/exit_codes.h"
+#include "app/step_tables.h"
+#include "lang/language_strings.h"
+#include "support/harness.h"
+#include "unit/analysis_test_support.h"
+
+namespace {
+
+constexpr char kMsiexec[] = "\"C:\\WINDOWS\\system32\\msiexec.exe\" ";
+constexpr char kProgramFolder[] = "C:\\Program Files\\Zentavo\\";
+constexpr char kSettings[] = "HKCU\\Software\\Corvane\\Zentavo\\Settings";
+constexpr char kSpeedDial[] = "HKCU\\Software\\Corvane\\Zentavo\\Speed Dial";
+constexpr char kGlobals[] = "HKLM\\Software\\Corvane\\Zentavo";
+constexpr char kDirectories[] = "HKLM\\Software\\Corvane\\Zentavo\\WebServer\\Parameters\\Directories";
+constexpr char kStartupLink[] =
+    "C:\\Documents and Settings\\User\\Start Menu\\Programs\\Startup\\Zentavo.lnk";
+constexpr char kDesktopLink[] = "C:\\Documents and Settings\\User\\Desktop\\Zentavo.lnk";
+
+std::string UninstallKey(const char* code) {
+  return std::string(R"(HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\)") + code;
+}
+
+// An edition's Uninstall key with its version, as a registry member.
+std::string Edition(const char* code, int major, int minor) {
+  return "\"" + UninstallKey(code) + R"(": {"VersionMajor": )" + std::to_string(major) +
+         R"(, "VersionMinor": )" + std::to_string(minor) + "}";
+}
+
+// The 2.0 product as a user has it: the program running, the folder, the
+// address book and calibration, settings, speed dial, globals and two shortcuts.
+constexpr char kProductWindow[] = R"([{"title": "Zentavo", "class": "ZentavoMainWnd",
+                "program": "C:\\Program Files\\Zentavo\\Zentavo.exe"}])";
+
+std::string InstalledProduct(const std::string& windows = kProductWindow) {
+  return R"({"registry": {)" + Edition(kProduct2xCode, 2, 0) + R"(,
+    "HKCU\\Software\\Corvane\\Zentavo\\Installation": {"InstallDir": "C:\\Program Files\\Zentavo\\"},
+    "HKCU\\Software\\Corvane\\Zentavo\\Settings": {"Language_Data": "Deutsch", "AutoAnswer": 1,
+                                                   "Nickname": "Ada"},
+    "HKCU\\Software\\Corvane\\Zentavo\\Speed Dial": {"Entries": 2, "1": "bob@example.org"},
+    "HKCU\\Software\\Corvane\\Zentavo\\Speed Dial\\Groups": {"Family": "1"},
+    "HKLM\\Software\\Corvane\\Zentavo": {"Version": "2.0.100", "Gatekeeper": "gk.example.org"},
+    "HKLM\\Software\\Corvane\\Zentavo\\WebServer\\Parameters": {"Port": 8081},
+    "HKLM\\Software\\Corvane\\Zentavo\\WebServer\\Parameters\\Directories": {
+      "/": "C:\\Program Files\\Zentavo\\www\\", "/img": "C:\\Program Files\\Zentavo\\www\\img\\"}},
+   "files": {
+    "C:\\Program Files\\Zentavo\\Zentavo.exe": {"text": "", "version": {"FileVersion": "2.0.100.0"}},
+    "C:\\Program Files\\Zentavo\\Zentavo.mdb": {"text": "Bob, Carol, Dan"},
+    "C:\\Program Files\\Zentavo\\calibrate.mi": {"text": "white balance 5200K"},
+    "C:\\Documents and Settings\\User\\Start Menu\\Programs\\Startup\\Zentavo.lnk": {"text": "link"},
+    "C:\\Documents and Settings\\User\\Desktop\\Zentavo.lnk": {"text": "link"}},
+   "windows": )" + windows + "}";
+}
+
+// The registry below `keyPath` as the machine format writes it, with paths
+// relative to that key.
+SimJson Tree(SimMachine& machine, const std::string& keyPath) {
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  std::string prefix = lower(keyPath);
+  SimJson out = SimJson::object();
+  SimJson all = machine.simRegistry().ToJson();
+  for (auto it = all.begin(); it != all.end(); ++it) {
+    std::string path = lower(it.key());
+    if (path == prefix || path.rfind(prefix + "\\", 0) == 0) {
+      out[it.key().substr(keyPath.size())] = it.value();
+    }
+  }
+  return out;
+}
+
+// What a package removal and the new package's installation leave behind,
+// done at once by a stand-in Windows Installer: removing {code} takes the
+// 2.x product's files and keys; the new package brings its own.
+void InstallNewPackage(SimMachine& machine) {
+  SimRegistry& registry = machine.simRegistry();
+  SimFileSystem& files = machine.simFiles();
+  registry.RemoveTree(kSettings);
+  registry.RemoveTree(kSpeedDial);
+  registry.RemoveTree(kGlobals);
+  files.Delete(std::string(kProgramFolder) + "Zentavo.mdb");
+  registry.SetString(kSettings, "Language_Data", "English US");
+  registry.SetString(kSettings, "NewOption", "on");
+  registry.SetString(kSpeedDial, "Entries", "0");
+  registry.SetString(kGlobals, "Version", "2.1.240");
+  registry.SetString(kDirectories, "/", "C:\\Program Files\\Zentavo\\web\\");
+  registry.SetString(kDirectories, "/img", "C:\\Program Files\\Zentavo\\web\\pictures\\");
+  registry.SetValue(UninstallKey(kProduct2xCode), "VersionMinor", REG_DWORD,
+                    std::string("\x01\x00\x00\x00", 4));
+  files.Put(std::string(kProgramFolder) + "Zentavo.mdb", "empty address book");
+}
+
+// Windows Installer stand-in: "/x" of the 2.x line removes it and installs
+// the new package in one go; every other call succeeds and changes nothing.
+void UseStandInInstaller(SimMachine& machine) {
+  machine.simProcesses().RegisterProgram(
+      "msiexec.exe", [](SimMachine& m, const SimProcessStart& start) {
+        SimProgramRun run;
+        run.durationMs = 3000;
+        if (start.arguments.find(std::string("/x ") + kProduct2xCode) == 0) {
+          run.onExit = [&m] { InstallNewPackage(m); };
+        }
+        return run;
+      });
+}
+
+int CountLines(const Rehearsal& r, const std::string& line) {
+  int n = 0;
+  for (const std::string& l : r.lines) n += l == line ? 1 : 0;
+  return n;
+}
+
+bool Started(SimMachine& machine, const std::string& commandLine) {
+  for (const std::string& line : machine.simProcesses().startedCommandLines()) {
+    if (line == commandLine) return true;
+  }
+  return false;
+}
+
+// ---- Whole runs ----
+
+TEST(UpgradeRun, RunningTwoXIsClosedSavedRemovedAndItsDataPutBack) {
+  auto machine = MakeMachine(InstalledProduct());
+  ASSERT_TRUE(machine);
+  UseStandInInstaller(*machine);
+  SimJson speedDial = Tree(*machine, kSpeedDial);
+  HWND product = machine->desktop().EnumWindows().at(0);
+  Rehearsal r = Rehearse(*machine, "/l 1033");
+  EXPECT_FALSE(r.run.answersRanOut) << r.run.stopReason;
+
+  int detected = r.Find("Zentavo version 2.0 detected - this version will be updated");
+  ASSERT_GE(detected, 0);
+  EXPECT_EQ(r.lines[detected + 1], "Zentavo install dir: C:\\Program Files\\Zentavo\\");
+  int found = r.Find("Zentavo instance found running", detected);
+  int closing = r.Find("shutting down Zentavo application", found);
+  int preserving = r.Find("preserving user data", closing);
+  int uninstall = r.Find(std::string("launching: C:\\WINDOWS\\system32\\msiexec.exe /x ") +
+                         kProduct2xCode + " /q", preserving);
+  int uninstalled = r.Find("uninstall complete - exit code 0x0", uninstall);
+  int restoring = r.Find("restoring user data", uninstalled);
+  EXPECT_TRUE(found > detected && closing > found && preserving > closing &&
+              uninstall > preserving && uninstalled > uninstall && restoring > uninstalled)
+      << r.run.log;
+  EXPECT_EQ(CountLines(r, "Zentavo instance found running"), 1);
+  EXPECT_EQ(r.Find("preserving AddressBook Zentavo.mdb"), preserving + 1);
+  EXPECT_TRUE(Started(*machine, kMsiexec + std::string("/x ") + kProduct2xCode + " /q"));
+  for (const char* failed : {"save address book failed", "save calibration failed",
+                             "restore address book failed", "restore calibration failed",
+                             "read settings value failed", "read globals value failed"}) {
+    EXPECT_FALSE(r.HasLine(failed)) << failed;
+  }
+
+  // The product was asked to close and went; the shortcuts are gone.
+  ASSERT_EQ(machine->simDesktop().postedMessages().size(), 1u);
+  EXPECT_EQ(machine->simDesktop().postedMessages()[0].window, product);
+  for (HWND open : machine->desktop().EnumWindows()) EXPECT_NE(open, product);
+  EXPECT_FALSE(machine->simFiles().Exists(kDesktopLink));
+  // The user's data is back where it was.
+  EXPECT_EQ(machine->simFiles().Contents(std::string(kProgramFolder) + "Zentavo.mdb"),
+            "Bob, Carol, Dan");
+  EXPECT_EQ(machine->simFiles().Contents(std::string(kProgramFolder) + "calibrate.mi"),
+            "white balance 5200K");
+  EXPECT_EQ(machine->simRegistry().GetString(kSettings, "Nickname"), "Ada");
+  EXPECT_FALSE(machine->simRegistry().GetString(kSettings, "NewOption"))
+      << "on NT the restored key is the saved key";
+  EXPECT_EQ(Tree(*machine, kSpeedDial), speedDial);
+  EXPECT_EQ(machine->simRegistry().GetString(kGlobals, "Gatekeeper"), "gk.example.org");
+  EXPECT_EQ(machine->simRegistry().GetString(kDirectories, "/"),
+            "C:\\Program Files\\Zentavo\\web\\");
+}
+
+TEST(UpgradeRun, EditionMatrix) {
+  struct Case {
+    std::string registry;
+    std::string detected;
+    bool viewOnlyRemoved, twoXRemoved;
+  };
+  const Case cases[] = {
+      {Edition(kViewOnlyProductCode, 1, 5), "Zentavo view-only version 1.5 detected", true, false},
+      {Edition(kViewOnlyProductCode, 1, 5) + "," + Edition(kProduct2xCode, 2, 0),
+       "Zentavo version 2.0 detected - this version will be updated", true, true},
+      {Edition(kProduct1xCode, 1, 2) + "," + Edition(kProduct2xCode, 2, 0),
+       "Zentavo version 2.0 detected - this version will be updated", false, true},
+      {Edition(kProduct1xCode, 1, 2),
+       "Zentavo version 1.2 detected - this version will be removed prior to installing 2.x",
+       false, false},
+  };
+  for (const Case& c : cases) {
+    auto machine = MakeMachine("{\"registry\": {" + c.registry + "}}");
+    ASSERT_TRUE(machine);
+    machine->simProcesses().RegisterProgram("msiexec.exe", [](SimMachine&, const SimProcessStart&) {
+      return SimProgramRun{};
+    });
+    Rehearsal r = Rehearse(*machine, "/l 1033");
+    SCOPED_TRACE(c.detected);
+    EXPECT_TRUE(r.HasLine(c.detected)) << r.run.log;
+    EXPECT_EQ(r.HasLine("removing Zentavo view-only"), c.viewOnlyRemoved);
+    EXPECT_EQ(Started(*machine, kMsiexec + std::string("/x ") + kViewOnlyProductCode + " /qn"),
+              c.viewOnlyRemoved);
+    EXPECT_EQ(Started(*machine, kMsiexec + std::string("/x ") + kProduct2xCode + " /q"),
+              c.twoXRemoved);
+    EXPECT_TRUE(r.HasLine(UpdateLine(0, 12, c.twoXRemoved ? 1 : 0)));
+    EXPECT_TRUE(r.HasLine(UpdateLine(0, 5, 1))) << "every edition closes a running product";
+    for (const std::string& line : machine->simProcesses().startedCommandLines()) {
+      EXPECT_EQ(line.find(kProduct1xCode), std::string::npos) << "no step removes 1.x";
+    }
+    // The view-only edition, when present, goes before anything else is removed.
+    if (c.viewOnlyRemoved && c.twoXRemoved) {
+      EXPECT_LT(r.Find("removing Zentavo view-only"), r.Find("preserving user data"));
+    }
+  }
+}
+
+TEST(UpgradeRun, TwoXWithoutInstallationKeyCopiesNoFileFromAnUnknownFolder) {
+  auto machine = MakeMachine(InstalledProduct());
+  ASSERT_TRUE(machine);
+  machine->simRegistry().RemoveTree("HKCU\\Software\\Corvane\\Zentavo\\Installation");
+  UseStandInInstaller(*machine);
+  machine->simFiles().Put("C:\\Zentavo.mdb", "someone else's file at the root");
+  Rehearsal r = Rehearse(*machine, "/l 1033");
+  EXPECT_TRUE(r.HasLine("Zentavo install dir: "));
+  EXPECT_TRUE(r.HasLine("install dir unknown - Zentavo.mdb not copied"));
+  EXPECT_TRUE(r.HasLine("save address book failed"));
+  EXPECT_TRUE(r.HasLine("restore calibration failed"));
+  EXPECT_EQ(machine->simFiles().Contents("C:\\Zentavo.mdb"), "someone else's file at the root");
+  // The registry items are still saved and put back.
+  EXPECT_TRUE(r.HasLine("restoring user data"));
+  EXPECT_EQ(machine->simRegistry().GetString(kSettings, "Nickname"), "Ada");
+}
+
+TEST(UpgradeRun, NothingInstalledSkipsEveryUpgradeStep) {
+  auto machine = MakeMachine(R"({"windows": [{"title": "Zentavo",
+      "program": "C:\\Program Files\\Zentavo\\Zentavo.exe"}]})");
+  Rehearsal r = Rehearse(*machine, "/l 1033");
+  EXPECT_TRUE(r.HasLine("no previous version of Zentavo detected"));
+  for (int step : {5, 6, 8, 12, 13, 15}) EXPECT_TRUE(r.HasLine(UpdateLine(0, step, 0))) << step;
+  EXPECT_EQ(machine->simDesktop().windows().size(), 1u) << "a product window is left alone";
+}
+
+TEST(RunningProduct, OnlyTheProductsOwnWindowIsAskedAbout) {
+  auto machine = MakeMachine(InstalledProduct(R"([
+      {"title": "Zentavo", "program": "C:\\Program Files\\Zentavo\\Zentavo.exe"},
+      {"title": "Zentavo", "class": "Notepad", "program": "C:\\WINDOWS\\notepad.exe"},
+      {"title": "ZENTAVO", "program": "C:\\Tools\\Zentavo.exe"},
+      {"title": "Zentavo", "program": "C:\\PROGRA~1\\ZENTAVO\\ZENTAVO.EXE"}])"));
+  ASSERT_TRUE(machine);
+  UseStandInInstaller(*machine);
+  HWND first = machine->desktop().EnumWindows().at(0);
+  HWND upper = machine->desktop().EnumWindows().at(3);
+  Rehearsal r = Rehearse(*machine, "/l 1033");
+  // Two product instances: both reported, the last one closed first, then the other.
+  EXPECT_EQ(CountLines(r, "Zentavo instance found running"), 3);
+  EXPECT_EQ(CountLines(r, "shutting down Zentavo application"), 2);
+  const auto& posted = machine->simDesktop().postedMessages();
+  ASSERT_EQ(posted.size(), 2u);
+  EXPECT_EQ(posted[0].window, upper);
+  EXPECT_EQ(posted[0].message, static_cast<UINT>(WM_SYSCOMMAND));
+  EXPECT_EQ(posted[0].wParam, static_cast<WPARAM>(SC_CLOSE));
+  EXPECT_EQ(posted[1].window, first);
+  std::vector<std::string> left;
+  for (const SimWindow& w : machine->simDesktop().windows()) left.push_back(w.title);
+  EXPECT_EQ(left, (std::vector<std::string>{"Zentavo", "ZENTAVO"}));
+  // The question was shown with OK and Cancel.
+  ScreenState asked = StateAtAnswer(r.screen, 1);
+  EXPECT_EQ(asked.header, English(SHUTDOWNZT));
+  EXPECT_EQ(asked.message, English(ZTRUNNING));
+  EXPECT_EQ(asked.help, English(ZTRUNNINGHELP));
+  EXPECT_TRUE(asked.confirmVisible && asked.cancelVisible);
+  EXPECT_EQ(asked.confirmCaption, English(OK));
+}
+
+TEST(RunningProduct, CancelEndsTheSetupAndAProductThatStaysIsAskedAboutAgain) {
+  auto machine = MakeMachine(InstalledProduct(R"([{"title": "Zentavo",
+      "program": "C:\\Program Files\\Zentavo\\Zentavo.exe", "closesOnRequest": false}])"));
+  ASSERT_TRUE(machine);
+  // Greeting, OK (the product ignores it), Cancel, the message box.
+  Rehearsal r = Rehearse(*machine, "/l 1033", "confirm,confirm,cancel,confirm");
+  EXPECT_EQ(r.run.exitCode, kExitUserCancel);
+  EXPECT_EQ(CountLines(r, "shutting down Zentavo application"), 1);
+  EXPECT_EQ(CountLines(r, "Zentavo instance found running"), 2);
+  EXPECT_TRUE(r.HasLine("setup terminating"));
+  EXPECT_FALSE(r.HasLine("preserving user data"));
+  bool box = false;
+  for (const ScreenEvent& e : r.screen.events()) {
+    box |= e.kind == ScreenEvent::Kind::MessageBox && e.text == English(ABORTINSTALLHELP);
+  }
+  EXPECT_TRUE(box);
+}
+
+// ---- One operation at a time ----
+
+class UpgradeSteps : public AnalysisTest {
+ protected:
+  std::string Windows(const std::string& list) { return R"({"windows": )" + list + "}"; }
+};
+
+TEST_F(UpgradeSteps, ProgramPathOnEachFamily) {
+  const char* window = R"([{"title": "Zentavo", "program": "C:\\Z\\zentavo.EXE"}])";
+  Boot(Merge({Windows98SE(), Windows(window)}));
+  HWND first = machine().desktop().EnumWindows().at(0);
+  std::string path;
+  EXPECT_TRUE(GetWindowProgramPath(context(), first, &path));
+  EXPECT_EQ(path, "C:\\Z\\zentavo.EXE");
+  EXPECT_TRUE(IsRunningProductWindow(context(), first));
+
+  // NT names the process's program through PSAPI from the system folder only.
+  Boot(Merge({Windows(window), R"({"files": {"C:\\WINDOWS\\system32\\psapi.dll": null,
+                                             "D:\\psapi.dll": {"text": "planted"}}})"}));
+  first = machine().desktop().EnumWindows().at(0);
+  EXPECT_FALSE(IsRunningProductWindow(context(), first));
+  EXPECT_EQ(Log(), std::vector<std::string>{"failed to load PSAPI.dll"});
+  EXPECT_EQ(context().ShutDownRunningApp(0), 1);
+  Boot(Merge({Windows(window), R"({"psapi": "incomplete"})"}));
+  EXPECT_FALSE(IsRunningProductWindow(context(), machine().desktop().EnumWindows().at(0)));
+  EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(UpgradeSteps, InstallerWindowOfAnotherProductHidesTheProductsDialog) {
+  Boot(Windows(R"([{"title": "Acme Setup", "class": "InstallShield_Win", "program": "C:\\a.exe"},
+                   {"title": "Zentavo 2.1 Setup", "class": "MsiDialogCloseClass",
+                    "program": "C:\\WINDOWS\\system32\\msiexec.exe"}])"));
+  EXPECT_EQ(FindProductSetupWindow(context()), nullptr);
+  EXPECT_TRUE(Log().empty());
+
+  Boot(Windows(R"([{"title": "Zentavo 2.1 Setup", "class": "MsiDialogCloseClass",
+                    "program": "C:\\WINDOWS\\system32\\msiexec.exe"},
+                   {"title": "Zentavo", "class": "ZentavoMainWnd", "program": "C:\\z.exe"}])"));
+  HWND dialog = machine().desktop().EnumWindows().at(0);
+  EXPECT_EQ(FindProductSetupWindow(context()), dialog);
+  EXPECT_EQ(Log(), std::vector<std::string>{"found Zentavo setup dialog"});
+  // A click on the background or setup window brings the dialog forward.
+  EXPECT_TRUE(app().ActivateSetupWindow(nullptr));
+  EXPECT_EQ(machine().simDesktop().activeWindow(), dialog);
+
+  Boot(Windows(R"([{"title": "Zentavo", "class": "installshield_win", "program": "C:\\i.exe"},
+                   {"class": "MsiDialogCloseClass", "program": "C:\\m.exe"}])"));
+  EXPECT_EQ(FindProductSetupWindow(context()), machine().desktop().EnumWindows().at(0));
+  EXPECT_EQ(Log(), std::vector<std::string>{"found Zentavo setup background window"});
+  Boot(Windows(R"([{"class": "MsiDialogCloseClass", "program": "C:\\m.exe"}])"));
+  EXPECT_EQ(FindProductSetupWindow(context()), nullptr);
+  EXPECT_EQ(Log(), std::vector<std::string>{"couldn't get window name"});
+}
+
+TEST_F(UpgradeSteps, ShortcutsGoOnlyWhereTheirFolderWasRead) {
+  Boot(Merge({InstalledProduct(),
+              R"({"registry": {"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders": {
+                    "Desktop": null, "Start Menu": "", "Programs": 7}},
+                  "files": {"D:\\Zentavo.lnk": {"text": "not ours"}}})"}));
+  std::string link;
+  EXPECT_FALSE(GetShellFolderLink(context(), "Desktop", &link));
+  EXPECT_FALSE(GetShellFolderLink(context(), "Start Menu", &link));
+  EXPECT_FALSE(GetShellFolderLink(context(), "Programs", &link));
+  EXPECT_TRUE(link.empty());
+  EXPECT_EQ(context().RemoveStartupLinks(0), 1);
+  EXPECT_TRUE(files().Exists("D:\\Zentavo.lnk"));
+  EXPECT_TRUE(files().Exists(kDesktopLink));
+  EXPECT_FALSE(files().Exists(kStartupLink));
+}
+
+TEST_F(UpgradeSteps, UpgradeWithoutCalibrationAndASecondOneWithoutSettings) {
+  Boot(InstalledProduct());
+  files().Delete(std::string(kProgramFolder) + "calibrate.mi");
+  ASSERT_EQ(context().CheckPreviousVersions(), 1);
+  EXPECT_EQ(context().previousExeVersion, "2.0.100.0");
+  EXPECT_EQ(context().PreserveUserData(0), 1);
+  EXPECT_TRUE(Logged("copy failed - error 2"));
+  EXPECT_TRUE(Logged("save calibration failed"));
+  EXPECT_FALSE(Logged("saved Calibration of an earlier upgrade cleared"));
+  EXPECT_EQ(machine().simRegistry().GetString("HKCU\\Software\\Corvane\\Save", "Calibration"),
+            std::nullopt);
+  std::optional<std::string> firstSettings =
+      machine().simRegistry().GetString("HKCU\\Software\\Corvane\\Save", "Settings");
+  ASSERT_TRUE(firstSettings);
+  InstallNewPackage(machine());
+  EXPECT_EQ(context().RestoreUserData(0), 1);
+  EXPECT_TRUE(Logged("query value Calibration failed"));
+  EXPECT_TRUE(Logged("read value failed"));
+  EXPECT_TRUE(Logged("restore calibration failed"));
+  EXPECT_FALSE(Logged("restore address book failed"));
+  EXPECT_EQ(machine().simRegistry().GetString(kSettings, "Nickname"), "Ada");
+
+  // A later upgrade: the user removed the Settings key meanwhile. The first
+  // upgrade's saved Settings must not come back over the new package's.
+  machine().simRegistry().RemoveTree(kSettings);
+  context().PreserveUserData(0);
+  EXPECT_TRUE(Logged("save reg key failed - error 2"));
+  EXPECT_TRUE(Logged("saved Settings of an earlier upgrade cleared"));
+  EXPECT_TRUE(files().Exists(*firstSettings)) << "the hive file of the first upgrade stays";
+  InstallNewPackage(machine());
+  context().RestoreUserData(0);
+  EXPECT_TRUE(Logged("read settings value failed"));
+  EXPECT_EQ(machine().simRegistry().GetString(kSettings, "Nickname"), std::nullopt);
+  EXPECT_EQ(machine().simRegistry().GetString(kSettings, "NewOption"), "on");
+}
+
+TEST_F(UpgradeSteps, NtRestoreReplacesAndKeepsTheNewWebDirectories) {
+  Boot(InstalledProduct());
+  context().CheckPreviousVersions();
+  SimJson settings = Tree(machine(), kSettings);
+  SimJson globals = Tree(machine(), kGlobals);
+  context().PreserveUserData(0);
+  InstallNewPackage(machine());
+  context().RestoreUserData(0);
+  EXPECT_EQ(Tree(machine(), kSettings), settings);
+  EXPECT_EQ(machine().simRegistry().GetString(kGlobals, "Version"), "2.0.100");
+  EXPECT_EQ(machine().simRegistry().GetString(kDirectories, "/"),
+            "C:\\Program Files\\Zentavo\\web\\");
+  EXPECT_EQ(machine().simRegistry().GetString(kDirectories, "/img"),
+            "C:\\Program Files\\Zentavo\\web\\pictures\\");
+  globals["\\WebServer\\Parameters\\Directories"] =
+      Tree(machine(), kDirectories)[""];
+  EXPECT_EQ(Tree(machine(), kGlobals), globals);
+  EXPECT_EQ(machine().simRegistry().openKeyCount(), 0u);
+  // The temporary copies of the files are gone once they are back.
+  EXPECT_FALSE(files().Exists(
+      *machine().simRegistry().GetString("HKCU\\Software\\Corvane\\Save", "AddressBook")));
+}
+
+TEST_F(UpgradeSteps, Windows9xMergesTheSavedHiveOverTheNewKeys) {
+  Boot(Merge({Windows98SE(), InstalledProduct()}));
+  context().CheckPreviousVersions();
+  context().PreserveUserData(0);
+  InstallNewPackage(machine());
+  context().RestoreUserData(0);
+  SimRegistry& registry = machine().simRegistry();
+  EXPECT_EQ(registry.GetString(kSettings, "Language_Data"), "Deutsch");
+  EXPECT_EQ(registry.GetString(kSettings, "Nickname"), "Ada");
+  EXPECT_EQ(registry.GetString(kSettings, "NewOption"), "on") << "values only in the new key stay";
+  EXPECT_EQ(registry.GetString(std::string(kSpeedDial) + "\\Groups", "Family"), "1");
+  EXPECT_EQ(registry.GetString(kGlobals, "Gatekeeper"), "gk.example.org");
+  EXPECT_EQ(registry.GetString(kDirectories, "/"), "C:\\Program Files\\Zentavo\\web\\");
+  EXPECT_FALSE(registry.KeyExists("HKU\\TEMP_HIVE"));
+  EXPECT_FALSE(Logged("LoadRegKey: restore key failed"));
+  EXPECT_EQ(registry.openKeyCount(), 0u);
+}
+
+}  // namespace
