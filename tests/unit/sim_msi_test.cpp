@@ -3,8 +3,10 @@
 // holds, its removal, and the failures Windows reports with their codes.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "platform/sim/sim_msi.h"
 #include "support/harness.h"
@@ -72,9 +74,11 @@ TEST(SimMsi, TransformsChangeTheLanguageOfTheBuiltPackage) {
   const std::string package = HostFile(std::string(ZT_DEMO_MEDIUM_DIR) + "/Zentavo.msi");
   const std::vector<std::string> names = {"Property", "Registry", "File"};
   MsiTables base;
-  std::string error, templateText;
-  ASSERT_TRUE(ReadMsiTables(package, names, &base, &error, &templateText)) << error;
-  EXPECT_EQ(templateText, "Intel;1033");
+  std::string error;
+  MsiSummary summary;
+  ASSERT_TRUE(ReadMsiTables(package, names, &base, &error, &summary)) << error;
+  EXPECT_EQ(summary.templateText, "Intel;1033");
+  EXPECT_EQ(summary.codePage, 1252u);
   std::map<std::string, std::string> before = Properties(base);
   EXPECT_EQ(before["ProductCode"], kProductCode);
   EXPECT_EQ(before["ProductLanguage"], "1033");
@@ -102,9 +106,9 @@ TEST(SimMsi, TransformsChangeTheLanguageOfTheBuiltPackage) {
   // The 64-bit package takes the same transforms.
   MsiTables x64;
   ASSERT_TRUE(ReadMsiTables(HostFile(std::string(ZT_PACKAGE_BUILD_DIR) + "/x64/Zentavo.msi"),
-                            names, &x64, &error, &templateText))
+                            names, &x64, &error, &summary))
       << error;
-  EXPECT_EQ(templateText, "x64;1033");
+  EXPECT_EQ(summary.templateText, "x64;1033");
   ASSERT_TRUE(ApplyMsiTransform(HostFile(std::string(ZT_DEMO_MEDIUM_DIR) + "/1031.mst"), &x64,
                                 &error))
       << error;
@@ -221,4 +225,109 @@ TEST(SimMsi, FailuresEndWithWindowsInstallerCodes) {
   EXPECT_EQ(machine->simRegistry().GetString("HKCU\\Software\\Corvane\\Zentavo\\Settings",
                                              "Language_Data"),
             "English US");
+}
+
+// The transform tool on a copy edited with msibuild: a deleted row, an
+// inserted one and changed cells come back when the transform is applied to
+// the base, and the tables then equal the edited copy's.
+TEST(SimMsi, TransformToolWritesInsertsDeletesAndUpdates) {
+  const std::string dir = std::string(ZT_PACKAGE_BUILD_DIR) + "/test-mkmst";
+  const std::string base = std::string(ZT_DEMO_MEDIUM_DIR) + "/Zentavo.msi";
+  const std::string edited = dir + "/edited.msi";
+  const std::string mst = dir + "/edited.mst";
+  ASSERT_EQ(std::system(("mkdir -p '" + dir + "' && cp '" + base + "' '" + edited + "'").c_str()), 0);
+  std::string edit = std::string(ZT_MSIBUILD) + " '" + edited + "'" +
+                     " -q \"DELETE FROM Registry WHERE Name = 'Entries'\"" +
+                     " -q \"INSERT INTO Property (Property, Value) VALUES ('ARPCONTACT', 'Corvane')\"" +
+                     " -q \"UPDATE File SET Version = '2.1.241.0', FileSize = 99 WHERE File = 'ZentavoExe'\"" +
+                     " -q \"UPDATE Registry SET Value = '#8081' WHERE Name = 'Port'\"";
+  ASSERT_EQ(std::system(edit.c_str()), 0) << edit;
+  std::string tool = std::string(ZT_MKMST_BINARY) + " '" + base + "' '" + edited + "' '" + mst + "'";
+  ASSERT_EQ(std::system(tool.c_str()), 0) << tool;
+
+  const std::vector<std::string> names = {"Property", "Registry", "File", "Component"};
+  MsiTables transformed, expected;
+  std::string error;
+  ASSERT_TRUE(ReadMsiTables(HostFile(base), names, &transformed, &error)) << error;
+  ASSERT_TRUE(ReadMsiTables(HostFile(edited), names, &expected, &error)) << error;
+  ASSERT_TRUE(ApplyMsiTransform(HostFile(mst), &transformed, &error)) << error;
+  for (const std::string& name : names) {
+    auto rows = [](const MsiTable& table) {
+      std::set<std::string> out;
+      for (size_t r = 0; r < table.rows.size(); ++r) {
+        std::string row;
+        for (const MsiColumn& column : table.columns) row += table.Text(r, column.name) + "|";
+        out.insert(row);
+      }
+      return out;
+    };
+    EXPECT_EQ(rows(transformed.at(name)), rows(expected.at(name))) << name;
+  }
+  EXPECT_EQ(Properties(transformed)["ARPCONTACT"], "Corvane");
+  const MsiTable& registry = transformed.at("Registry");
+  bool port = false, entries = false;
+  for (size_t r = 0; r < registry.rows.size(); ++r) {
+    if (registry.Text(r, "Name") == "Port") port = registry.Text(r, "Value") == "#8081";
+    if (registry.Text(r, "Name") == "Entries") entries = true;
+  }
+  EXPECT_TRUE(port);
+  EXPECT_FALSE(entries);
+
+  // A file that is no package is refused, and no transform is left behind.
+  std::string refused = std::string(ZT_MKMST_BINARY) + " '" + base + "' '" + std::string(ZT_PACKAGE_BUILD_DIR) +
+                        "/transforms/1031.mst' '" + dir + "/refused.mst' 2>/dev/null";
+  EXPECT_NE(std::system(refused.c_str()), 0);
+  EXPECT_FALSE(std::ifstream(dir + "/refused.mst").good());
+}
+
+// Another machine: its own folders, a basic user interface, one installation
+// at a time, and the product installed again by its code from the cache.
+TEST(SimMsi, FollowsTheMachinesFoldersAndRunsOneAtATime) {
+  std::unique_ptr<SimMachine> machine = MakeMachine(R"({
+    "directories": {"windows": "C:\\WIN98", "system": "C:\\WIN98\\SYSTEM"},
+    "registry": {"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion":
+                 {"ProgramFilesDir": "E:\\Programme"}},
+    "files": {"C:\\WIN98\\SYSTEM\\msiexec.exe": {"text": "msiexec"}}
+  })");
+  ASSERT_TRUE(machine);
+  SimRegistry& registry = machine->simRegistry();
+
+  ProcessInformation first{};
+  ASSERT_EQ(machine->processes().CreateProcess("msiexec.exe /qb /i D:\\Zentavo.msi TRANSFORMS=1036.mst",
+                                               0x20, &first),
+            0u);
+  std::string dialog;
+  EXPECT_EQ(RunMsiexec(*machine, "/x {3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93} /qn", &dialog), 1618u);
+  bool shown = false;
+  for (const SimWindow& window : machine->simDesktop().windows()) {
+    shown = shown || (window.className == "MsiDialogCloseClass" && window.title == "Zentavo 2.1" &&
+                      window.processId == first.processId);
+  }
+  EXPECT_TRUE(shown) << "/qb shows the basic user interface";
+  ASSERT_EQ(machine->processes().Wait(first.process, 0xFFFFFFFF), 0u);
+  DWORD code = 1;
+  EXPECT_EQ(machine->processes().GetExitCode(first.process, &code), 0u);
+  EXPECT_EQ(code, 0u);
+  machine->processes().CloseHandle(first.process);
+  machine->processes().CloseHandle(first.thread);
+
+  EXPECT_EQ(registry.GetString("HKCU\\Software\\Corvane\\Zentavo\\Installation", "InstallDir"),
+            "E:\\Programme\\Zentavo\\");
+  EXPECT_EQ(FileVersion(*machine, "E:\\Programme\\Zentavo\\Zentavo.exe"), "2.1.240.0");
+  EXPECT_EQ(registry.GetString("HKCU\\Software\\Corvane\\Zentavo\\Settings", "Language_Data"),
+            "Fran\xE7" "ais");  // in the machine's code page, 1252
+  std::optional<std::string> cached = registry.GetString(
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\"
+      "Products\\02A7C1F3D4B855E49A2CD6E0B1F7A439\\InstallProperties",
+      "Transforms");
+  ASSERT_TRUE(cached);
+  EXPECT_EQ(cached->rfind("C:\\WIN98\\Installer\\", 0), 0u) << *cached;
+
+  // "/I{code}", as the Uninstall key names it: the product again, with the
+  // transform it was installed with.
+  ASSERT_TRUE(registry.SetString("HKCU\\Software\\Corvane\\Zentavo\\Settings", "Language_Data", "x"));
+  EXPECT_EQ(RunMsiexec(*machine, "/I{3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93} /qn", &dialog), 0u);
+  EXPECT_EQ(registry.GetString("HKCU\\Software\\Corvane\\Zentavo\\Settings", "Language_Data"),
+            "Fran\xE7" "ais");
+  EXPECT_EQ(RunMsiexec(*machine, "/I{C47A1E05-2B9F-4D83-8E6A-5F1D0C3B9A28} /qn", &dialog), 1605u);
 }

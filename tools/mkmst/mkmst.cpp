@@ -16,11 +16,14 @@
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-utils.h>
-#include <libmsi.h>
+
+#include "platform/sim/sim_msi_tables.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -56,128 +59,25 @@ class Failure {
   std::string what_;
 };
 
-// One column of a table: its name, whether it holds strings, its integer
-// width (2 or 4), whether it is binary, and whether it belongs to the key.
-struct Column {
-  std::string name;
-  bool isString = false;
-  bool isBinary = false;
-  int width = 2;
-  bool isKey = false;
-};
-
-struct Cell {
-  bool null = true;
-  int32_t number = 0;
-  std::string text;  // UTF-8, as libmsi gives it
-  bool operator==(const Cell& other) const {
-    return null == other.null && number == other.number && text == other.text;
-  }
-};
-
-using Row = std::vector<Cell>;
-
-struct Table {
-  std::string name;
-  std::vector<Column> columns;
-  std::map<std::string, Row> rows;  // by the text of their key cells
-};
-
-std::string CellKey(const Cell& cell) {
-  if (cell.null) return std::string("\x01", 1);
-  return cell.text.empty() ? std::to_string(cell.number) : cell.text;
-}
-
-GPtr<LibmsiDatabase> OpenDatabase(const std::string& path) {
-  ErrorText e;
-  GPtr<LibmsiDatabase> db(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr,
-                                              &e.error));
-  if (!db) throw Failure(path + ": " + e.What());
-  return db;
-}
-
-GPtr<LibmsiQuery> RunQuery(LibmsiDatabase* db, const std::string& sql) {
-  ErrorText e;
-  GPtr<LibmsiQuery> query(libmsi_query_new(db, sql.c_str(), &e.error));
-  if (!query) throw Failure(sql + ": " + e.What());
-  if (!libmsi_query_execute(query.get(), nullptr, &e.error)) throw Failure(sql + ": " + e.What());
-  return query;
-}
-
-std::string RecordString(LibmsiRecord* record, guint field) {
-  gchar* text = libmsi_record_get_string(record, field);
-  std::string out = text ? text : "";
-  g_free(text);
-  return out;
-}
-
-std::set<std::string> TableNames(LibmsiDatabase* db) {
-  std::set<std::string> names;
-  GPtr<LibmsiQuery> query = RunQuery(db, "SELECT `Name` FROM `_Tables`");
-  while (GPtr<LibmsiRecord> record{libmsi_query_fetch(query.get(), nullptr)}) {
-    names.insert(RecordString(record.get(), 1));
-  }
-  return names;
-}
-
-Table ReadTable(LibmsiDatabase* db, const std::string& name) {
-  Table table;
-  table.name = name;
-  GPtr<LibmsiQuery> query = RunQuery(db, "SELECT * FROM `" + name + "`");
-  GPtr<LibmsiRecord> names{libmsi_query_get_column_info(query.get(), LIBMSI_COL_INFO_NAMES,
-                                                        nullptr)};
-  GPtr<LibmsiRecord> types{libmsi_query_get_column_info(query.get(), LIBMSI_COL_INFO_TYPES,
-                                                        nullptr)};
-  if (!names || !types) throw Failure(name + ": cannot read the columns");
-  guint count = libmsi_record_get_field_count(names.get());
-  GPtr<LibmsiRecord> keys{libmsi_database_get_primary_keys(db, name.c_str(), nullptr)};
-  std::set<std::string> keyNames;
-  if (keys) {
-    for (guint i = 1; i <= libmsi_record_get_field_count(keys.get()); ++i) {
-      keyNames.insert(RecordString(keys.get(), i));
-    }
-  }
-  if (count > 255) throw Failure(name + ": more columns than an insert record can name");
-  for (guint i = 1; i <= count; ++i) {
-    Column column;
-    column.name = RecordString(names.get(), i);
-    std::string type = RecordString(types.get(), i);
-    char kind = type.empty() ? '?' : static_cast<char>(type[0] | 0x20);
-    column.isBinary = kind == 'v';
-    column.isString = kind == 's' || kind == 'l' || kind == 'g';
-    if (kind == 'i') {
-      column.width = std::atoi(type.c_str() + 1) == 2 ? 2 : 4;
-    } else if (!column.isString && !column.isBinary) {
-      throw Failure(name + ": column " + column.name + " has an unknown type " + type);
-    }
-    column.isKey = keyNames.count(column.name) > 0;
-    table.columns.push_back(column);
-  }
-  for (size_t i = 0; i < table.columns.size(); ++i) {
-    if (table.columns[i].isKey && i >= keyNames.size()) {
-      throw Failure(name + ": the key columns are not the leading ones");
-    }
-  }
-  while (GPtr<LibmsiRecord> record{libmsi_query_fetch(query.get(), nullptr)}) {
-    Row row(count);
+// Rows of a table by the text of their key cells.
+std::map<std::string, const std::vector<MsiCell>*> RowsByKey(const MsiTable& table) {
+  std::map<std::string, const std::vector<MsiCell>*> rows;
+  for (const std::vector<MsiCell>& row : table.rows) {
     std::string key;
-    for (guint i = 1; i <= count; ++i) {
-      const Column& column = table.columns[i - 1];
-      Cell& cell = row[i - 1];
-      cell.null = libmsi_record_is_null(record.get(), i);
-      if (cell.null || column.isBinary) {
-        cell.null = true;  // binary data is not compared
-      } else if (column.isString) {
-        cell.text = RecordString(record.get(), i);
-        cell.null = cell.text.empty();
-      } else {
-        cell.number = libmsi_record_get_int(record.get(), i);
-      }
-      if (column.isKey) key += CellKey(cell) + '\0';
+    for (size_t i = 0; i < table.columns.size(); ++i) {
+      if (!table.columns[i].isKey) continue;
+      const MsiCell& cell = row[i];
+      key += cell.null ? std::string("\x01") : table.columns[i].isString ? cell.text
+                                                                        : std::to_string(cell.number);
+      key += '\0';
     }
-    table.rows[key] = std::move(row);
+    rows[key] = &row;
   }
-  return table;
+  return rows;
+}
+
+bool SameCell(const MsiCell& a, const MsiCell& b) {
+  return a.null == b.null && a.number == b.number && a.text == b.text;
 }
 
 // The string table of the transform: ids from 1 in the order of first use.
@@ -246,7 +146,7 @@ class StringPool {
   std::vector<Entry> strings_;
 };
 
-void PutValue(std::string* out, const Column& column, const Cell& cell, StringPool* pool) {
+void PutValue(std::string* out, const MsiColumn& column, const MsiCell& cell, StringPool* pool) {
   if (column.isString) {
     StringPool::Put16(out, cell.null ? 0 : pool->Id(cell.text));
   } else if (column.width == 2) {
@@ -259,82 +159,49 @@ void PutValue(std::string* out, const Column& column, const Cell& cell, StringPo
 }
 
 // The records of one table's stream: deletes, updates, inserts.
-std::string TableRecords(const Table& base, const Table& target, StringPool* pool) {
+std::string TableRecords(const std::string& name, const MsiTable& base, const MsiTable& target,
+                         StringPool* pool) {
   std::string out;
   size_t columns = base.columns.size();
   bool hasBinary = false;
-  for (const Column& column : base.columns) hasBinary = hasBinary || column.isBinary;
+  for (const MsiColumn& column : base.columns) hasBinary = hasBinary || column.isBinary;
   auto refuseBinary = [&]() {
-    if (hasBinary) throw Failure(base.name + ": rows of a table with binary columns changed");
+    if (hasBinary) throw Failure(name + ": rows of a table with binary columns changed");
   };
-  for (const auto& [key, row] : base.rows) {
-    if (target.rows.count(key)) continue;
+  auto before = RowsByKey(base), after = RowsByKey(target);
+  for (const auto& [key, row] : before) {
+    if (after.count(key)) continue;
     refuseBinary();
     StringPool::Put16(&out, 0);
     for (size_t i = 0; i < columns; ++i) {
-      if (base.columns[i].isKey) PutValue(&out, base.columns[i], row[i], pool);
+      if (base.columns[i].isKey) PutValue(&out, base.columns[i], (*row)[i], pool);
     }
   }
-  for (const auto& [key, row] : target.rows) {
-    auto old = base.rows.find(key);
-    if (old == base.rows.end()) {
+  for (const auto& [key, row] : after) {
+    auto old = before.find(key);
+    if (old == before.end()) {
       refuseBinary();
       StringPool::Put16(&out, static_cast<uint32_t>((columns << 8) | 1));
-      for (size_t i = 0; i < columns; ++i) PutValue(&out, base.columns[i], row[i], pool);
+      for (size_t i = 0; i < columns; ++i) PutValue(&out, base.columns[i], (*row)[i], pool);
       continue;
     }
     uint32_t mask = 0;
     for (size_t i = 0; i < columns; ++i) {
-      if (!base.columns[i].isKey && !(row[i] == old->second[i])) {
+      if (!base.columns[i].isKey && !SameCell((*row)[i], (*old->second)[i])) {
         mask |= i < 31 ? 1u << i : 0x80000000u;
       }
     }
     if (!mask) continue;
     refuseBinary();
-    if (mask > 0xFFFF) throw Failure(base.name + ": a change past column 16 does not fit a mask");
+    if (mask > 0xFFFF) throw Failure(name + ": a change past column 16 does not fit a mask");
     StringPool::Put16(&out, mask);
     for (size_t i = 0; i < columns; ++i) {
       if (base.columns[i].isKey || (mask & (1u << i))) {
-        PutValue(&out, base.columns[i], row[i], pool);
+        PutValue(&out, base.columns[i], (*row)[i], pool);
       }
     }
   }
   return out;
-}
-
-// Stream names of tables are compressed: U+4840, then the characters of
-// "0-9A-Za-z._" packed two to a character.
-std::string EncodeStreamName(const std::string& name) {
-  auto index = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'z') return c - 'a' + 36;
-    if (c == '.') return 62;
-    if (c == '_') return 63;
-    return -1;
-  };
-  std::u32string wide = U"\x4840";
-  for (size_t i = 0; i < name.size(); ++i) {
-    int a = index(name[i]);
-    if (a < 0) {
-      wide.push_back(static_cast<unsigned char>(name[i]));
-      continue;
-    }
-    int b = i + 1 < name.size() ? index(name[i + 1]) : -1;
-    if (b >= 0) {
-      wide.push_back(0x3800 + a + (b << 6));
-      ++i;
-    } else {
-      wide.push_back(0x4800 + a);
-    }
-  }
-  std::string utf8;
-  for (char32_t c : wide) {
-    char buffer[8];
-    int length = g_unichar_to_utf8(c, buffer);
-    utf8.append(buffer, static_cast<size_t>(length));
-  }
-  return utf8;
 }
 
 // The summary information property set (one section, FMTID_SummaryInformation).
@@ -402,20 +269,17 @@ class PropertySet {
   std::vector<std::pair<uint32_t, std::string>> properties_;
 };
 
-std::string SummaryString(LibmsiSummaryInfo* info, LibmsiProperty property) {
-  if (libmsi_summary_info_get_property_type(info, property, nullptr) !=
-      LIBMSI_PROPERTY_TYPE_STRING) {
-    return std::string();
-  }
-  const gchar* text = libmsi_summary_info_get_string(info, property, nullptr);
-  return text ? text : "";
-}
-
-std::optional<std::string> PropertyValue(const Table& property, const std::string& name) {
-  for (const auto& [key, row] : property.rows) {
-    if (row.size() >= 2 && row[0].text == name) return row[1].text;
+std::optional<std::string> PropertyValue(const MsiTable& property, const std::string& name) {
+  for (size_t r = 0; r < property.rows.size(); ++r) {
+    if (property.Text(r, "Property") == name) return property.Text(r, "Value");
   }
   return std::nullopt;
+}
+
+std::string HostFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Failure(path + ": cannot read the file");
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 void WriteStream(GsfOutfile* outfile, const std::string& name, const std::string& bytes) {
@@ -429,56 +293,47 @@ void WriteStream(GsfOutfile* outfile, const std::string& name, const std::string
 }
 
 int Run(const std::string& basePath, const std::string& targetPath, const std::string& outPath) {
-  GPtr<LibmsiDatabase> base = OpenDatabase(basePath);
-  GPtr<LibmsiDatabase> target = OpenDatabase(targetPath);
-
-  std::set<std::string> baseTables = TableNames(base.get());
-  std::set<std::string> targetTables = TableNames(target.get());
+  MsiTables base, target;
+  MsiSummary baseInfo, targetInfo;
+  std::string error;
+  if (!ReadMsiTables(HostFile(basePath), {}, &base, &error, &baseInfo)) {
+    throw Failure(basePath + ": " + error);
+  }
+  if (!ReadMsiTables(HostFile(targetPath), {}, &target, &error, &targetInfo)) {
+    throw Failure(targetPath + ": " + error);
+  }
+  std::set<std::string> baseTables, targetTables;
+  for (const auto& [name, table] : base) baseTables.insert(name);
+  for (const auto& [name, table] : target) targetTables.insert(name);
   if (baseTables != targetTables) {
     throw Failure("the packages have different tables; adding or dropping tables is not supported");
   }
-
-  GPtr<LibmsiSummaryInfo> baseInfo{libmsi_summary_info_new(base.get(), 0, nullptr)};
-  GPtr<LibmsiSummaryInfo> targetInfo{libmsi_summary_info_new(target.get(), 0, nullptr)};
-  if (!baseInfo || !targetInfo) throw Failure("cannot read the summary information");
-  unsigned codePage = 1252;
-  if (libmsi_summary_info_get_property_type(baseInfo.get(), LIBMSI_PROPERTY_CODEPAGE, nullptr) ==
-      LIBMSI_PROPERTY_TYPE_INT) {
-    int value = libmsi_summary_info_get_int(baseInfo.get(), LIBMSI_PROPERTY_CODEPAGE, nullptr);
-    if (value > 0) codePage = static_cast<unsigned>(value);
-  }
+  unsigned codePage = baseInfo.codePage;
 
   StringPool pool(codePage);
   std::vector<std::pair<std::string, std::string>> streams;
-  Table baseProperty, targetProperty;
-  for (const std::string& name : baseTables) {
-    Table before = ReadTable(base.get(), name);
-    Table after = ReadTable(target.get(), name);
-    if (before.columns.size() != after.columns.size()) {
-      throw Failure(name + ": the columns differ; changing columns is not supported");
+  for (const auto& [name, before] : base) {
+    const MsiTable& after = target.at(name);
+    bool same = before.columns.size() == after.columns.size();
+    for (size_t i = 0; same && i < before.columns.size(); ++i) {
+      const MsiColumn& a = before.columns[i];
+      const MsiColumn& b = after.columns[i];
+      same = a.name == b.name && a.isString == b.isString && a.width == b.width &&
+             a.isKey == b.isKey && a.isBinary == b.isBinary;
     }
-    for (size_t i = 0; i < before.columns.size(); ++i) {
-      const Column& a = before.columns[i];
-      const Column& b = after.columns[i];
-      if (a.name != b.name || a.isString != b.isString || a.width != b.width ||
-          a.isKey != b.isKey || a.isBinary != b.isBinary) {
-        throw Failure(name + ": the columns differ; changing columns is not supported");
-      }
-    }
-    std::string records = TableRecords(before, after, &pool);
+    if (!same) throw Failure(name + ": the columns differ; changing columns is not supported");
+    std::string records = TableRecords(name, before, after, &pool);
     if (!records.empty()) streams.emplace_back(name, records);
-    if (name == "Property") {
-      baseProperty = std::move(before);
-      targetProperty = std::move(after);
-    }
   }
   // Identical packages give a transform that changes nothing (the one of the
   // base language), which Windows Installer applies like any other.
+  const MsiTable& baseProperty = base.at("Property");
+  const MsiTable& targetProperty = target.at("Property");
 
   // Template: the base's "platform;language"; last author: the target's,
   // with its ProductLanguage (an msibuild edit leaves the template as it was).
-  std::string baseTemplate = SummaryString(baseInfo.get(), LIBMSI_PROPERTY_TEMPLATE);
-  std::string targetTemplate = SummaryString(targetInfo.get(), LIBMSI_PROPERTY_TEMPLATE);
+  const std::string& baseTemplate = baseInfo.templateText;
+  const std::string& targetTemplate = targetInfo.templateText;
   std::string platform = targetTemplate.substr(0, targetTemplate.find(';'));
   std::string language = targetTemplate.find(';') == std::string::npos
                              ? std::string()
@@ -486,7 +341,7 @@ int Run(const std::string& basePath, const std::string& targetPath, const std::s
   if (auto productLanguage = PropertyValue(targetProperty, "ProductLanguage")) {
     language = *productLanguage;
   }
-  auto property = [](const Table& table, const char* name) {
+  auto property = [](const MsiTable& table, const char* name) {
     return PropertyValue(table, name).value_or(std::string());
   };
   std::string revision = property(baseProperty, "ProductCode") +
@@ -502,12 +357,7 @@ int Run(const std::string& basePath, const std::string& targetPath, const std::s
   summary.AddText(8, platform + ";" + language);
   summary.AddText(9, revision);
   // The base's creation time keeps the build reproducible.
-  uint64_t created = 0;
-  if (libmsi_summary_info_get_property_type(baseInfo.get(), LIBMSI_PROPERTY_CREATED_TM,
-                                            nullptr) == LIBMSI_PROPERTY_TYPE_FILETIME) {
-    created = libmsi_summary_info_get_filetime(baseInfo.get(), LIBMSI_PROPERTY_CREATED_TM, nullptr);
-  }
-  summary.AddFileTime(12, created);
+  summary.AddFileTime(12, baseInfo.created);
   summary.AddLong(14, 200);
   summary.AddLong(16, 0);  // no validation: any base accepts it
   summary.AddText(18, "zentavo-mkmst");
@@ -520,10 +370,10 @@ int Run(const std::string& basePath, const std::string& targetPath, const std::s
                                              0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
   gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(outfile.get()), kTransformClass);
   WriteStream(outfile.get(), "\005SummaryInformation", summary.Bytes());
-  WriteStream(outfile.get(), EncodeStreamName("_StringPool"), pool.PoolBytes());
-  WriteStream(outfile.get(), EncodeStreamName("_StringData"), pool.DataBytes());
+  WriteStream(outfile.get(), MsiTableStreamName("_StringPool"), pool.PoolBytes());
+  WriteStream(outfile.get(), MsiTableStreamName("_StringData"), pool.DataBytes());
   for (const auto& [name, records] : streams) {
-    WriteStream(outfile.get(), EncodeStreamName(name), records);
+    WriteStream(outfile.get(), MsiTableStreamName(name), records);
   }
   if (!gsf_output_close(GSF_OUTPUT(outfile.get()))) throw Failure(outPath + ": cannot finish");
   // Closing the compound file closed its sink too.

@@ -3,18 +3,10 @@
 // The machine's Windows types first: glib then keeps their TRUE and FALSE.
 #include "platform/sim/sim_machine.h"
 
-#include <gsf/gsf-infile-msole.h>
-#include <gsf/gsf-infile.h>
-#include <gsf/gsf-input-memory.h>
-#include <gsf/gsf-utils.h>
-#include <libmsi.h>
-#include <strings.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -42,28 +34,6 @@ const char* const kProductsRoot =
     "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
 const char* const kTableNames[] = {"Property", "Directory", "Component", "File",
                                    "Registry", "CreateFolder"};
-
-template <typename T>
-struct GObjectDeleter {
-  void operator()(T* object) const {
-    if (object) g_object_unref(object);
-  }
-};
-template <typename T>
-using GPtr = std::unique_ptr<T, GObjectDeleter<T>>;
-
-std::string TakeError(GError* error) {
-  std::string what = error ? error->message : "unknown error";
-  if (error) g_error_free(error);
-  return what;
-}
-
-std::string RecordString(LibmsiRecord* record, guint field) {
-  gchar* text = libmsi_record_get_string(record, field);
-  std::string out = text ? text : "";
-  g_free(text);
-  return out;
-}
 
 std::string Upper(std::string text) {
   for (char& c : text) {
@@ -110,299 +80,7 @@ std::string PackedGuid(const std::string& guid) {
   return out;
 }
 
-// A stream name of a table: U+4840, then the characters of "0-9A-Za-z._"
-// packed two to a character, as UTF-8 (how libgsf names the streams).
-std::string TableStreamName(const std::string& name) {
-  auto index = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'z') return c - 'a' + 36;
-    if (c == '.') return 62;
-    if (c == '_') return 63;
-    return -1;
-  };
-  std::vector<gunichar> wide{0x4840};
-  for (size_t i = 0; i < name.size(); ++i) {
-    int a = index(name[i]);
-    if (a < 0) {
-      wide.push_back(static_cast<unsigned char>(name[i]));
-      continue;
-    }
-    int b = i + 1 < name.size() ? index(name[i + 1]) : -1;
-    if (b >= 0) {
-      wide.push_back(static_cast<gunichar>(0x3800 + a + (b << 6)));
-      ++i;
-    } else {
-      wide.push_back(static_cast<gunichar>(0x4800 + a));
-    }
-  }
-  std::string utf8;
-  for (gunichar c : wide) {
-    char buffer[8];
-    utf8.append(buffer, static_cast<size_t>(g_unichar_to_utf8(c, buffer)));
-  }
-  return utf8;
-}
 
-bool ReadStream(GsfInfile* storage, const std::string& name, std::string* bytes) {
-  GPtr<GsfInput> input{gsf_infile_child_by_name(storage, name.c_str())};
-  if (!input) return false;
-  gsf_off_t size = gsf_input_size(input.get());
-  if (size < 0 || size > (64 << 20)) return false;
-  bytes->resize(static_cast<size_t>(size));
-  return size == 0 || gsf_input_read(input.get(), static_cast<size_t>(size),
-                                     reinterpret_cast<guint8*>(bytes->data())) != nullptr;
-}
-
-uint32_t ReadLittle(const std::string& bytes, size_t at, size_t width) {
-  uint32_t value = 0;
-  for (size_t i = 0; i < width; ++i) {
-    value |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
-  }
-  return value;
-}
-
-// The transform's string table: ids from 1, in the pool's code page.
-bool ReadStringPool(GsfInfile* storage, std::vector<std::string>* strings, size_t* refBytes,
-                    std::string* error) {
-  std::string pool, data;
-  if (!ReadStream(storage, TableStreamName("_StringPool"), &pool) ||
-      !ReadStream(storage, TableStreamName("_StringData"), &data) || pool.size() < 4) {
-    *error = "the transform has no string table";
-    return false;
-  }
-  uint32_t header = ReadLittle(pool, 0, 4);
-  *refBytes = (header & 0x80000000u) ? 3 : 2;
-  std::string charset = "CP" + std::to_string(header & 0xFFFF);
-  strings->assign(1, std::string());
-  size_t offset = 0;
-  for (size_t at = 4; at + 4 <= pool.size(); at += 4) {
-    uint32_t length = ReadLittle(pool, at, 2);
-    uint32_t references = ReadLittle(pool, at + 2, 2);
-    if (length == 0 && references != 0 && at + 8 <= pool.size()) {
-      // A string of 64 KB or more: its length takes the next entry too.
-      length = ReadLittle(pool, at + 4, 2) | (references << 16);
-      at += 4;
-    }
-    if (offset + length > data.size()) {
-      *error = "the transform's string table is cut short";
-      return false;
-    }
-    std::string text = data.substr(offset, length);
-    offset += length;
-    gsize written = 0;
-    gchar* utf8 = g_convert(text.data(), static_cast<gssize>(text.size()), "UTF-8",
-                            charset.c_str(), nullptr, &written, nullptr);
-    strings->push_back(utf8 ? std::string(utf8, written) : text);
-    g_free(utf8);
-  }
-  return true;
-}
-
-std::string CellKey(const MsiTable& table, const std::vector<MsiCell>& row) {
-  std::string key;
-  for (size_t i = 0; i < table.columns.size() && i < row.size(); ++i) {
-    if (!table.columns[i].isKey) continue;
-    const MsiCell& cell = row[i];
-    key += cell.null ? std::string("\x01") : table.columns[i].isString ? cell.text
-                                                                      : std::to_string(cell.number);
-    key += '\0';
-  }
-  return key;
-}
-
-// One table's records: a 16-bit mask, then the values it names.
-bool ApplyTableRecords(const std::string& bytes, const std::vector<std::string>& strings,
-                       size_t refBytes, MsiTable* table, std::string* error) {
-  size_t at = 0;
-  const size_t columns = table->columns.size();
-  auto width = [&](const MsiColumn& column) {
-    return column.isString ? refBytes : column.isBinary ? 2 : static_cast<size_t>(column.width);
-  };
-  while (at + 2 <= bytes.size()) {
-    uint32_t mask = ReadLittle(bytes, at, 2);
-    at += 2;
-    bool insert = mask & 1;
-    size_t present = insert ? std::min<size_t>(mask >> 8, columns) : columns;
-    std::vector<MsiCell> row(columns);
-    std::vector<bool> given(columns, false);
-    for (size_t i = 0; i < present; ++i) {
-      const MsiColumn& column = table->columns[i];
-      if (!insert && !column.isKey && !(i < 16 && (mask & (1u << i)))) continue;
-      size_t w = width(column);
-      if (at + w > bytes.size()) {
-        *error = "a transform record is cut short";
-        return false;
-      }
-      uint32_t raw = ReadLittle(bytes, at, w);
-      at += w;
-      given[i] = true;
-      MsiCell& cell = row[i];
-      if (column.isBinary) continue;
-      if (column.isString) {
-        cell.null = raw == 0 || raw >= strings.size() || strings[raw].empty();
-        if (!cell.null) cell.text = strings[raw];
-      } else if (raw != 0) {
-        cell.null = false;
-        cell.number = w == 2 ? static_cast<int32_t>(raw) - 0x8000
-                             : static_cast<int32_t>(raw ^ 0x80000000u);
-      }
-    }
-    std::string key = CellKey(*table, row);
-    auto found = std::find_if(table->rows.begin(), table->rows.end(),
-                              [&](const std::vector<MsiCell>& r) { return CellKey(*table, r) == key; });
-    if (found == table->rows.end()) {
-      if (insert || mask != 0) table->rows.push_back(row);
-    } else if (mask == 0) {
-      table->rows.erase(found);
-    } else {
-      for (size_t i = 0; i < columns; ++i) {
-        if (given[i]) (*found)[i] = row[i];
-      }
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
-int MsiTable::Column(const std::string& name) const {
-  for (size_t i = 0; i < columns.size(); ++i) {
-    if (columns[i].name == name) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-std::string MsiTable::Text(size_t row, const std::string& column) const {
-  int index = Column(column);
-  if (index < 0 || row >= rows.size()) return std::string();
-  const MsiCell& cell = rows[row][static_cast<size_t>(index)];
-  if (cell.null) return std::string();
-  return columns[static_cast<size_t>(index)].isString ? cell.text : std::to_string(cell.number);
-}
-
-int32_t MsiTable::Number(size_t row, const std::string& column, int32_t absent) const {
-  int index = Column(column);
-  if (index < 0 || row >= rows.size()) return absent;
-  const MsiCell& cell = rows[row][static_cast<size_t>(index)];
-  return cell.null || columns[static_cast<size_t>(index)].isString ? absent : cell.number;
-}
-
-bool ReadMsiTables(const std::string& packageBytes, const std::vector<std::string>& names,
-                   MsiTables* tables, std::string* error, std::string* templateText) {
-  // libmsi reads files only: the bytes go to a host temporary file for the read.
-  std::string path = std::string(g_get_tmp_dir()) + "/zentavo-sim-msi-XXXXXX";
-  int fd = mkstemp(path.data());
-  if (fd < 0) {
-    *error = "cannot create a temporary file for the package";
-    return false;
-  }
-  bool written = ::write(fd, packageBytes.data(), packageBytes.size()) ==
-                 static_cast<ssize_t>(packageBytes.size());
-  ::close(fd);
-  struct Remove {
-    std::string path;
-    ~Remove() { std::remove(path.c_str()); }
-  } remove{path};
-  if (!written) {
-    *error = "cannot write the package to a temporary file";
-    return false;
-  }
-  GError* gerror = nullptr;
-  GPtr<LibmsiDatabase> db{libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr,
-                                              &gerror)};
-  if (!db) {
-    *error = "not a Windows Installer package: " + TakeError(gerror);
-    return false;
-  }
-  if (templateText) {
-    GPtr<LibmsiSummaryInfo> summary{libmsi_summary_info_new(db.get(), 0, nullptr)};
-    const gchar* text = summary ? libmsi_summary_info_get_string(
-                                      summary.get(), LIBMSI_PROPERTY_TEMPLATE, nullptr)
-                                : nullptr;
-    *templateText = text ? text : "";
-  }
-  for (const std::string& name : names) {
-    if (!libmsi_database_is_table_persistent(db.get(), name.c_str(), nullptr)) continue;
-    GPtr<LibmsiQuery> query{libmsi_query_new(db.get(), ("SELECT * FROM `" + name + "`").c_str(),
-                                             nullptr)};
-    if (!query || !libmsi_query_execute(query.get(), nullptr, nullptr)) continue;
-    GPtr<LibmsiRecord> columnNames{
-        libmsi_query_get_column_info(query.get(), LIBMSI_COL_INFO_NAMES, nullptr)};
-    GPtr<LibmsiRecord> columnTypes{
-        libmsi_query_get_column_info(query.get(), LIBMSI_COL_INFO_TYPES, nullptr)};
-    GPtr<LibmsiRecord> keys{libmsi_database_get_primary_keys(db.get(), name.c_str(), nullptr)};
-    if (!columnNames || !columnTypes) continue;
-    std::set<std::string> keyNames;
-    for (guint i = 1; keys && i <= libmsi_record_get_field_count(keys.get()); ++i) {
-      keyNames.insert(RecordString(keys.get(), i));
-    }
-    MsiTable table;
-    guint count = libmsi_record_get_field_count(columnNames.get());
-    for (guint i = 1; i <= count; ++i) {
-      MsiColumn column;
-      column.name = RecordString(columnNames.get(), i);
-      std::string type = RecordString(columnTypes.get(), i);
-      char kind = type.empty() ? 'i' : static_cast<char>(type[0] | 0x20);
-      column.isString = kind == 's' || kind == 'l' || kind == 'g';
-      column.isBinary = kind == 'v';
-      column.width = kind == 'i' && std::atoi(type.c_str() + 1) == 2 ? 2 : 4;
-      column.isKey = keyNames.count(column.name) > 0;
-      table.columns.push_back(column);
-    }
-    while (GPtr<LibmsiRecord> record{libmsi_query_fetch(query.get(), nullptr)}) {
-      std::vector<MsiCell> row(count);
-      for (guint i = 1; i <= count; ++i) {
-        MsiCell& cell = row[i - 1];
-        const MsiColumn& column = table.columns[i - 1];
-        if (libmsi_record_is_null(record.get(), i) || column.isBinary) continue;
-        if (column.isString) {
-          cell.text = RecordString(record.get(), i);
-          cell.null = cell.text.empty();
-        } else {
-          cell.number = libmsi_record_get_int(record.get(), i);
-          cell.null = false;
-        }
-      }
-      table.rows.push_back(std::move(row));
-    }
-    (*tables)[name] = std::move(table);
-  }
-  if (!tables->count("Property")) {
-    *error = "the package has no Property table";
-    return false;
-  }
-  return true;
-}
-
-bool ApplyMsiTransform(const std::string& transformBytes, MsiTables* tables, std::string* error) {
-  static const guint8 kTransformClass[16] = {0x82, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                             0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-  GPtr<GsfInput> input{gsf_input_memory_new(
-      reinterpret_cast<const guint8*>(transformBytes.data()),
-      static_cast<gsf_off_t>(transformBytes.size()), FALSE)};
-  GPtr<GsfInfile> storage{input ? gsf_infile_msole_new(input.get(), nullptr) : nullptr};
-  guint8 classId[16] = {};
-  if (!storage || !gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(storage.get()), classId) ||
-      std::memcmp(classId, kTransformClass, sizeof classId) != 0) {
-    *error = "not a transform";
-    return false;
-  }
-  std::vector<std::string> strings;
-  size_t refBytes = 2;
-  if (!ReadStringPool(storage.get(), &strings, &refBytes, error)) return false;
-  for (auto& [name, table] : *tables) {
-    std::string bytes;
-    if (!ReadStream(storage.get(), TableStreamName(name), &bytes)) continue;
-    if (!ApplyTableRecords(bytes, strings, refBytes, &table, error)) {
-      *error = name + ": " + *error;
-      return false;
-    }
-  }
-  return true;
-}
-
-namespace {
 
 // What msiexec was asked to do.
 struct MsiCommand {
@@ -650,13 +328,21 @@ DWORD MakePlan(SimMachine& machine, const std::string& packageBytes,
                std::string* problem) {
   MsiTables tables;
   std::vector<std::string> names(std::begin(kTableNames), std::end(kTableNames));
-  std::string templateText;
-  if (!ReadMsiTables(packageBytes, names, &tables, problem, &templateText)) {
+  MsiSummary summary;
+  if (!ReadMsiTables(packageBytes, names, &tables, problem, &summary)) {
     return kErrorPackageInvalid;
   }
-  plan->platform = templateText.substr(0, templateText.find(';'));
+  plan->platform = summary.templateText.substr(0, summary.templateText.find(';'));
   for (const std::string& transform : transforms) {
     if (!ApplyMsiTransform(transform, &tables, problem)) return kErrorTransformFailure;
+  }
+  // libmsi gives UTF-8; the machine keeps its texts in its ANSI code page.
+  for (auto& [name, table] : tables) {
+    for (auto& row : table.rows) {
+      for (MsiCell& cell : row) {
+        if (!cell.text.empty()) cell.text = machine.codePage().FromUtf8(cell.text);
+      }
+    }
   }
   const MsiTable& property = tables["Property"];
   for (size_t r = 0; r < property.rows.size(); ++r) {
