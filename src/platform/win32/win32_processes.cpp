@@ -53,9 +53,9 @@ class Win32Processes : public Processes {
   // planted one.
   DWORD GetProcessImagePath(DWORD processId, std::string* path) override {
     char system[MAX_PATH] = {};
-    UINT length = ::GetSystemDirectoryA(system, sizeof(system));
-    if (length == 0 || length >= sizeof(system)) return ERROR_MOD_NOT_FOUND;
-    std::string library = std::string(system, length) + "\\PSAPI.DLL";
+    UINT systemLength = ::GetSystemDirectoryA(system, sizeof(system));
+    if (systemLength == 0 || systemLength >= sizeof(system)) return ERROR_MOD_NOT_FOUND;
+    std::string library = std::string(system, systemLength) + "\\PSAPI.DLL";
     if (library.size() >= MAX_PATH) return ERROR_MOD_NOT_FOUND;
     UniqueLibrary psapi(::LoadLibraryA(library.c_str()));
     if (!psapi) return ERROR_MOD_NOT_FOUND;
