@@ -93,12 +93,12 @@ function(zt_add_transforms)
   set(${P_OUTPUTS} ${outputs} PARENT_SCOPE)
 endfunction()
 
-# zt_add_medium(<target> DESTINATION <dir> FILES <built files>... [WINDOWS] [ALL])
-# Lays out a medium folder: the files of medium/ (without src/), then the
-# built files at its top. The simulation's medium is laid out afresh each
-# time; a Windows medium (WINDOWS) keeps what the build put there already
-# (System32/swflash.ocx), and takes neither .sim-files.json nor the text
-# stand-ins that carry a program's or library's name.
+# zt_add_medium(<target> DESTINATION <dir> FILES <built file>[@<relative path>]...
+#               [WINDOWS] [ALL] [DEPENDS ...])
+# Lays out a medium folder afresh: the files of medium/ (without src/), then
+# the built files at its top (or at the relative path after "@"). A Windows
+# medium (WINDOWS) takes neither .sim-files.json nor the text stand-ins that
+# carry a program's or library's name.
 function(zt_add_medium target)
   cmake_parse_arguments(P "WINDOWS;ALL" "DESTINATION" "FILES;DEPENDS" ${ARGN})
   file(GLOB_RECURSE medium_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/medium/*)
@@ -110,12 +110,17 @@ function(zt_add_medium target)
   set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${target}.stamp)
   # The list travels as one argument, its items joined by "|".
   string(REPLACE ";" "|" files_argument "${P_FILES}")
+  set(built_depends)
+  foreach(entry IN LISTS P_FILES)
+    string(REGEX REPLACE "@[^@]*$" "" built "${entry}")
+    list(APPEND built_depends "${built}")
+  endforeach()
   add_custom_command(OUTPUT ${stamp}
     COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_SOURCE_DIR}/medium -DDESTINATION=${P_DESTINATION}
             "-DFILES=${files_argument}" -DWINDOWS=${windows}
             -P ${CMAKE_SOURCE_DIR}/cmake/ZentavoAssembleMedium.cmake
     COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
-    DEPENDS ${medium_files} ${P_FILES} ${P_DEPENDS} ${CMAKE_SOURCE_DIR}/cmake/ZentavoAssembleMedium.cmake
+    DEPENDS ${medium_files} ${built_depends} ${P_DEPENDS} ${CMAKE_SOURCE_DIR}/cmake/ZentavoAssembleMedium.cmake
     COMMENT "Laying out the medium ${P_DESTINATION}"
     VERBATIM)
   if(P_ALL)
