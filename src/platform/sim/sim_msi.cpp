@@ -113,6 +113,19 @@ std::vector<std::string> SplitArguments(const std::string& line) {
   return out;
 }
 
+// The non-empty parts of a ";"-separated list.
+std::vector<std::string> SplitList(const std::string& text) {
+  std::vector<std::string> out;
+  size_t from = 0;
+  while (from <= text.size()) {
+    size_t end = text.find(';', from);
+    if (end == std::string::npos) end = text.size();
+    if (end > from) out.push_back(text.substr(from, end - from));
+    from = end + 1;
+  }
+  return out;
+}
+
 MsiCommand ParseCommand(const std::string& arguments) {
   MsiCommand command;
   std::vector<std::string> tokens = SplitArguments(arguments);
@@ -584,7 +597,7 @@ void Register(SimMachine& machine, const MsiPlan& plan, const std::string& packa
   // A reinstall replaces the cached copies of the earlier run.
   if (auto old = registry.GetString(registration, "LocalPackage")) files.Delete(*old);
   if (auto old = registry.GetString(registration, "Transforms")) {
-    for (const std::string& path : SplitArguments(*old)) files.Delete(path);
+    for (const std::string& path : SplitList(*old)) files.Delete(path);
   }
   std::string cached = CacheName(machine, ".msi");
   files.Put(cached, packageBytes);
@@ -592,7 +605,7 @@ void Register(SimMachine& machine, const MsiPlan& plan, const std::string& packa
   for (const std::string& bytes : transformBytes) {
     std::string path = CacheName(machine, ".mst");
     files.Put(path, bytes);
-    transformList += (transformList.empty() ? "" : " ") + path;
+    transformList += (transformList.empty() ? "" : ";") + path;
   }
   registry.SetString(registration, "LocalPackage", cached);
   registry.SetString(registration, "Transforms", transformList);
@@ -652,7 +665,7 @@ bool LoadRegistered(SimMachine& machine, const std::string& code, std::string* p
   *packagePath = *local;
   *packageBytes = *bytes;
   for (const std::string& path :
-       SplitArguments(registry.GetString(registration, "Transforms").value_or(""))) {
+       SplitList(registry.GetString(registration, "Transforms").value_or(""))) {
     if (std::optional<std::string> transform = machine.simFiles().Contents(path)) {
       transforms->push_back(*transform);
     }
@@ -667,7 +680,7 @@ void Unregister(SimMachine& machine, const std::string& code) {
     machine.simFiles().Delete(*local);
   }
   for (const std::string& path :
-       SplitArguments(registry.GetString(registration, "Transforms").value_or(""))) {
+       SplitList(registry.GetString(registration, "Transforms").value_or(""))) {
     machine.simFiles().Delete(path);
   }
   registry.RemoveTree(registration.substr(0, registration.rfind('\\')));
@@ -713,27 +726,19 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
     packageBytes = *bytes;
     auto named = command.properties.find("TRANSFORMS");
     if (named != command.properties.end()) {
-      for (std::string name : SplitArguments(named->second)) {
-        // Several transforms are separated by semicolons.
-        size_t start_at = 0;
-        while (start_at <= name.size()) {
-          size_t end = name.find(';', start_at);
-          std::string one = name.substr(start_at, end == std::string::npos ? std::string::npos
-                                                                           : end - start_at);
-          start_at = end == std::string::npos ? name.size() + 1 : end + 1;
-          if (one.empty()) continue;
-          if (one[0] == ':') return Failed(machine, start, command, kErrorTransformFailure);
-          std::optional<std::string> transform;
-          if (IsFullPath(one)) {
-            transform = files.Contents(one);
-          } else {
-            // Beside the package first, then in the current folder.
-            transform = files.Contents(FolderOf(packagePath) + one);
-            if (!transform) transform = files.Contents(WithBackslash(machine.setupFolder()) + one);
-          }
-          if (!transform) return Failed(machine, start, command, kErrorTransformFailure);
-          transforms.push_back(*transform);
+      // Several transforms are separated by semicolons.
+      for (const std::string& name : SplitList(named->second)) {
+        if (name[0] == ':') return Failed(machine, start, command, kErrorTransformFailure);
+        std::optional<std::string> transform;
+        if (IsFullPath(name)) {
+          transform = files.Contents(name);
+        } else {
+          // Beside the package first, then in the current folder.
+          transform = files.Contents(FolderOf(packagePath) + name);
+          if (!transform) transform = files.Contents(WithBackslash(machine.setupFolder()) + name);
         }
+        if (!transform) return Failed(machine, start, command, kErrorTransformFailure);
+        transforms.push_back(*transform);
       }
     }
   }
