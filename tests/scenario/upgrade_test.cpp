@@ -3,6 +3,10 @@
 // saved before the 2.x package is removed and put back after.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
 #include "actions/previous_versions.h"
 #include "actions/running_app.h"
 #include "app/exit_codes.h"
@@ -440,6 +444,127 @@ TEST_F(UpgradeSteps, Windows9xMergesTheSavedHiveOverTheNewKeys) {
   EXPECT_FALSE(registry.KeyExists("HKU\\TEMP_HIVE"));
   EXPECT_FALSE(Logged("LoadRegKey: restore key failed"));
   EXPECT_EQ(registry.openKeyCount(), 0u);
+}
+
+
+// ---- The example machines with the earlier 2.0 build installed ----
+//
+// docs/machines/xp-upgrade.json and win98se-upgrade.json are what installing
+// the stand-in's earlier package (<build>/package/earlier/Zentavo.msi) with
+// the simulated Windows Installer leaves on xpsp2.json and win98se.json,
+// followed by a user's life with it: an address book, a calibration, own
+// settings, speed dial and globals, the Startup shortcut, and the program
+// running. The first test makes them again and compares everything but the
+// bytes of the cached package (wixl writes a new package id each build); run
+// it with ZT_WRITE_EXAMPLES=1 to write them into the source tree.
+
+constexpr char kEarlierPackage[] = "/earlier/Zentavo.msi";
+
+std::string ReadHost(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::string ExamplePath(const std::string& name) {
+  return std::string(ZT_SOURCE_DIR) + "/docs/machines/" + name + ".json";
+}
+
+// Runs a program on the machine to its end; its exit code.
+DWORD RunToEnd(SimMachine& machine, const std::string& commandLine) {
+  ProcessInformation info;
+  DWORD error = machine.processes().CreateProcess(commandLine, 0, &info);
+  if (error != ERROR_SUCCESS) return error;
+  machine.processes().Wait(info.process, INFINITE);
+  DWORD exitCode = 0;
+  machine.processes().GetExitCode(info.process, &exitCode);
+  machine.processes().CloseHandle(info.process);
+  machine.processes().CloseHandle(info.thread);
+  return exitCode;
+}
+
+// The base machine with the earlier build installed and used.
+std::string MakeUpgradeExample(const std::string& base, const std::string& startupFolder,
+                               const std::string& windowsInstaller) {
+  std::string error;
+  SimJson description = SimJson::parse(ReadHost(ExamplePath(base)));
+  description["name"] = description["name"].get<std::string>() +
+                        ", with Zentavo 2.0 installed, used and running";
+  if (!windowsInstaller.empty()) {
+    description["files"][windowsInstaller] =
+        SimJson::parse(R"({"text": "", "version": {"FileVersion": "2.0.2600.0"}})");
+  }
+  auto machine = SimMachine::FromJson(description.dump(), base, &error);
+  EXPECT_TRUE(machine) << error;
+  if (!machine) return std::string();
+  std::string package = ReadHost(std::string(ZT_PACKAGE_BUILD_DIR) + kEarlierPackage);
+  EXPECT_FALSE(package.empty());
+  // Installed from its own CD, which is gone again.
+  machine->simFiles().Put("D:\\Zentavo.msi", package);
+  EXPECT_EQ(RunToEnd(*machine, "msiexec.exe /i D:\\Zentavo.msi /qn"), 0u);
+  machine->simFiles().Delete("D:\\Zentavo.msi");
+
+  std::string folder = *machine->simRegistry().GetString(
+      "HKCU\\Software\\Corvane\\Zentavo\\Installation", "InstallDir");
+  SimRegistry& registry = machine->simRegistry();
+  machine->simFiles().Put(folder + "Zentavo.mdb", "Bob 555-0101; Carol 555-0102; Dan 555-0103");
+  machine->simFiles().Put(folder + "calibrate.mi", "white balance 5200K; exposure +1");
+  registry.SetString(kSettings, "Language_Data", "Deutsch");
+  registry.SetString(kSettings, "Nickname", "Ada");
+  registry.SetValue(kSettings, "AutoAnswer", REG_DWORD, std::string("\x01\x00\x00\x00", 4));
+  registry.SetString(kSpeedDial, "1", "bob@example.org");
+  registry.SetValue(kSpeedDial, "Entries", REG_DWORD, std::string("\x01\x00\x00\x00", 4));
+  registry.SetString(std::string(kSpeedDial) + "\\Groups", "Family", "1");
+  registry.SetString(kGlobals, "Gatekeeper", "gk.example.org");
+  registry.SetValue(std::string(kGlobals) + "\\WebServer\\Parameters", "Port", REG_DWORD,
+                    std::string("\x91\x1f\x00\x00", 4));
+  machine->simFiles().Put(startupFolder + "\\Zentavo.lnk",
+                          "[ZentavoSimShellLink]\r\nTarget=" + folder + "Zentavo.exe\r\n"
+                          "WorkingDirectory=" + folder + "\r\nDescription=Shortcut to Zentavo.exe"
+                          "\r\nArguments=AutoStart\r\n");
+  SimWindow window;
+  window.title = "Zentavo";
+  window.className = "ZentavoStandInWindow";
+  window.program = folder + "Zentavo.exe";
+  window.processId = machine->simProcesses().AddRunningProcess(window.program, std::nullopt);
+  machine->simDesktop().AddWindow(window);
+
+  return machine->ToJson();
+}
+
+// A machine description without the content of its cached packages.
+SimJson WithoutCachedPackages(const std::string& text) {
+  SimJson description = SimJson::parse(text);
+  for (auto it = description["files"].begin(); it != description["files"].end(); ++it) {
+    if (it.key().find("\\Installer\\") != std::string::npos) it.value() = nullptr;
+  }
+  return description;
+}
+
+TEST(UpgradeExamples, AreWhatTheEarlierPackageLeavesBehind) {
+  struct Example {
+    const char* name;
+    const char* base;
+    const char* startup;
+    const char* windowsInstaller;
+  };
+  const Example examples[] = {
+      {"xp-upgrade", "xpsp2", "C:\\Documents and Settings\\User\\Start Menu\\Programs\\Startup",
+       ""},
+      {"win98se-upgrade", "win98se", "C:\\WINDOWS\\Start Menu\\Programs\\StartUp",
+       "C:\\WINDOWS\\SYSTEM\\msiexec.exe"},
+  };
+  for (const Example& e : examples) {
+    std::string made = MakeUpgradeExample(e.base, e.startup, e.windowsInstaller);
+    if (getenv("ZT_WRITE_EXAMPLES")) {
+      std::ofstream(ExamplePath(e.name), std::ios::binary) << made;
+    }
+    EXPECT_EQ(WithoutCachedPackages(ReadHost(ExamplePath(e.name))).dump(1),
+              WithoutCachedPackages(made).dump(1))
+        << "docs/machines/" << e.name << ".json differs from what the earlier package leaves; "
+        << "run this test with ZT_WRITE_EXAMPLES=1 to write it again";
+  }
 }
 
 }  // namespace
