@@ -93,8 +93,10 @@ int IsFlashControlCurrent(CSetupContext& context) {
 }
 
 // Copies the control from the medium into the system directory and registers
-// the copy there. A copy refused with access denied means the control in the
-// system directory is in use: that file is registered instead.
+// the copy there. A copy refused because the control in the system directory
+// is in use registers that file instead: Windows refuses a copy onto a control
+// that a running program has loaded with a sharing violation, and a read-only
+// control or missing rights with access denied.
 int InstallFlashControl(CSetupContext& context) {
   Machine& machine = context.machine();
   context.Log("installing Macromedia Flash OCX\n");
@@ -108,7 +110,7 @@ int InstallFlashControl(CSetupContext& context) {
   DWORD error = machine.files().Copy(source, destination, false);
   if (error != ERROR_SUCCESS) {
     context.Log("CopyFile failed error %d\n", static_cast<int>(error));
-    if (error != ERROR_ACCESS_DENIED) return 0;
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return 0;
   }
   if (RegisterServerDll(context, destination)) {
     context.Log("Flash OCX registered successfully\n");

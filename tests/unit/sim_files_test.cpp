@@ -114,7 +114,8 @@ TEST_F(SimFilesTest, LockedFilesRefuseUntilReleased) {
   EXPECT_EQ(fs().ReadFile("C:\\Busy\\in use.dll", &bytes),
             static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_EQ(fs().Copy("C:\\Data\\Report.TXT", "C:\\Busy\\image.ocx", false),
-            static_cast<DWORD>(ERROR_ACCESS_DENIED));
+            static_cast<DWORD>(ERROR_SHARING_VIOLATION))
+      << "a copy onto a loaded image is a sharing violation";
   EXPECT_EQ(fs().ReadFile("C:\\Busy\\image.ocx", &bytes), 0u) << "a loaded image can be read";
   machine_->clock().Advance(2499);
   EXPECT_EQ(fs().Delete("C:\\Busy\\image.ocx"), static_cast<DWORD>(ERROR_ACCESS_DENIED));

@@ -117,7 +117,16 @@ done
 if kill -0 "$SETUP_PID" 2>/dev/null; then
   fail "setup.exe did not end"
 else
-  wait "$SETUP_PID" || fail "setup.exe ended with exit code $?"
+  # Cancelled at the greeting: ERROR_INSTALL_USEREXIT (1602), which the shell
+  # sees modulo 256.
+  STATUS=0
+  wait "$SETUP_PID" || STATUS=$?
+  if [ "$STATUS" -eq $((1602 % 256)) ]; then
+    echo "ok - setup.exe ends with 1602 after the cancel"
+  else
+    echo "not ok - setup.exe ends with 1602 after the cancel (found $STATUS)"
+    FAILED=1
+  fi
   SETUP_PID=""
 fi
 

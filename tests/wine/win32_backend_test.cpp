@@ -473,3 +473,60 @@ TEST_F(Win32Backend, XmlDocumentsLoadThroughMsxmlAndEndTheirListsWithSFalse) {
   EXPECT_FALSE(loaded);
   EXPECT_NE(missing->LastParseError(), 0);
 }
+
+// A document loads asynchronously until told otherwise; the back end's load
+// turns that off first, so the tree is complete when load returns.
+TEST_F(Win32Backend, XmlDocumentsAreLoadedSynchronously) {
+  ASSERT_EQ(machine().files().WriteFile(Scratch("sync.xml"), "<language-strings/>"),
+            ERROR_SUCCESS);
+  std::unique_ptr<XmlDocument> document;
+  ASSERT_EQ(machine().xml().CreateDocument(&document), S_OK);
+  bool async = false;
+  ASSERT_EQ(win32::GetDocumentAsync(*document, &async), S_OK);
+  EXPECT_TRUE(async) << "a new document loads asynchronously";
+  std::u16string path;
+  ASSERT_TRUE(machine().environment().AnsiToWide(Scratch("sync.xml"), &path));
+  bool loaded = false;
+  ASSERT_EQ(document->Load(path, &loaded), S_OK);
+  EXPECT_TRUE(loaded);
+  ASSERT_EQ(win32::GetDocumentAsync(*document, &async), S_OK);
+  EXPECT_FALSE(async) << "load asked for a synchronous read";
+}
+
+// {2933BF90-...} is missing where Internet Explorer 4.x sits beside an MSXML 3
+// installed side by side: the document then comes from MSXML 3's own class.
+TEST_F(Win32Backend, XmlDocumentClassFallsBackToMsxml3sOwn) {
+  const CLSID unregistered = {
+      0x5A0B1E7C, 0x3D2F, 0x4E61, {0x9B, 0x44, 0x7A, 0x21, 0x0C, 0x5E, 0x88, 0x13}};
+  const CLSID domDocument30 = {
+      0xF5078F32, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
+  const CLSID alsoUnregistered = {
+      0x5A0B1E7C, 0x3D2F, 0x4E61, {0x9B, 0x44, 0x7A, 0x21, 0x0C, 0x5E, 0x88, 0x14}};
+
+  std::unique_ptr<XmlDocument> document;
+  EXPECT_EQ(win32::NewXml({unregistered})->CreateDocument(&document), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(document, nullptr);
+
+  std::unique_ptr<Xml> fallback = win32::NewXml({unregistered, domDocument30});
+  ASSERT_EQ(fallback->CreateDocument(&document), S_OK);
+  ASSERT_NE(document, nullptr);
+  ASSERT_EQ(machine().files().WriteFile(Scratch("fallback.xml"),
+                                        "<language-strings><OK>x</OK></language-strings>"),
+            ERROR_SUCCESS);
+  std::u16string path;
+  ASSERT_TRUE(machine().environment().AnsiToWide(Scratch("fallback.xml"), &path));
+  bool loaded = false;
+  ASSERT_EQ(document->Load(path, &loaded), S_OK);
+  EXPECT_TRUE(loaded);
+  std::unique_ptr<XmlNode> root;
+  ASSERT_EQ(document->QueryNode(&root), S_OK);
+  std::u16string text;
+  ASSERT_EQ(root->GetText(&text), S_OK);
+  EXPECT_EQ(text, u"x");
+
+  // Neither class: a failure, and no document.
+  std::unique_ptr<XmlDocument> none;
+  EXPECT_EQ(win32::NewXml({alsoUnregistered, unregistered})->CreateDocument(&none),
+            REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(none, nullptr);
+}

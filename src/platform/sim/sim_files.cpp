@@ -350,6 +350,9 @@ DWORD SimFileSystem::Copy(const std::string& from, const std::string& to, bool f
   if (dst) {
     if (failIfExists) return ERROR_FILE_EXISTS;
     if (dst == &src) return ERROR_SHARING_VIOLATION;
+    // A loaded program image (lock 5) cannot be opened for writing: Windows
+    // refuses the copy with a sharing violation; only deleting it is denied.
+    if (ActiveLock(*dst) == ERROR_ACCESS_DENIED) return ERROR_SHARING_VIOLATION;
     rc = CheckWritable(*dst, true);
     if (rc != ERROR_SUCCESS) return rc;
   } else {

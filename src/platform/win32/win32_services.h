@@ -5,8 +5,11 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "platform/machine.h"
+
+#include <guiddef.h>
 
 namespace win32 {
 
@@ -19,6 +22,14 @@ std::unique_ptr<Desktop> NewDesktop();
 std::unique_ptr<Devices> NewDevices();
 std::unique_ptr<Com> NewCom();
 std::unique_ptr<Xml> NewXml();
+// The XML service over these DOM document classes, tried in order until one
+// can be created (NewXml: the version-independent document class, then MSXML
+// 3's own); when none can, the first class's failure is reported.
+std::unique_ptr<Xml> NewXml(std::vector<CLSID> documentClasses);
+// The `async` property of a document this service created: whether `load`
+// may return before the file has been read. E_INVALIDARG for any other
+// document.
+HRESULT GetDocumentAsync(XmlDocument& document, bool* async);
 
 // The arguments of a command line: what follows the program name, the way the
 // C run-time's WinMain start-up finds them (a quoted program name ends at the

@@ -2,10 +2,17 @@
 // in-process server, IXMLDOMDocument::load with the path as a string variant,
 // and the node and node-list interfaces as they are. COM is initialised by the
 // caller.
+//
+// The version-independent document class is registered by Internet Explorer 5
+// and later, and by MSXML 3 in replace mode; beside Internet Explorer 4.x an
+// MSXML 3 installed side by side registers only its own classes, so MSXML 3's
+// document class is tried when the first cannot be created.
 #include "platform/wintypes.h"
 
 #include <ole2.h>
 #include <msxml2.h>
+
+#include <vector>
 
 #include "platform/win32/unique_any.h"
 #include "platform/win32/win32_services.h"
@@ -16,6 +23,9 @@ namespace {
 // {2933BF90-7B36-11D2-B20E-00C04F983E60}: the DOM document class.
 const CLSID kDomDocumentClass = {
     0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+// {F5078F32-C551-11D3-89B9-0000F81FE221}: MSXML 3's own DOM document class.
+const CLSID kDomDocument30Class = {
+    0xF5078F32, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
 // {2933BF81-7B36-11D2-B20E-00C04F983E60}: IXMLDOMDocument.
 const IID kDomDocumentInterface = {
     0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
@@ -105,17 +115,22 @@ class Win32XmlDocument : public XmlDocument {
     return hr;
   }
 
-  // The variant borrows the BSTR, which its owner frees after the call.
+  // A document loads asynchronously by default: `load` may then return
+  // before the file has been read, and the walk that follows would find no
+  // tree or half of one. A document that refuses a synchronous load is not
+  // loaded. The variant borrows the BSTR, which its owner frees after the call.
   HRESULT Load(const std::u16string& path, bool* success) override {
     std::wstring units(path.begin(), path.end());
     UniqueBstr text(::SysAllocStringLen(units.c_str(), static_cast<UINT>(units.size())));
     if (!text) return E_OUTOFMEMORY;
+    HRESULT hr = document_->put_async(VARIANT_FALSE);
+    if (FAILED(hr)) return hr;
     VARIANT source;
     ::VariantInit(&source);
     source.vt = VT_BSTR;
     source.bstrVal = text.get();
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    HRESULT hr = document_->load(source, &loaded);
+    hr = document_->load(source, &loaded);
     if (SUCCEEDED(hr)) *success = loaded != VARIANT_FALSE;
     return hr;
   }
@@ -128,24 +143,54 @@ class Win32XmlDocument : public XmlDocument {
     return code;
   }
 
+  HRESULT GetAsync(bool* async) {
+    VARIANT_BOOL value = VARIANT_FALSE;
+    HRESULT hr = document_->get_async(&value);
+    if (SUCCEEDED(hr)) *async = value != VARIANT_FALSE;
+    return hr;
+  }
+
  private:
   ComPtr<IXMLDOMDocument> document_;
 };
 
 class Win32Xml : public Xml {
  public:
+  explicit Win32Xml(std::vector<CLSID> classes) : classes_(std::move(classes)) {}
+
+  // The first class that can be created gives the document; when none can,
+  // the first class's failure is the one reported.
   HRESULT CreateDocument(std::unique_ptr<XmlDocument>* document) override {
-    ComPtr<IXMLDOMDocument> created;
-    HRESULT hr = ::CoCreateInstance(kDomDocumentClass, nullptr, CLSCTX_INPROC_SERVER,
-                                    kDomDocumentInterface, reinterpret_cast<void**>(created.put()));
-    if (FAILED(hr)) return hr;
-    *document = std::make_unique<Win32XmlDocument>(std::move(created));
-    return hr;
+    HRESULT first = REGDB_E_CLASSNOTREG;
+    for (size_t i = 0; i < classes_.size(); ++i) {
+      ComPtr<IXMLDOMDocument> created;
+      HRESULT hr = ::CoCreateInstance(classes_[i], nullptr, CLSCTX_INPROC_SERVER,
+                                      kDomDocumentInterface, reinterpret_cast<void**>(created.put()));
+      if (SUCCEEDED(hr) && created) {
+        *document = std::make_unique<Win32XmlDocument>(std::move(created));
+        return hr;
+      }
+      if (i == 0) first = FAILED(hr) ? hr : E_POINTER;
+    }
+    return first;
   }
+
+ private:
+  std::vector<CLSID> classes_;
 };
 
 }  // namespace
 
-std::unique_ptr<Xml> NewXml() { return std::make_unique<Win32Xml>(); }
+std::unique_ptr<Xml> NewXml() { return NewXml({kDomDocumentClass, kDomDocument30Class}); }
+
+std::unique_ptr<Xml> NewXml(std::vector<CLSID> documentClasses) {
+  return std::make_unique<Win32Xml>(std::move(documentClasses));
+}
+
+HRESULT GetDocumentAsync(XmlDocument& document, bool* async) {
+  auto* ours = dynamic_cast<Win32XmlDocument*>(&document);
+  if (!ours) return E_INVALIDARG;
+  return ours->GetAsync(async);
+}
 
 }  // namespace win32

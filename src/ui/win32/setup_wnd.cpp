@@ -57,8 +57,10 @@ void CSetupWnd::Show() {
   if (m_hWnd) ::ShowWindow(m_hWnd, SW_SHOW);
 }
 
+// While the window owns an open message box it is disabled, and the box is
+// what comes forward.
 void CSetupWnd::Activate() {
-  if (m_hWnd) ::SetForegroundWindow(m_hWnd);
+  if (m_hWnd) ::SetForegroundWindow(::GetLastActivePopup(m_hWnd));
 }
 
 void CSetupWnd::Destroy() { DestroyWindow(); }

@@ -75,6 +75,23 @@ INT_PTR CALLBACK LanguageDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
   }
 }
 
+BOOL CALLBACK NoteSetupWindow(HWND window, LPARAM found) {
+  char name[64] = {0};
+  if (::GetClassNameA(window, name, sizeof(name)) > 0 &&
+      ::lstrcmpiA(name, CSetupWnd::kClassName) == 0) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The setup window of this thread, while it exists.
+HWND ThreadSetupWindow() {
+  HWND found = nullptr;
+  ::EnumThreadWindows(::GetCurrentThreadId(), NoteSetupWindow, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
 }  // namespace
 
 Win32FrontEnd::Win32FrontEnd() { g_timerOwner = this; }
@@ -99,10 +116,16 @@ std::unique_ptr<SetupWindow> Win32FrontEnd::NewSetupWindow(CSetupApp& app) {
   return std::make_unique<CSetupWnd>(app);
 }
 
-// Owned by the thread's active window, if any, so that the box stays in
-// front of the setup's windows.
+// A box is modal to its owner only. While the setup window exists it owns
+// the box, so that a box raised from a step disables the window whose
+// buttons lead into the step engine until the box is answered; the active
+// window may then be the background, or none when another program is in
+// front. Before that (start-up), the thread's active window owns it, if any,
+// so that the box stays in front of the setup's windows.
 int Win32FrontEnd::MessageBox(const std::string& text, const std::string& caption, UINT type) {
-  return ::MessageBoxA(::GetActiveWindow(), text.c_str(), caption.c_str(), type);
+  HWND owner = ThreadSetupWindow();
+  if (!owner) owner = ::GetActiveWindow();
+  return ::MessageBoxA(owner, text.c_str(), caption.c_str(), type);
 }
 
 bool Win32FrontEnd::RunLanguageDialog(CLanguageDlg& dialog) {

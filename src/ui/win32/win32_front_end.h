@@ -24,6 +24,7 @@ class Win32FrontEnd : public FrontEnd {
   std::unique_ptr<BackgroundWindow> NewBackgroundWindow(CSetupApp& app) override;
   std::unique_ptr<SetupWindow> NewSetupWindow(CSetupApp& app) override;
 
+  // Owned by the setup window while it exists, otherwise by the active window.
   int MessageBox(const std::string& text, const std::string& caption, UINT type) override;
   // Dialog 135 without an owner, centred on the screen.
   bool RunLanguageDialog(CLanguageDlg& dialog) override;
