@@ -1,7 +1,9 @@
 #include "runner.h"
 
+#include <deque>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "app/setup_app.h"
@@ -122,12 +124,15 @@ SetupRun RunSetupOnce(SimMachine& machine, AnswerSource& answers,
   SetupRun run;
   {
     SimFrontEnd frontEnd(machine.clock(), answers);
+    frontEnd.AttachSessionRequests(&machine.simProcesses());
     if (observer) frontEnd.SetObserver(observer);
     {
       CSetupApp app(machine, frontEnd);
       run.exitCode = app.Run();
+      run.exitCodes = {run.exitCode};
     }
     run.answersRanOut = frontEnd.answersRanOut();
+    run.sessionEnded = frontEnd.sessionEnded();
     run.stopReason = frontEnd.stopReason();
     run.transcript = frontEnd.screen().Transcript();
     run.finalScreen = RecordingScreen::Render(
@@ -137,6 +142,124 @@ SetupRun RunSetupOnce(SimMachine& machine, AnswerSource& answers,
   std::string path = LogPath(machine);
   if (!path.empty()) machine.files().ReadFile(path, &run.log);
   return run;
+}
+
+namespace {
+
+// One start of the setup program, or of a copy of it.
+struct SetupStart {
+  std::string program;  // the program file: what the run sees as its own path
+  std::string arguments;
+  DWORD processId = 0;  // its simulated process; 0 for the rehearsal's first run
+  std::string commandLine;
+};
+
+SetupRun RunSetupAs(SimMachine& machine, const SetupStart& start, AnswerSource& answers,
+                    std::function<void(const ScreenEvent&)> observer) {
+  SimEnvironment& environment = machine.simEnvironment();
+  const std::string ownProgram = environment.setupProgram;
+  environment.setupProgram = start.program;
+  machine.SetCommandLine(start.arguments);
+  SetupRun run = RunSetupOnce(machine, answers, observer);
+  environment.setupProgram = ownProgram;
+  if (start.processId != 0) machine.simProcesses().EndProcess(start.processId, run.exitCode);
+  return run;
+}
+
+// The REG_SZ and REG_EXPAND_SZ values of a Run key, in order.
+std::vector<std::string> RunKeyCommands(SimMachine& machine, HKEY root) {
+  std::vector<std::string> commands;
+  RegKey key(machine.registry());
+  if (key.Open(root, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", KEY_READ) !=
+      ERROR_SUCCESS) {
+    return commands;
+  }
+  for (DWORD index = 0;; ++index) {
+    char name[16384];
+    DWORD nameSize = sizeof(name);
+    DWORD type = 0;
+    std::vector<BYTE> data(32768);
+    DWORD dataSize = static_cast<DWORD>(data.size());
+    LONG result = machine.registry().EnumValue(key.get(), index, name, &nameSize, &type,
+                                               data.data(), &dataSize);
+    if (result == ERROR_NO_MORE_ITEMS) break;
+    if (result != ERROR_SUCCESS) continue;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
+    std::string command(reinterpret_cast<const char*>(data.data()), dataSize);
+    command = command.substr(0, command.find('\0'));
+    if (!command.empty()) commands.push_back(command);
+  }
+  return commands;
+}
+
+}  // namespace
+
+void BootMachine(SimMachine& machine) {
+  machine.simProcesses().Restart();
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    for (const std::string& command : RunKeyCommands(machine, root)) {
+      ProcessInformation info;
+      // A command whose program is missing is passed over, as Windows does.
+      if (machine.processes().CreateProcess(command, 0x20, &info) != ERROR_SUCCESS) continue;
+      machine.processes().CloseHandle(info.thread);
+      machine.processes().CloseHandle(info.process);
+    }
+  }
+}
+
+SetupRun RunSetupWithRestarts(SimMachine& machine, AnswerSource& answers,
+                              std::function<void(const ScreenEvent&)> observer) {
+  // Starting the setup program or the clean-up copy runs the setup again
+  // once the current run has ended, as Windows would run the new process.
+  auto started = std::make_shared<std::vector<SetupStart>>();
+  SimProgramBehaviour setupCopy = [started](SimMachine&, const SimProcessStart& start) {
+    started->push_back(SetupStart{start.program, start.arguments, start.processId,
+                                  start.commandLine});
+    SimProgramRun run;
+    run.runsUntilEnded = true;
+    return run;
+  };
+  SimProcesses& processes = machine.simProcesses();
+  processes.RegisterProgram(machine.simEnvironment().setupProgram, setupCopy);
+  processes.RegisterProgram("ztcleanup.exe", setupCopy);
+
+  std::deque<SetupStart> queue;
+  queue.push_back(SetupStart{machine.simEnvironment().setupProgram,
+                             machine.simEnvironment().commandLine, 0, std::string()});
+  SetupRun total;
+  total.runs = 0;
+  while (!queue.empty()) {
+    SetupStart start = queue.front();
+    queue.pop_front();
+    SetupRun run = RunSetupAs(machine, start, answers, observer);
+    if (total.runs > 0) total.transcript += "== started: " + machine.codePage().ToUtf8(start.commandLine) + " ==\n";
+    ++total.runs;
+    total.exitCodes.push_back(run.exitCode);
+    total.exitCode = run.exitCode;
+    total.answersRanOut = run.answersRanOut;
+    total.stopReason = run.stopReason;
+    total.log = run.log;
+    total.transcript += run.transcript;
+    total.finalScreen = run.finalScreen;
+    total.sessionEnded = run.sessionEnded;
+    if (run.answersRanOut) break;
+    if (processes.sessionEnded()) {
+      // Copies started before the restart end with it.
+      started->clear();
+      queue.clear();
+      if (total.restarts >= kMaxRehearsalRestarts) {
+        total.stopReason = "the machine restarted " + std::to_string(total.restarts + 1) +
+                           " times; the rehearsal stops";
+        break;
+      }
+      total.transcript += "== the machine restarts ==\n";
+      BootMachine(machine);
+      ++total.restarts;
+    }
+    for (SetupStart& next : *started) queue.push_back(std::move(next));
+    started->clear();
+  }
+  return total;
 }
 
 int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
@@ -197,7 +320,7 @@ int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& 
       terminal->Show(shown);
     };
   }
-  SetupRun run = RunSetupOnce(*machine, *answers, observer);
+  SetupRun run = RunSetupWithRestarts(*machine, *answers, observer);
 
   bool wrote = true;
   if (!options.logFile.empty()) {
@@ -214,6 +337,9 @@ int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& 
     err << "zentavo-sim: " << run.stopReason << "; the screen was:\n"
         << codePage.ToUtf8(run.finalScreen);
     return 3;
+  }
+  if (!run.answersRanOut && !run.stopReason.empty() && run.restarts >= kMaxRehearsalRestarts) {
+    err << "zentavo-sim: " << run.stopReason << "\n";
   }
   if (!wrote) return 2;
   return run.exitCode;

@@ -34,6 +34,10 @@ struct SetupRun {
   std::string log;         // the installation log's bytes, as the machine holds them
   std::string transcript;  // every screen state
   std::string finalScreen;
+  bool sessionEnded = false;  // the run ended with the Windows session: the machine restarts
+  int runs = 1;               // runs of the setup program (its copies and resumed runs included)
+  int restarts = 0;           // restarts of the machine in between
+  std::vector<int> exitCodes;  // the exit code of each run, in order
 };
 
 // Runs the setup once on `machine` with these answers and command line.
@@ -41,6 +45,25 @@ struct SetupRun {
 SetupRun RunSetupOnce(SimMachine& machine, AnswerSource& answers,
                       std::function<void(const ScreenEvent&)> observer = nullptr,
                       RecordingScreen* screenOut = nullptr);
+
+// The restarts one rehearsal may span before the runner stops it.
+inline constexpr int kMaxRehearsalRestarts = 10;
+
+// A whole rehearsal on `machine`: runs the setup program with the machine's
+// command line; then each copy of the setup that a run started (the clean-up
+// copy "ztcleanup.exe", or the setup program itself), once the run that
+// started it has ended; and, when a run ended with the Windows session,
+// boots the machine (BootMachine), whose Run keys start the setup again, so
+// that the resumed setup runs in the same rehearsal and appends to the same
+// log. Returns the runs together: the exit code, log and final screen of the
+// last run, the transcripts one after the other. Stops when the answers run
+// out, or after kMaxRehearsalRestarts restarts (with a stop reason).
+SetupRun RunSetupWithRestarts(SimMachine& machine, AnswerSource& answers,
+                              std::function<void(const ScreenEvent&)> observer = nullptr);
+
+// Restarts the machine: running programs end, and the commands of the HKLM
+// and HKCU Run keys are started, in that order and in the order of their values.
+void BootMachine(SimMachine& machine);
 
 // The whole runner: loads the machine and medium, runs, writes the outputs.
 // Returns the process exit status (the setup's exit code, 2 for unusable

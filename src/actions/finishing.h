@@ -15,3 +15,7 @@ bool GetStartupLinkPath(CSetupContext& context, std::string* path);
 
 // Whether the Startup folder's shortcut exists (FindFirstFile finds it).
 bool StartupLinkExists(CSetupContext& context);
+
+// On the NT family lets applications set the IP type-of-service field
+// ("DisableUserTOSSetting" 0 under the TCP/IP parameters); nothing on 9x.
+void AllowUserTos(CSetupContext& context);

@@ -28,25 +28,39 @@ int Rehearsal::Find(const std::string& line, int from) const {
   return -1;
 }
 
+namespace {
+std::unique_ptr<AnswerSource> AnswersOf(const std::string& answers) {
+  if (answers.empty()) return std::make_unique<ListAnswers>();
+  std::vector<Answer> list;
+  std::stringstream items(answers);
+  std::string item;
+  while (std::getline(items, item, ',')) {
+    Answer answer;
+    EXPECT_TRUE(Answer::Parse(item, &answer)) << item;
+    list.push_back(answer);
+  }
+  return std::make_unique<ListAnswers>(list);
+}
+}  // namespace
+
 Rehearsal Rehearse(SimMachine& machine, const std::string& commandLine,
                    const std::string& answers) {
   machine.SetCommandLine(commandLine);
-  std::unique_ptr<AnswerSource> source;
-  if (answers.empty()) {
-    source = std::make_unique<ListAnswers>();
-  } else {
-    std::vector<Answer> list;
-    std::stringstream items(answers);
-    std::string item;
-    while (std::getline(items, item, ',')) {
-      Answer answer;
-      EXPECT_TRUE(Answer::Parse(item, &answer)) << item;
-      list.push_back(answer);
-    }
-    source = std::make_unique<ListAnswers>(list);
-  }
+  std::unique_ptr<AnswerSource> source = AnswersOf(answers);
   Rehearsal r;
   r.run = RunSetupOnce(machine, *source, nullptr, &r.screen);
+  r.lines = LogMessages(r.run.log);
+  return r;
+}
+
+Rehearsal RehearseAll(SimMachine& machine, const std::string& commandLine,
+                      const std::string& answers) {
+  machine.SetCommandLine(commandLine);
+  std::unique_ptr<AnswerSource> source = AnswersOf(answers);
+  Rehearsal r;
+  r.run = RunSetupWithRestarts(machine, *source, [&r](const ScreenEvent& event) {
+    r.screen.Record(event);
+  });
   r.lines = LogMessages(r.run.log);
   return r;
 }

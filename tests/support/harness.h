@@ -29,6 +29,12 @@ struct Rehearsal {
 Rehearsal Rehearse(SimMachine& machine, const std::string& commandLine,
                    const std::string& answers = std::string());
 
+// The same, as a whole rehearsal: copies of the setup that a run started and
+// the runs resumed after restarts run too (RunSetupWithRestarts); the log is
+// the appended log of all of them, the screen holds the events of every run.
+Rehearsal RehearseAll(SimMachine& machine, const std::string& commandLine,
+                      const std::string& answers = std::string());
+
 // The setup window's state when the `index`-th answer (0-based, counting the
 // language dialog's and message boxes' answers too) was taken.
 ScreenState StateAtAnswer(const RecordingScreen& screen, int index);

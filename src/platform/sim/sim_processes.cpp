@@ -12,6 +12,8 @@ namespace {
 constexpr DWORD kErrorCallNotImplemented = 120;
 constexpr DWORD kErrorNoSuchPrivilege = 1313;
 constexpr DWORD kErrorPrivilegeNotHeld = 1314;
+// Virtual time a restart of the machine takes.
+constexpr uint64_t kRestartDurationMs = 60000;
 
 const char* const kKnownPrivileges[] = {
     "SeShutdownPrivilege",      "SeBackupPrivilege",        "SeRestorePrivilege",
@@ -33,6 +35,8 @@ std::string FileNameOf(const std::string& path) {
 
 }  // namespace
 
+SimProcesses::SimProcesses(SimMachine& machine) : machine_(machine) { RegisterBuiltInPrograms(); }
+
 void SimProcesses::RegisterProgram(const std::string& name, SimProgramBehaviour behaviour) {
   behaviours_[Lower(name)] = std::move(behaviour);
 }
@@ -41,44 +45,108 @@ bool SimProcesses::LoadPrograms(const SimJson& section, const std::string& point
                                 std::string* error) {
   if (!section.is_object()) return Fail(pointer, "expected an object", error);
   for (auto it = section.begin(); it != section.end(); ++it) {
-    std::string at = JsonPointer(pointer, it.key());
-    const SimJson& described = it.value();
-    if (!CheckObject(described, at, {"exitCode", "durationMs", "fails"}, error)) return false;
     ProgramSpec program;
-    uint64_t number = 0;
-    if (described.contains("exitCode")) {
-      if (!ReadUnsigned(described["exitCode"], JsonPointer(at, "exitCode"), 0xFFFFFFFFu, &number,
-                        error)) {
-        return false;
-      }
-      program.exitCode = static_cast<DWORD>(number);
-    }
-    if (described.contains("durationMs")) {
-      if (!ReadUnsigned(described["durationMs"], JsonPointer(at, "durationMs"), UINT64_MAX / 2,
-                        &number, error)) {
-        return false;
-      }
-      program.durationMs = number;
-    }
-    if (described.contains("fails")) {
-      if (!ReadUnsigned(described["fails"], JsonPointer(at, "fails"), 0xFFFFFFFFu, &number, error)) {
-        return false;
-      }
-      program.fails = static_cast<DWORD>(number);
-    }
-    programs_[Lower(machine_.codePage().FromUtf8(it.key()))] = program;
+    if (!LoadProgram(it.value(), JsonPointer(pointer, it.key()), &program, error)) return false;
+    programs_[Lower(machine_.codePage().FromUtf8(it.key()))] = std::move(program);
   }
+  return true;
+}
+
+bool SimProcesses::LoadProgram(const SimJson& described, const std::string& at,
+                               ProgramSpec* program, std::string* error) const {
+  if (!CheckObject(described, at,
+                   {"exitCode", "durationMs", "fails", "leaves", "window", "endSession"}, error)) {
+    return false;
+  }
+  uint64_t number = 0;
+  if (described.contains("exitCode")) {
+    if (!ReadUnsigned(described["exitCode"], JsonPointer(at, "exitCode"), 0xFFFFFFFFu, &number,
+                      error)) {
+      return false;
+    }
+    program->exitCode = static_cast<DWORD>(number);
+  }
+  if (described.contains("durationMs")) {
+    if (!ReadUnsigned(described["durationMs"], JsonPointer(at, "durationMs"), UINT64_MAX / 2,
+                      &number, error)) {
+      return false;
+    }
+    program->durationMs = number;
+  }
+  if (described.contains("fails")) {
+    if (!ReadUnsigned(described["fails"], JsonPointer(at, "fails"), 0xFFFFFFFFu, &number, error)) {
+      return false;
+    }
+    program->fails = static_cast<DWORD>(number);
+  }
+  if (described.contains("leaves")) {
+    const SimJson& leaves = described["leaves"];
+    std::string leavesAt = JsonPointer(at, "leaves");
+    if (!CheckObject(leaves, leavesAt, {"files", "registry"}, error)) return false;
+    // Checked by loading them into a scratch machine part; applied when the program ends.
+    if (leaves.contains("files")) {
+      SimClock clock;
+      SimFileSystem scratch(clock, machine_.codePage());
+      if (!scratch.Load(leaves["files"], JsonPointer(leavesAt, "files"), error)) return false;
+      program->leavesFiles = leaves["files"];
+    }
+    if (leaves.contains("registry")) {
+      SimRegistry scratch(machine_.codePage());
+      if (!scratch.Load(leaves["registry"], JsonPointer(leavesAt, "registry"), error)) {
+        return false;
+      }
+      program->leavesRegistry = leaves["registry"];
+    }
+  }
+  if (described.contains("window")) {
+    const SimJson& window = described["window"];
+    std::string windowAt = JsonPointer(at, "window");
+    if (!CheckObject(window, windowAt, {"title", "class", "closesOnRequest", "closeDelayMs"},
+                     error)) {
+      return false;
+    }
+    std::string text;
+    if (window.contains("title")) {
+      if (!ReadString(window["title"], JsonPointer(windowAt, "title"), &text, error)) return false;
+      program->windowTitle = machine_.codePage().FromUtf8(text);
+    }
+    if (window.contains("class")) {
+      if (!ReadString(window["class"], JsonPointer(windowAt, "class"), &text, error)) return false;
+      program->windowClass = machine_.codePage().FromUtf8(text);
+    }
+    if (window.contains("closesOnRequest") &&
+        !ReadBool(window["closesOnRequest"], JsonPointer(windowAt, "closesOnRequest"),
+                  &program->windowClosesOnRequest, error)) {
+      return false;
+    }
+    if (window.contains("closeDelayMs")) {
+      if (!ReadUnsigned(window["closeDelayMs"], JsonPointer(windowAt, "closeDelayMs"),
+                        UINT64_MAX / 2, &number, error)) {
+        return false;
+      }
+      program->windowCloseDelayMs = number;
+    }
+    program->hasWindow = true;
+  }
+  if (described.contains("endSession")) {
+    const SimJson& endSession = described["endSession"];
+    std::string endAt = JsonPointer(at, "endSession");
+    if (!CheckObject(endSession, endAt, {"atMs"}, error)) return false;
+    if (!endSession.contains("atMs")) return Fail(endAt, "\"atMs\" is required", error);
+    if (!ReadUnsigned(endSession["atMs"], JsonPointer(endAt, "atMs"), UINT64_MAX / 2, &number,
+                      error)) {
+      return false;
+    }
+    program->endSessionAtMs = number;
+  }
+  program->described = described;
   return true;
 }
 
 SimJson SimProcesses::ProgramsToJson() const {
   SimJson out = SimJson::object();
   for (const auto& [name, program] : programs_) {
-    SimJson described = SimJson::object();
-    if (program.exitCode) described["exitCode"] = program.exitCode;
-    if (program.durationMs) described["durationMs"] = program.durationMs;
-    if (program.fails) described["fails"] = program.fails;
-    out[machine_.codePage().ToUtf8(name)] = std::move(described);
+    out[machine_.codePage().ToUtf8(name)] = program.described;
   }
   return out;
 }
@@ -340,29 +408,116 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
   if (described == programs_.end()) described = programs_.find(byName);
   auto behaviour = behaviours_.find(byPath);
   if (behaviour == behaviours_.end()) behaviour = behaviours_.find(byName);
-  if (described != programs_.end()) {
-    run.createError = described->second.fails;
-    run.exitCode = described->second.exitCode;
-    run.durationMs = described->second.durationMs;
-  } else if (behaviour != behaviours_.end()) {
-    run = behaviour->second(machine_, start);
+  const bool hasBehaviour = behaviour != behaviours_.end();
+  // A described failure starts nothing; otherwise the behaviour runs and the
+  // description sets what it gives on top of it.
+  if (described != programs_.end() && described->second.fails != 0) {
+    return described->second.fails;
   }
+  if (hasBehaviour) run = behaviour->second(machine_, start);
   if (run.createError != 0) return run.createError;
+  if (described != programs_.end()) ApplySpec(described->second, hasBehaviour, start, &run);
 
-  SimProcess& process = processes_[start.processId];
-  process.id = start.processId;
+  DWORD id = start.processId;
+  SimProcess& process = processes_[id];
+  process.id = id;
   process.program = program;
   process.commandLine = commandLine;
-  process.endMs = machine_.clock().now() + run.durationMs;
+  if (run.runsUntilEnded) {
+    process.endMs.reset();
+  } else {
+    process.endMs = machine_.clock().now() + run.durationMs;
+  }
   process.exitCode = run.exitCode;
   process.onExit = std::move(run.onExit);
   started_.push_back(commandLine);
+  startedIds_.push_back(process.id);
 
-  info->process = NewHandle(process.id, false);
-  info->thread = NewHandle(process.id, true);
-  info->processId = process.id;
-  info->threadId = process.id + 2;
+  info->process = NewHandle(id, false);
+  info->thread = NewHandle(id, true);
+  info->processId = id;
+  info->threadId = id + 2;
+  if (run.onStart) run.onStart(id);
   return ERROR_SUCCESS;
+}
+
+void SimProcesses::ApplySpec(const ProgramSpec& spec, bool hasBehaviour,
+                             const SimProcessStart& start, SimProgramRun* run) {
+  if (spec.exitCode) run->exitCode = *spec.exitCode;
+  if (spec.durationMs) {
+    run->durationMs = *spec.durationMs;
+    run->runsUntilEnded = false;
+  } else if (spec.hasWindow && !hasBehaviour) {
+    // A described program with a window and no duration runs until it closes.
+    run->runsUntilEnded = true;
+  }
+  if (spec.hasWindow) {
+    SimWindow window;
+    window.title = spec.windowTitle;
+    window.className = spec.windowClass;
+    window.program = start.program;
+    window.closesOnRequest = spec.windowClosesOnRequest;
+    window.closeDelayMs = spec.windowCloseDelayMs;
+    run->onStart = [this, window, first = std::move(run->onStart)](DWORD processId) mutable {
+      if (first) first(processId);
+      window.processId = processId;
+      // A new top-level window comes to the front.
+      machine_.simDesktop().ActivateWindow(machine_.simDesktop().AddWindow(window));
+    };
+  }
+  if (!spec.leavesFiles.is_null() || !spec.leavesRegistry.is_null()) {
+    run->onExit = [this, files = spec.leavesFiles, registry = spec.leavesRegistry,
+                   first = std::move(run->onExit)]() {
+      if (first) first();
+      // Checked when the description was loaded.
+      std::string ignored;
+      if (!files.is_null()) machine_.simFiles().Load(files, "/leaves/files", &ignored);
+      if (!registry.is_null()) machine_.simRegistry().Load(registry, "/leaves/registry", &ignored);
+    };
+  }
+  if (spec.endSessionAtMs) {
+    RequestSessionEnd(machine_.clock().now() + *spec.endSessionAtMs, start.program);
+  }
+}
+
+void SimProcesses::RequestSessionEnd(uint64_t atMs, const std::string& requester) {
+  sessionRequests_.push_back(SimSessionRequest{atMs, requester, true});
+}
+
+std::optional<uint64_t> SimProcesses::NextSessionRequestAt() const {
+  std::optional<uint64_t> next;
+  for (const SimSessionRequest& request : sessionRequests_) {
+    if (!next || request.atMs < *next) next = request.atMs;
+  }
+  return next;
+}
+
+std::optional<SimSessionRequest> SimProcesses::TakeSessionRequest(uint64_t now) {
+  auto earliest = sessionRequests_.end();
+  for (auto it = sessionRequests_.begin(); it != sessionRequests_.end(); ++it) {
+    if (it->atMs <= now && (earliest == sessionRequests_.end() || it->atMs < earliest->atMs)) {
+      earliest = it;
+    }
+  }
+  if (earliest == sessionRequests_.end()) return std::nullopt;
+  SimSessionRequest request = *earliest;
+  sessionRequests_.erase(earliest);
+  return request;
+}
+
+void SimProcesses::Restart() {
+  uint64_t now = machine_.clock().now();
+  for (auto& [id, process] : processes_) {
+    if (process.ended) continue;
+    process.ended = true;
+    process.endMs = now;
+    process.onExit = nullptr;
+  }
+  sessionRequests_.clear();
+  sessionEnded_ = false;
+  enabledPrivileges_.clear();
+  ++restarts_;
+  machine_.clock().Advance(kRestartDurationMs);
 }
 
 DWORD SimProcesses::GetExitCode(HANDLE handle, DWORD* exitCode) {
@@ -439,9 +594,26 @@ DWORD SimProcesses::ExitWindows(UINT flags, DWORD /*reason*/) {
   if (machine_.simEnvironment().os.platformId == VER_PLATFORM_WIN32_NT &&
       std::find(enabledPrivileges_.begin(), enabledPrivileges_.end(), "SeShutdownPrivilege") ==
           enabledPrivileges_.end()) {
+    restartAnswers_.push_back(kErrorPrivilegeNotHeld);
     return kErrorPrivilegeNotHeld;
   }
-  if (refuseRestart_) return ERROR_ACCESS_DENIED;
+  if (refuseRestart_) {
+    restartAnswers_.push_back(ERROR_ACCESS_DENIED);
+    return ERROR_ACCESS_DENIED;
+  }
   restartAccepted_ = true;
+  restartAnswers_.push_back(ERROR_SUCCESS);
+  // Windows now asks every program whether the session may end.
+  RequestSessionEnd(machine_.clock().now(), machine_.simEnvironment().setupProgram);
   return ERROR_SUCCESS;
+}
+
+std::vector<const SimProcess*> SimProcesses::StartedProcesses() {
+  Refresh();
+  std::vector<const SimProcess*> started;
+  for (DWORD id : startedIds_) {
+    auto it = processes_.find(id);
+    if (it != processes_.end()) started.push_back(&it->second);
+  }
+  return started;
 }

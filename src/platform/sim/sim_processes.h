@@ -16,6 +16,9 @@
 
 class SimMachine;
 
+// The window class of the simulated product's main window ("Zentavo").
+inline constexpr char kSimProductWindowClass[] = "ZentavoStandInWindow";
+
 // What a behaviour learns about the start.
 struct SimProcessStart {
   std::string commandLine;
@@ -25,13 +28,27 @@ struct SimProcessStart {
 };
 
 // What a behaviour decides: CreateProcess fails with `createError` when it is
-// not 0; otherwise the process runs `durationMs` of virtual time and ends with
-// `exitCode`, and then `onExit` runs (effects that show only at the end).
+// not 0; otherwise the process runs `durationMs` of virtual time (or, with
+// `runsUntilEnded`, until its last window closes or EndProcess ends it) and
+// ends with `exitCode`. `onStart` runs once the process exists (with its id:
+// a program opens its windows there), `onExit` when it ends (effects that
+// show only at the end).
 struct SimProgramRun {
   DWORD createError = 0;
   DWORD exitCode = 0;
   uint64_t durationMs = 0;
+  bool runsUntilEnded = false;
+  std::function<void(DWORD processId)> onStart;
   std::function<void()> onExit;
+};
+
+// A request to end the Windows session (ExitWindowsEx, from the setup or
+// from another program), delivered to the setup's windows by the front
+// end's message loop at its virtual time.
+struct SimSessionRequest {
+  uint64_t atMs = 0;
+  std::string requester;  // the program that asked
+  bool restart = true;
 };
 
 using SimProgramBehaviour = std::function<SimProgramRun(SimMachine&, const SimProcessStart&)>;
@@ -48,7 +65,9 @@ struct SimProcess {
 
 class SimProcesses : public Processes {
  public:
-  explicit SimProcesses(SimMachine& machine) : machine_(machine) {}
+  // Registers the simulated programs that every machine has (the
+  // redistributables of the medium and the product's program).
+  explicit SimProcesses(SimMachine& machine);
 
   // C++ behaviour for a program, keyed by its file name ("msiexec.exe") or
   // full path, without regard to case. A "programs" entry of the description
@@ -71,12 +90,32 @@ class SimProcesses : public Processes {
   const SimProcess* Process(DWORD id);
   bool IsRunning(DWORD id);
 
+  // End of the session. ExitWindowsEx that Windows accepts, and programs
+  // described with "endSession", queue a request here; the front end's
+  // message loop takes each when its time has come and, when the setup
+  // agrees, reports the session ended.
+  std::optional<uint64_t> NextSessionRequestAt() const;
+  std::optional<SimSessionRequest> TakeSessionRequest(uint64_t now);
+  void RequestSessionEnd(uint64_t atMs, const std::string& requester);
+  void NoteSessionEnded() { sessionEnded_ = true; }
+  bool sessionEnded() const { return sessionEnded_; }
+  // The machine restarts: every running program ends (without the effects
+  // of its end), pending requests go, the own process's privileges are
+  // forgotten and the clock moves on by the time a restart takes.
+  void Restart();
+  int restartCount() const { return restarts_; }
+
   const std::vector<std::string>& startedCommandLines() const { return started_; }
+  // The processes CreateProcess started, in the order they started, brought
+  // up to the clock (what each ended with, or that it still runs).
+  std::vector<const SimProcess*> StartedProcesses();
   size_t openHandleCount() const { return handles_.size(); }
   const std::vector<std::string>& enabledPrivileges() const { return enabledPrivileges_; }
   // ExitWindows flags of every request, accepted or not.
   const std::vector<UINT>& restartRequests() const { return restartRequests_; }
   bool restartAccepted() const { return restartAccepted_; }
+  // What ExitWindows answered to each of those requests (0: accepted).
+  const std::vector<DWORD>& restartAnswers() const { return restartAnswers_; }
 
   DWORD CreateProcess(const std::string& commandLine, DWORD creationFlags,
                       ProcessInformation* info) override;
@@ -88,10 +127,20 @@ class SimProcesses : public Processes {
   DWORD ExitWindows(UINT flags, DWORD reason) override;
 
  private:
+  // A "programs" entry: what it overrides of a program's behaviour, and
+  // what it adds. `described` is the entry as written, for ToJson.
   struct ProgramSpec {
-    DWORD exitCode = 0;
-    uint64_t durationMs = 0;
+    std::optional<DWORD> exitCode;
+    std::optional<uint64_t> durationMs;
     DWORD fails = 0;
+    SimJson leavesFiles;     // "leaves": "files" section, null when none
+    SimJson leavesRegistry;  // "leaves": "registry" section, null when none
+    bool hasWindow = false;
+    std::string windowTitle, windowClass;  // machine code page
+    bool windowClosesOnRequest = true;
+    uint64_t windowCloseDelayMs = 0;
+    std::optional<uint64_t> endSessionAtMs;
+    SimJson described;
   };
   struct HandleEntry {
     DWORD processId = 0;
@@ -99,6 +148,12 @@ class SimProcesses : public Processes {
   };
 
   void Refresh();
+  void RegisterBuiltInPrograms();
+  bool LoadProgram(const SimJson& described, const std::string& at, ProgramSpec* program,
+                   std::string* error) const;
+  // Adds what a "programs" entry says to the behaviour's run.
+  void ApplySpec(const ProgramSpec& spec, bool hasBehaviour, const SimProcessStart& start,
+                 SimProgramRun* run);
   std::string FindProgram(const std::string& commandLine, std::string* arguments,
                           DWORD* error) const;
   std::string FindFile(const std::string& name) const;
@@ -112,6 +167,7 @@ class SimProcesses : public Processes {
   std::map<DWORD, SimProcess> processes_;
   std::map<uintptr_t, HandleEntry> handles_;
   std::vector<std::string> started_;
+  std::vector<DWORD> startedIds_;
   uintptr_t nextHandle_ = 0x2000;
   DWORD nextProcessId_ = 0x400;
   std::map<std::string, bool> privileges_;
@@ -120,5 +176,9 @@ class SimProcesses : public Processes {
   std::optional<bool> psapi_;
   bool psapiIncomplete_ = false;
   std::vector<UINT> restartRequests_;
+  std::vector<DWORD> restartAnswers_;
   bool restartAccepted_ = false;
+  std::vector<SimSessionRequest> sessionRequests_;
+  bool sessionEnded_ = false;
+  int restarts_ = 0;
 };

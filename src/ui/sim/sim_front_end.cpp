@@ -34,7 +34,13 @@ std::string Answer::ToString() const {
 }
 
 std::optional<Answer> ListAnswers::Next(const RecordingScreen&) {
-  if (unlimitedConfirm_) return Answer{Answer::Kind::Confirm, 0};
+  if (unlimitedConfirm_) {
+    // A setup that keeps asking (a restart refused again and again) would
+    // otherwise never end the rehearsal.
+    if (confirmsGiven_ >= kUnlimitedConfirmLimit) return std::nullopt;
+    ++confirmsGiven_;
+    return Answer{Answer::Kind::Confirm, 0};
+  }
   if (next_ >= answers_.size()) return std::nullopt;
   return answers_[next_++];
 }
@@ -210,9 +216,6 @@ std::optional<Answer> SimFrontEnd::NextAnswer() {
   return answer;
 }
 
-// Owned by the setup window while it exists, as on Windows, and modal: the
-// box takes the next answer itself, so no answer reaches the setup window's
-// buttons (or closes it) while the box is open.
 int SimFrontEnd::MessageBox(const std::string& text, const std::string& caption, UINT type) {
   ScreenEvent event;
   event.kind = ScreenEvent::Kind::MessageBox;
@@ -294,6 +297,24 @@ bool SimFrontEnd::SimulateEndSessionRequest() {
   return agreed;
 }
 
+std::optional<uint64_t> SimFrontEnd::NextSessionRequestAt() const {
+  return session_ ? session_->NextSessionRequestAt() : std::nullopt;
+}
+
+bool SimFrontEnd::DeliverDueSessionRequest() {
+  if (!session_) return false;
+  std::optional<SimSessionRequest> request = session_->TakeSessionRequest(clock_.now());
+  if (!request) return false;
+  bool agreed = background_ ? background_->QueryEndSession() : true;
+  if (background_) background_->EndSession(agreed);
+  if (agreed) {
+    session_->NoteSessionEnded();
+    sessionEnded_ = true;
+    quit_ = true;
+  }
+  return true;
+}
+
 bool SimFrontEnd::ApplyAnswer(const Answer& answer) {
   SimSetupWindowImpl* window = setupWindow_;
   switch (answer.kind) {
@@ -313,11 +334,20 @@ bool SimFrontEnd::ApplyAnswer(const Answer& answer) {
 }
 
 int SimFrontEnd::RunMessageLoop() {
-  while (!quit_) {
+  while (true) {
+    // Sent messages come before posted ones: a session request that is due
+    // reaches the windows even after the quit message was posted.
+    if (DeliverDueSessionRequest()) continue;
+    if (quit_) break;
+    std::optional<uint64_t> sessionAt = NextSessionRequestAt();
     if (!timers_.empty()) {
       auto next = timers_.begin();
       for (auto it = timers_.begin(); it != timers_.end(); ++it) {
         if (it->second.due < next->second.due) next = it;
+      }
+      if (sessionAt && *sessionAt <= next->second.due) {
+        clock_.AdvanceTo(*sessionAt);
+        continue;
       }
       clock_.AdvanceTo(next->second.due);
       std::function<void()> callback = std::move(next->second.callback);
@@ -325,7 +355,12 @@ int SimFrontEnd::RunMessageLoop() {
       callback();
       continue;
     }
-    // Nothing is scheduled: the setup waits for the user.
+    // Nothing is scheduled: the setup waits for the user, who is slower
+    // than a request that comes later.
+    if (sessionAt) {
+      clock_.AdvanceTo(*sessionAt);
+      continue;
+    }
     if (!setupWindow_ || !setupWindow_->exists()) {
       // Only the background window is left; the user closes it.
       if (background_) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_processes.h"
 #include "ui/setup_window.h"
 #include "ui/sim/recording_screen.h"
 
@@ -32,15 +33,17 @@ class AnswerSource {
 };
 
 // Answers from a list, in order; every wait is answered `confirm` when the
-// list was not given at all.
+// list was not given at all, up to kUnlimitedConfirmLimit times.
 class ListAnswers : public AnswerSource {
  public:
+  static constexpr int kUnlimitedConfirmLimit = 200;
   ListAnswers() : unlimitedConfirm_(true) {}
   explicit ListAnswers(std::vector<Answer> answers) : answers_(std::move(answers)) {}
   std::optional<Answer> Next(const RecordingScreen& screen) override;
 
  private:
   bool unlimitedConfirm_ = false;
+  int confirmsGiven_ = 0;
   std::vector<Answer> answers_;
   size_t next_ = 0;
 };
@@ -77,6 +80,14 @@ class SimFrontEnd : public FrontEnd {
   // (the session goes on). An end the setup agreed to is not carried out.
   // Returns whether the setup agreed.
   bool SimulateEndSessionRequest();
+  // The machine's requests to end the session (ExitWindowsEx accepted,
+  // programs that ask for a restart): the message loop delivers each at its
+  // time, before anything posted (Windows sends these messages). When the
+  // setup agrees the session ends: the windows get WM_ENDSESSION with true,
+  // the loop ends as the process would, and the machine is told.
+  void AttachSessionRequests(SimProcesses* processes) { session_ = processes; }
+  // True when this run ended because the Windows session ended.
+  bool sessionEnded() const { return sessionEnded_; }
   uint64_t runStart() const { return runStart_; }
 
   // Window bookkeeping for the windows below.
@@ -90,6 +101,9 @@ class SimFrontEnd : public FrontEnd {
 
  private:
   bool ApplyAnswer(const Answer& answer);
+  // Delivers the session request that is due now, if any.
+  bool DeliverDueSessionRequest();
+  std::optional<uint64_t> NextSessionRequestAt() const;
   // Records a modal box or an answer and lets the observer see it.
   void Show(const ScreenEvent& event);
   std::optional<Answer> NextAnswer();
@@ -112,4 +126,6 @@ class SimFrontEnd : public FrontEnd {
   uint64_t runStart_ = 0;
   class SimBackgroundWindowImpl* background_ = nullptr;
   class SimSetupWindowImpl* setupWindow_ = nullptr;
+  SimProcesses* session_ = nullptr;
+  bool sessionEnded_ = false;
 };

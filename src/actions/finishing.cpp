@@ -1,0 +1,182 @@
+// The last steps of the sequence: the final OK that records the language,
+// lets applications set the IP type-of-service field and starts the product;
+// the clean-up of a network package run from the temporary folder; and the
+// product's shortcut in the user's Startup folder.
+#include "actions/finishing.h"
+
+#include "actions/installation.h"
+#include "actions/launch.h"
+#include "analysis/analysis.h"
+#include "app/context.h"
+#include "app/setup_app.h"
+#include "lang/language_dlg.h"
+#include "lang/language_strings.h"
+#include "ui/setup_window.h"
+
+namespace {
+
+const char kSettingsKey[] = "Software\\Corvane\\Zentavo\\Settings";
+const char kTcpipParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
+const char kShellFoldersKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char kStartupLinkName[] = "\\Zentavo.lnk";
+const char kCleanerName[] = "\\ztcleanup.exe";
+
+// The registered installation folder (it ends with a backslash). False when
+// the key or the value cannot be read, or the value is empty: a folder that
+// was not read never becomes a path.
+bool ReadInstallDir(Registry& registry, std::string* installDir) {
+  RegKey key(registry);
+  std::string dir;
+  if (key.Open(HKEY_CURRENT_USER, kInstallationKey, KEY_ALL_ACCESS) != ERROR_SUCCESS ||
+      key.QueryString("InstallDir", MAX_PATH, &dir) != ERROR_SUCCESS || dir.empty()) {
+    return false;
+  }
+  *installDir = dir;
+  return true;
+}
+
+enum class LinkPath { kRead, kUnreadable, kTooLong };
+
+// The Startup folder's shortcut path, without logging.
+LinkPath StartupLinkPathOf(Registry& registry, std::string* path) {
+  RegKey key(registry);
+  std::string folder;
+  if (key.Open(HKEY_CURRENT_USER, kShellFoldersKey, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+      key.QueryString("Startup", MAX_PATH, &folder) != ERROR_SUCCESS || folder.empty()) {
+    return LinkPath::kUnreadable;
+  }
+  std::string link = folder + kStartupLinkName;
+  if (link.size() >= static_cast<size_t>(MAX_PATH)) return LinkPath::kTooLong;
+  *path = link;
+  return LinkPath::kRead;
+}
+
+// Whether `setupDir` lies inside the temporary folder: its first bytes, as
+// many as the temporary path has, compared without regard to case and with
+// double-byte characters kept whole. The comparison runs on the cut prefix,
+// so that a temporary path with double-byte characters, which has fewer
+// characters than bytes, is compared to its end. An empty temporary path
+// matches nothing.
+bool StartsWithTempPath(Environment& environment, const std::string& setupDir,
+                        const std::string& tempPath) {
+  if (tempPath.empty() || setupDir.size() < tempPath.size()) return false;
+  return environment.CompareNoCase(setupDir.substr(0, tempPath.size()), tempPath,
+                                   tempPath.size()) == 0;
+}
+
+}  // namespace
+
+bool GetStartupLinkPath(CSetupContext& context, std::string* path) {
+  std::string link;
+  switch (StartupLinkPathOf(context.machine().registry(), &link)) {
+    case LinkPath::kRead:
+      *path = link;
+      return true;
+    case LinkPath::kTooLong:
+      context.Log("path too long: %s\n", link.c_str());
+      return false;
+    case LinkPath::kUnreadable:
+      return false;
+  }
+  return false;
+}
+
+bool StartupLinkExists(CSetupContext& context) {
+  std::string path;
+  if (!GetStartupLinkPath(context, &path)) return false;
+  FileSystem& files = context.machine().files();
+  UniqueFind search(files);
+  FindData found;
+  return files.FindFirst(path, search.put(), &found) == ERROR_SUCCESS;
+}
+
+HRESULT CComHolder::CreateStartupLink() {
+  const std::string description = std::string("Shortcut to ") + kProductProgram;
+  std::string installDir;
+  if (!ReadInstallDir(machine_.registry(), &installDir)) return E_FAIL;
+  // The stored folder ends with a backslash; a second one is not added.
+  std::string target = installDir;
+  if (target.back() != '\\') target += '\\';
+  target += kProductProgram;
+  std::string linkPath;
+  if (StartupLinkPathOf(machine_.registry(), &linkPath) != LinkPath::kRead) return E_FAIL;
+  std::u16string wideLinkPath;
+  if (!machine_.environment().AnsiToWide(linkPath, &wideLinkPath)) return E_INVALIDARG;
+  return machine_.com().CreateShellLink(target, installDir, description, "AutoStart",
+                                        wideLinkPath);
+}
+
+void AllowUserTos(CSetupContext& context) {
+  if (IsWin9xPlatform(context.machine().environment())) return;
+  RegKey key(context.machine().registry());
+  if (key.Create(HKEY_LOCAL_MACHINE, kTcpipParametersKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) {
+    context.Log("LoadRegKey: create key failed\n");
+    return;
+  }
+  if (key.SetDword("DisableUserTOSSetting", 0) != ERROR_SUCCESS) {
+    context.Log("LoadRegKey: restore key failed\n");
+  }
+}
+
+int CSetupContext::FinishSetup(int action) {
+  if (action == 0) {
+    window().SetConfirmText(OK);
+    window().ShowConfirm(true);
+    window().ShowCancel(false);
+    waitForInput = 1;
+    return 0;
+  }
+  if (action != 1) return 1;
+
+  AllowUserTos(*this);
+  Log("setting default language\n");
+  {
+    RegKey settings(machine().registry());
+    if (settings.Create(HKEY_CURRENT_USER, kSettingsKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) {
+      Log("create key failed\n");
+    } else {
+      Log("setting value\n");
+      (void)settings.SetString("Language_Data", DisplayLanguageName(app().g_languageId));
+    }
+  }
+  // The product runs on by itself; whether it started is not looked at.
+  std::string installDir;
+  if (ReadInstallDir(machine().registry(), &installDir)) {
+    LaunchedProcess product;
+    (void)LaunchProcess(*this, installDir + kProductProgram, std::string(), &product);
+  }
+  return 1;
+}
+
+int CSetupContext::CleanUpTempSource(int /*action*/) {
+  if (packageIsCD) return 1;
+  Environment& environment = machine().environment();
+  std::string tempPath;
+  if (environment.GetTempPath(&tempPath) != ERROR_SUCCESS || tempPath.size() >= MAX_PATH) {
+    tempPath.clear();
+  }
+  if (isWin2000 && !tempPath.empty()) {
+    std::string longPath;
+    if (machine().files().GetLongPathName(tempPath, &longPath) == ERROR_SUCCESS &&
+        !longPath.empty() && longPath.size() < static_cast<size_t>(MAX_PATH)) {
+      tempPath = longPath;
+    }
+  }
+  if (!StartsWithTempPath(environment, setupDir, tempPath)) {
+    Log("temp path is %s inst source %s\n", tempPath.c_str(), setupDir.c_str());
+    return 1;
+  }
+  Log("temp directory %s will be cleaned up\n", setupDir.c_str());
+
+  // The copy lives in the temporary folder itself, outside the folder it deletes.
+  std::string cleanerFolder;
+  if (environment.GetTempPath(&cleanerFolder) != ERROR_SUCCESS) return 1;
+  std::string cleaner = cleanerFolder + kCleanerName;
+  if (!PathFits(*this, cleaner)) return 1;
+  if (machine().files().Copy(setupDir + "\\setup.exe", cleaner, false) == ERROR_SUCCESS) {
+    LaunchedProcess launched;
+    (void)LaunchProcess(*this, cleaner, "/ct " + setupDir, &launched);
+  }
+  return 1;
+}

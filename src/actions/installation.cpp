@@ -1,0 +1,304 @@
+// The installer steps (run-time libraries, the media player note, Windows
+// Installer, the product package), the restart steps and the resume value.
+// A child program is started on a timer tick and its exit code read on each
+// later tick, so the window keeps painting while it runs.
+#include "actions/installation.h"
+
+#include <cstdio>
+
+#include "actions/launch.h"
+#include "analysis/analysis.h"
+#include "app/context.h"
+#include "app/exit_codes.h"
+#include "app/setup_app.h"
+#include "lang/language_strings.h"
+#include "ui/setup_window.h"
+
+namespace {
+
+const char kInstallerArguments[] = "/q /r:n";
+constexpr int kEnglishUk = 2057;
+constexpr int kEnglishUs = 1033;
+
+// Starts a watched child: on success it becomes the context's child program.
+DWORD StartChild(CSetupContext& context, const std::string& program,
+                 const std::string& arguments) {
+  LaunchedProcess launched;
+  DWORD error = LaunchProcess(context, program, arguments, &launched);
+  if (error == ERROR_SUCCESS) {
+    context.childProcess = std::move(launched.process);
+    context.childRunning = 1;
+  }
+  return error;
+}
+
+enum class ChildState { kRunning, kEnded, kUnreadable };
+
+// Reads the child's exit code once. An ended child is forgotten and its
+// handle closed; an unreadable exit code is logged.
+ChildState PollChild(CSetupContext& context, DWORD* exitCode) {
+  DWORD code = 0;
+  if (context.machine().processes().GetExitCode(context.childProcess.get(), &code) !=
+      ERROR_SUCCESS) {
+    context.Log("failed to get process status\n");
+    return ChildState::kUnreadable;
+  }
+  if (code == static_cast<DWORD>(STILL_ACTIVE)) return ChildState::kRunning;
+  context.childRunning = 0;
+  context.childProcess.reset();
+  *exitCode = code;
+  return ChildState::kEnded;
+}
+
+// The product counts as installed when its Uninstall key exists and the
+// program in the registered installation folder has a readable version; the
+// installer's exit code does not decide it. Logs whether the program changed.
+bool ProductInstalled(CSetupContext& context) {
+  Registry& registry = context.machine().registry();
+  {
+    RegKey uninstall(registry);
+    if (uninstall.Open(HKEY_LOCAL_MACHINE, kProductUninstallKey, KEY_ALL_ACCESS) !=
+        ERROR_SUCCESS) {
+      return false;
+    }
+  }
+  std::string installDir;
+  {
+    RegKey installation(registry);
+    if (installation.Open(HKEY_CURRENT_USER, kInstallationKey, KEY_ALL_ACCESS) != ERROR_SUCCESS ||
+        installation.QueryString("InstallDir", MAX_PATH, &installDir) != ERROR_SUCCESS) {
+      return false;
+    }
+  }
+  // An empty folder would name a program relative to the setup's own folder.
+  if (installDir.empty()) return false;
+  std::string program = installDir + kProductProgram;
+  std::string version;
+  if (!PathFits(context, program) || !GetFileVersionString(context.machine(), program, &version)) {
+    return false;
+  }
+  if (version != context.previousExeVersion) {
+    context.Log("new Zentavo executable version is %s\n", version.c_str());
+  } else {
+    context.Log("Zentavo executable has not been updated\n");
+  }
+  return true;
+}
+
+// The texts of a restart that another program refused, with the button that
+// tries again.
+void ShowRestartRefused(CSetupContext& context) {
+  SetupWindowOps& window = context.window();
+  window.SetText(1, CANTREBOOT);
+  window.SetText(2, CANTREBOOTHELP);
+  window.SetConfirmText(TRYAGAIN);
+  window.ShowConfirm(true);
+  context.waitForInput = 1;
+}
+
+}  // namespace
+
+std::string ResumeCommand(const std::string& setupDir, int nextStep, int languageId) {
+  char numbers[64];
+  snprintf(numbers, sizeof(numbers), " /c %d /l %d", nextStep, languageId);
+  return "\"" + setupDir + "\\setup.exe\"" + numbers;
+}
+
+bool ScheduleResume(CSetupContext& context) {
+  RegKey run(context.machine().registry());
+  if (run.Open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
+  std::string command =
+      ResumeCommand(context.setupDir, context.currentStep + 1, context.app().g_languageId);
+  return run.SetString(kResumeValueName, command) == ERROR_SUCCESS;
+}
+
+bool RebootSystem(CSetupContext& context, int* refused) {
+  OsVersion version;
+  context.machine().environment().GetOsVersion(&version);
+  if (version.platformId == VER_PLATFORM_WIN32_NT &&
+      !EnablePrivilege(context, "SeShutdownPrivilege")) {
+    return false;
+  }
+  context.app().SetOwnRestartRequested(true);
+  DWORD error = context.machine().processes().ExitWindows(EWX_REBOOT, 0);
+  *refused = error != ERROR_SUCCESS ? 1 : 0;
+  if (*refused) context.app().SetOwnRestartRequested(false);
+  return true;
+}
+
+int CSetupContext::InstallRuntime(int /*action*/) {
+  if (!childRunning) {
+    if (StartChild(*this, setupDir + "\\vcredist.exe", kInstallerArguments) != ERROR_SUCCESS) {
+      Log("failed to launch vcredist setup\n");
+      EndSetup(kExitFailure);
+    }
+    return 0;
+  }
+  DWORD exitCode = 0;
+  switch (PollChild(*this, &exitCode)) {
+    case ChildState::kRunning:
+      return 0;
+    case ChildState::kUnreadable:
+      EndSetup(kExitFailure);
+      return 0;
+    case ChildState::kEnded:
+      break;
+  }
+  // The redistributable's exit code is not judged.
+  Log("run-time update install complete\n");
+  return 1;
+}
+
+int CSetupContext::NoteMediaPlayer(int action) {
+  if (action == 0) {
+    window().SetConfirmText(OK);
+    window().ShowConfirm(true);
+    window().ShowCancel(false);
+    waitForInput = 1;
+    return 0;
+  }
+  if (action == 1) window().ShowConfirm(false);
+  return 1;
+}
+
+int CSetupContext::InstallMsi(int action) {
+  if (action == 0 && !childRunning) {
+    window().ShowConfirm(false);
+    window().ShowCancel(false);
+    std::string program = setupDir + (isWin9x ? "\\instmsia.exe" : "\\instmsiw.exe");
+    if (StartChild(*this, program, kInstallerArguments) != ERROR_SUCCESS) {
+      Log("Windows Installer update failed\n");
+      EndSetup(kExitFailure);
+    }
+    return 0;
+  }
+  if (action == 0) {
+    DWORD exitCode = 0;
+    switch (PollChild(*this, &exitCode)) {
+      case ChildState::kRunning:
+        return 0;
+      case ChildState::kUnreadable:
+        EndSetup(kExitFailure);
+        return 0;
+      case ChildState::kEnded:
+        break;
+    }
+    Log("Windows Installer update complete\n");
+    // A first installation of Windows Installer works without a restart.
+    if (!msiPresent) return 1;
+    window().SetText(1, REBOOT);
+    window().SetText(2, REBOOTHELP);
+    window().SetConfirmText(OK);
+    window().ShowConfirm(true);
+    window().ShowCancel(false);
+    waitForInput = 1;
+    return 0;
+  }
+  if (action == 1) {
+    bool resumeWritten = ScheduleResume(*this);
+    Log("rebooting system\n");
+    int refused = 0;
+    if (!RebootSystem(*this, &refused)) {
+      Log("could not reboot system\n");
+      // With the resume value in place the next restart, whoever makes it,
+      // completes the installation; without it the setup simply failed.
+      EndSetup(resumeWritten ? kExitRestartRequired : kExitFailure);
+    } else if (refused) {
+      Log("reboot has been denied by another application\n");
+      ShowRestartRefused(*this);
+    } else {
+      EndSetup(kExitRestartRequired);
+    }
+    return 0;
+  }
+  if (action == 2) {
+    app().MessageBox(GetText(ABORTINSTALLHELP), MB_OK | MB_ICONINFORMATION);
+    EndSetup(kExitUserCancel);
+    return 0;
+  }
+  return 1;
+}
+
+int CSetupContext::LaunchProductSetup(int action) {
+  if (action == 0 && !childRunning) {
+    int transform = app().g_languageId == kEnglishUk ? kEnglishUs : app().g_languageId;
+    char transformPart[64];
+    snprintf(transformPart, sizeof(transformPart), "\" TRANSFORMS=\"%d.mst\"", transform);
+    std::string arguments = "/i \"" + setupDir + "\\Zentavo.msi" + transformPart +
+                            msiExtraProperties;
+    window().ShowConfirm(false);
+    window().ShowCancel(false);
+    // Windows Installer by its full path: a bare name is looked for in the
+    // setup's own folder first, where a network package could plant one.
+    DWORD error = StartChild(*this, systemDir + "\\msiexec.exe", arguments);
+    if (error != ERROR_SUCCESS) {
+      Log("CreateProcess failed error=%d\n", static_cast<int>(error));
+      EndSetup(kExitFailure);
+    }
+    return 0;
+  }
+  if (action == 0) {
+    DWORD exitCode = 0;
+    switch (PollChild(*this, &exitCode)) {
+      case ChildState::kRunning:
+        return 0;
+      case ChildState::kUnreadable:
+        EndSetup(kExitFailure);
+        return 0;
+      case ChildState::kEnded:
+        break;
+    }
+    // The code is only logged: 3010 or 1603 alone decide nothing.
+    Log("Zentavo setup complete - exit code %08xh\n", static_cast<unsigned>(exitCode));
+    if (ProductInstalled(*this)) {
+      productInstalled = 1;
+      if (!isWin9x && osMajor < 5) {
+        Log("Scheduling forced restart required for NT.\n");
+        rebootRequired = 1;
+      }
+      return 1;
+    }
+    Log("Zentavo software install failed\n");
+    waitForInput = 1;
+    window().SetConfirmText(OK);
+    window().ShowConfirm(true);
+    window().ShowCancel(false);
+    window().SetText(1, ABORTINSTALL);
+    window().SetText(2, ABORTINSTALLHELP);
+    return 0;
+  }
+  if (action == 1) EndSetup(kExitFailure);
+  return 0;
+}
+
+// The product is installed when this step runs, so every way out of it is a
+// restart still to be made.
+int CSetupContext::ForcedReboot(int action) {
+  if (action == 0) {
+    window().SetConfirmText(OK);
+    window().SetCancelText(CANCEL);
+    window().ShowConfirm(true);
+    window().ShowCancel(true);
+    waitForInput = 1;
+    return 0;
+  }
+  if (action == 1) {
+    ScheduleResume(*this);
+    int refused = 0;
+    if (!RebootSystem(*this, &refused)) {
+      Log("could not reboot system\n");
+      EndSetup(kExitRestartRequired);
+    } else if (refused) {
+      ShowRestartRefused(*this);
+    } else {
+      EndSetup(kExitRestartRequired);
+    }
+    return 0;
+  }
+  if (action == 2) {
+    app().MessageBox(GetText(REBOOTFINISHEDABORT), MB_OK | MB_ICONWARNING);
+    EndSetup(kExitRestartRequired);
+    return 0;
+  }
+  return 1;
+}

@@ -1,0 +1,37 @@
+// Running the installers of the update sequence (the run-time libraries,
+// Windows Installer, the product's own package), restarting Windows in the
+// middle or at the end of an installation, and resuming after the restart.
+#pragma once
+
+#include <string>
+
+class CSetupContext;
+
+// The Run-key value that starts the setup again after a restart.
+inline constexpr char kRunKeyPath[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr char kResumeValueName[] = "ZenSetupSetup";
+
+// The product's registration: the 2.x line's Uninstall key and the user's
+// installation folder (which ends with a backslash).
+inline constexpr char kProductUninstallKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+    "{3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93}";
+inline constexpr char kInstallationKey[] = "Software\\Corvane\\Zentavo\\Installation";
+inline constexpr char kProductProgram[] = "Zentavo.exe";
+
+// The command the Run value holds: the setup program in quotes (a setup
+// folder with a space must not make Windows start "C:\Program.exe"), the
+// update step to continue with and the language.
+std::string ResumeCommand(const std::string& setupDir, int nextStep, int languageId);
+
+// Writes the resume value for the step after the current one. Silent: a
+// restart goes ahead without it. True when the value was written.
+bool ScheduleResume(CSetupContext& context);
+
+// Asks Windows to restart. On the NT family the shutdown privilege is
+// enabled first; when that fails (logged by EnablePrivilege) nothing is
+// asked and the result is false. Otherwise true, with *refused set when
+// ExitWindowsEx turned the request down. While the request is made the
+// setup's own end-of-session handler lets the restart through; a refused
+// request clears that again.
+bool RebootSystem(CSetupContext& context, int* refused);
