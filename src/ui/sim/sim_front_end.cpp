@@ -216,6 +216,9 @@ std::optional<Answer> SimFrontEnd::NextAnswer() {
   return answer;
 }
 
+// Owned by the setup window while it exists, as on Windows, and modal: the
+// box takes the next answer itself, so no answer reaches the setup window's
+// buttons (or closes it) while the box is open.
 int SimFrontEnd::MessageBox(const std::string& text, const std::string& caption, UINT type) {
   ScreenEvent event;
   event.kind = ScreenEvent::Kind::MessageBox;
