@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/setup_app.h"
+#include "platform/sim/sim_diff.h"
 #include "platform/sim/sim_machine.h"
 #include "terminal.h"
 
@@ -16,15 +17,22 @@
 
 std::string RunnerUsage() {
   return "usage: zentavo-sim [--machine FILE] [--medium DIR] [--answers LIST] [--log FILE]\n"
-         "                   [--screens FILE] [--state FILE] [--interactive] [-- SETUP-ARGUMENTS...]\n"
+         "                   [--screens FILE] [--state FILE] [--changes FILE|-] [--no-medium]\n"
+         "                   [--interactive] [-- SETUP-ARGUMENTS...]\n"
+         "       zentavo-sim --compare A.json B.json [--medium DIR]\n"
          "  --machine FILE   the machine description (default: the embedded Windows XP machine)\n"
          "  --medium DIR     the folder whose files are the setup directory\n"
          "                   (default: the demo medium the build lays out)\n"
-         "  --answers LIST   comma-separated answers: confirm, cancel, close, lang=<id>\n"
+         "  --no-medium      mount no medium: the machine's own files are the setup folder\n"
+         "  --answers LIST   comma-separated answers: confirm, cancel, close, lang=<id>,\n"
+         "                   wait=<ms> (lets that much virtual time pass)\n"
          "                   (default: every wait is answered confirm)\n"
          "  --log FILE       write the installation log there (default: standard output)\n"
          "  --screens FILE   write the transcript of every screen state\n"
          "  --state FILE     write the final machine in the --machine format\n"
+         "  --changes FILE   write what the rehearsal changed on the machine (-: standard output,\n"
+         "                   which then does not carry the log)\n"
+         "  --compare A B    no run: what changed from machine file A to machine file B\n"
          "  --interactive    show the setup window in the terminal; Enter confirms, Esc cancels\n"
          "  -- ARGS          the setup's own command line, e.g. -- /c 12 /l 1031\n"
          "exit status: the setup's exit code; 2 unusable input; 3 the answers ran out\n";
@@ -64,6 +72,13 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, RunnerOptions* o
       if (!value(&options->screensFile)) return false;
     } else if (arg == "--state") {
       if (!value(&options->stateFile)) return false;
+    } else if (arg == "--changes") {
+      if (!value(&options->changesFile)) return false;
+    } else if (arg == "--no-medium") {
+      options->noMedium = true;
+    } else if (arg == "--compare") {
+      if (!value(&options->compareBefore) || !value(&options->compareAfter)) return false;
+      options->compare = true;
     } else if (arg == "--interactive") {
       options->interactive = true;
     } else if (arg == "--answers") {
@@ -76,7 +91,8 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, RunnerOptions* o
       while (std::getline(items, item, ',')) {
         Answer answer;
         if (!Answer::Parse(item, &answer)) {
-          *error = "--answers: \"" + item + "\" is not an answer (confirm, cancel, close, lang=<id>)";
+          *error = "--answers: \"" + item +
+                   "\" is not an answer (confirm, cancel, close, lang=<id>, wait=<ms>)";
           return false;
         }
         options->answers.push_back(answer);
@@ -106,6 +122,30 @@ bool ReadHostFile(const std::string& path, std::string* text) {
   return true;
 }
 
+// The machine of a description file; null with a message on `err`.
+std::unique_ptr<SimMachine> LoadMachineFile(const std::string& path, std::ostream& err) {
+  std::string text, error;
+  if (!ReadHostFile(path, &text)) {
+    err << "zentavo-sim: " << path << ": cannot read the file\n";
+    return nullptr;
+  }
+  std::unique_ptr<SimMachine> machine = SimMachine::FromJson(text, path, &error);
+  if (!machine) err << "zentavo-sim: " << error << "\n";
+  return machine;
+}
+
+// True when a report names a change.
+bool ReportsChanges(const std::string& report) {
+  std::istringstream lines(report);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("+ ", 0) == 0 || line.rfind("- ", 0) == 0 || line.rfind("~ ", 0) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool WriteHostFile(const std::string& path, const std::string& bytes, std::ostream& err) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (out) out << bytes;
@@ -124,6 +164,7 @@ SetupRun RunSetupOnce(SimMachine& machine, AnswerSource& answers,
   SetupRun run;
   {
     SimFrontEnd frontEnd(machine.clock(), answers);
+    frontEnd.SetCodePage(machine.codePage().codePage());
     frontEnd.AttachSessionRequests(&machine.simProcesses());
     if (observer) frontEnd.SetObserver(observer);
     {
@@ -262,7 +303,40 @@ SetupRun RunSetupWithRestarts(SimMachine& machine, AnswerSource& answers,
   return total;
 }
 
+namespace {
+
+// --changes: what the rehearsal changed, from the watch's start to now.
+bool WriteChanges(const RunnerOptions& options, SimRehearsalWatch* watch, SimMachine& machine,
+                  std::ostream& out, std::ostream& err) {
+  if (!watch) return true;
+  std::string report = watch->Report(machine);
+  if (options.changesFile == "-") {
+    out << report;
+    return true;
+  }
+  return WriteHostFile(options.changesFile, report, err);
+}
+
+}  // namespace
+
+int CompareMachineFiles(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
+  std::unique_ptr<SimMachine> before = LoadMachineFile(options.compareBefore, err);
+  if (!before) return 2;
+  std::unique_ptr<SimMachine> after = LoadMachineFile(options.compareAfter, err);
+  if (!after) return 2;
+  std::string error;
+  if (!options.mediumDir.empty() && !before->MountMedium(options.mediumDir, &error)) {
+    err << "zentavo-sim: " << error << "\n";
+    return 2;
+  }
+  std::string report = CompareMachines(
+      *before, *after, "Changes from " + options.compareBefore + " to " + options.compareAfter);
+  out << report;
+  return ReportsChanges(report) ? 1 : 0;
+}
+
 int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
+  if (options.compare) return CompareMachineFiles(options, out, err);
   std::unique_ptr<SimMachine> machine;
   std::string error;
   if (options.machineFile.empty()) {
@@ -272,24 +346,19 @@ int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& 
       return 2;
     }
   } else {
-    std::string text;
-    if (!ReadHostFile(options.machineFile, &text)) {
-      err << "zentavo-sim: " << options.machineFile << ": cannot read the file\n";
-      return 2;
-    }
-    machine = SimMachine::FromJson(text, options.machineFile, &error);
-    if (!machine) {
-      err << "zentavo-sim: " << error << "\n";
-      return 2;
-    }
+    machine = LoadMachineFile(options.machineFile, err);
+    if (!machine) return 2;
   }
   std::string medium = options.mediumDir.empty() ? std::string(ZT_DEMO_MEDIUM_DIR)
                                                  : options.mediumDir;
-  if (!machine->MountMedium(medium, &error)) {
+  if (!options.noMedium && !machine->MountMedium(medium, &error)) {
     err << "zentavo-sim: " << error << "\n";
     return 2;
   }
   if (options.setupArgumentsGiven) machine->SetCommandLine(options.setupArguments);
+  // The machine as the rehearsal finds it, medium in the drive.
+  std::unique_ptr<SimRehearsalWatch> watch;
+  if (!options.changesFile.empty()) watch = std::make_unique<SimRehearsalWatch>(*machine);
 
   std::unique_ptr<AnswerSource> answers;
   std::unique_ptr<TerminalScreen> terminal;
@@ -305,37 +374,26 @@ int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& 
   }
 
   std::function<void(const ScreenEvent&)> observer;
-  // The screens are the machine's ANSI text; people read them as UTF-8.
-  const SimCodePage& codePage = machine->codePage();
-  if (terminal) {
-    observer = [&](const ScreenEvent& e) {
-      ScreenEvent shown = e;
-      for (std::string* text : {&shown.window.title, &shown.window.header, &shown.window.message,
-                                &shown.window.help, &shown.window.confirmCaption,
-                                &shown.window.cancelCaption, &shown.window.packageLine,
-                                &shown.caption, &shown.text, &shown.selection}) {
-        *text = codePage.ToUtf8(*text);
-      }
-      for (std::string& entry : shown.entries) entry = codePage.ToUtf8(entry);
-      terminal->Show(shown);
-    };
-  }
+  // The screens are ANSI text in the code pages they are shown in; people
+  // read them as UTF-8.
+  if (terminal) observer = [&](const ScreenEvent& e) { terminal->Show(ShownInUtf8(e)); };
   SetupRun run = RunSetupWithRestarts(*machine, *answers, observer);
 
   bool wrote = true;
   if (!options.logFile.empty()) {
     wrote = WriteHostFile(options.logFile, run.log, err) && wrote;
-  } else {
+  } else if (options.changesFile != "-") {
     out << run.log;
   }
   if (!options.screensFile.empty()) {
-    wrote = WriteHostFile(options.screensFile, codePage.ToUtf8(run.transcript), err) && wrote;
+    wrote = WriteHostFile(options.screensFile, run.transcript, err) && wrote;
   }
+  wrote = WriteChanges(options, watch.get(), *machine, out, err) && wrote;
   if (!options.stateFile.empty()) wrote = WriteHostFile(options.stateFile, machine->ToJson(), err) && wrote;
 
   if (run.answersRanOut) {
     err << "zentavo-sim: " << run.stopReason << "; the screen was:\n"
-        << codePage.ToUtf8(run.finalScreen);
+        << run.finalScreen;
     return 3;
   }
   if (!run.answersRanOut && !run.stopReason.empty() && run.restarts >= kMaxRehearsalRestarts) {

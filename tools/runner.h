@@ -17,6 +17,10 @@ struct RunnerOptions {
   bool answersGiven = false;
   std::vector<Answer> answers;
   std::string logFile, screensFile, stateFile;
+  std::string changesFile;  // "-": standard output
+  bool noMedium = false;    // the setup folder holds what the machine description gives
+  bool compare = false;     // --compare: no run, two machine files compared
+  std::string compareBefore, compareAfter;
   bool interactive = false;
   bool setupArgumentsGiven = false;
   std::string setupArguments;  // the wrapper's own command line
@@ -69,6 +73,11 @@ void BootMachine(SimMachine& machine);
 // Returns the process exit status (the setup's exit code, 2 for unusable
 // input, 3 when the answers ran out).
 int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& err);
+
+// `zentavo-sim --compare A B`: the changes from machine file A to machine
+// file B (with --medium, mounted on A first), on `out`. Returns 0 when
+// nothing differs, 1 when something does, 2 for unusable input.
+int CompareMachineFiles(const RunnerOptions& options, std::ostream& out, std::ostream& err);
 
 // The runner's usage text.
 std::string RunnerUsage();

@@ -109,11 +109,15 @@ void TerminalScreen::Show(const ScreenEvent& e) {
     case ScreenEvent::Kind::Window:
       out_ << "\x1b[2J\x1b[H" << Draw(e.window) << std::flush;
       break;
-    case ScreenEvent::Kind::MessageBox:
-      out_ << "\n  [" << e.caption << "] " << e.text << "\n  [ OK ]  (press Enter)\n" << std::flush;
+    case ScreenEvent::Kind::MessageBox: {
+      out_ << "\n  [" << e.caption << "] (" << MessageBoxIconName(e.style) << ") " << e.text
+           << "\n ";
+      for (const std::string& button : MessageBoxButtonNames(e.style)) out_ << " [ " << button << " ]";
+      out_ << "  (Enter: the default button, Esc: cancel)\n" << std::flush;
       break;
+    }
     case ScreenEvent::Kind::LanguageDialog:
-      out_ << "\x1b[2J\x1b[H" << "Zentavo - choose the installation language\n";
+      out_ << "\x1b[2J\x1b[H" << e.caption << " - choose the installation language\n";
       for (size_t i = 0; i < e.entries.size(); ++i) {
         out_ << "  " << (i + 1) << ") " << e.entries[i]
              << (e.entries[i] == e.selection ? "   <- selected" : "") << "\n";

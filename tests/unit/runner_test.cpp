@@ -2,7 +2,11 @@
 // terminal screen's drawing of the setup window.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -116,4 +120,84 @@ TEST(TerminalScreen, DrawsTheVisibleButtonsAndWrapsHelpAtTheControlWidth) {
   EXPECT_NE(drawn.find("2.0 Desktop Windows 2000/XP CD"), std::string::npos);
   s.windowOpen = false;
   EXPECT_NE(TerminalScreen::Draw(s).find("closed"), std::string::npos);
+}
+
+TEST(RunnerArguments, ChangesCompareNoMediumAndWait) {
+  RunnerOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"--changes", "-", "--no-medium", "--answers", "confirm,wait=2500,confirm"}, &o,
+                    &error))
+      << error;
+  EXPECT_EQ(o.changesFile, "-");
+  EXPECT_TRUE(o.noMedium);
+  ASSERT_EQ(o.answers.size(), 3u);
+  EXPECT_EQ(o.answers[1].kind, Answer::Kind::Wait);
+  EXPECT_EQ(o.answers[1].waitMs, 2500u);
+  EXPECT_EQ(o.answers[1].ToString(), "wait=2500");
+  ASSERT_TRUE(Parse({"--compare", "a.json", "b.json"}, &o, &error)) << error;
+  EXPECT_TRUE(o.compare);
+  EXPECT_EQ(o.compareBefore, "a.json");
+  EXPECT_EQ(o.compareAfter, "b.json");
+  EXPECT_FALSE(Parse({"--compare", "a.json"}, &o, &error));
+  EXPECT_FALSE(Parse({"--answers", "wait=-1"}, &o, &error));
+  EXPECT_FALSE(Parse({"--answers", "wait="}, &o, &error));
+  EXPECT_FALSE(Parse({"--answers", "wait=12345678901234"}, &o, &error)) << "too long to be a wait";
+}
+
+// A state written by --state holds the medium's bytes: the chained run works
+// after the first run's medium folder is gone, with no medium mounted at all,
+// and --compare tells what the first run changed.
+TEST(RunnerChain, TheStateRunsAfterTheFirstMediumFolderIsDeleted) {
+  namespace fs = std::filesystem;
+  fs::path medium = TempPath("zentavo_chain_medium_" + std::to_string(getpid()));
+  fs::remove_all(medium);
+  fs::copy(fs::path(ZT_SOURCE_DIR) / "medium", medium, fs::copy_options::recursive);
+  std::string start = TempPath("zentavo_chain_start.json");
+  {
+    std::ofstream out(start, std::ios::binary);
+    out << SimMachine::Default()->ToJson();
+  }
+  std::string state = TempPath("zentavo_chain_state.json");
+  RunnerOptions first;
+  std::string error;
+  ASSERT_TRUE(Parse({"--machine", start, "--medium", medium.string(), "--answers", "confirm",
+                     "--log", TempPath("zentavo_chain_1.log"), "--state", state},
+                    &first, &error));
+  std::ostringstream out1, err1;
+  EXPECT_EQ(RunRehearsal(first, out1, err1), 3) << "the answers run out at the greeting";
+  EXPECT_EQ(ReadHost(state).find(medium.string()), std::string::npos)
+      << "the state names no host folder";
+
+  // What the first run changed: the state against the machine it came from.
+  RunnerOptions compare;
+  ASSERT_TRUE(Parse({"--compare", start, state, "--medium", medium.string()}, &compare, &error));
+  std::ostringstream report, reportErr;
+  EXPECT_EQ(RunRehearsal(compare, report, reportErr), 1) << reportErr.str();
+  EXPECT_NE(report.str().find("\n+ file C:\\Documents and Settings\\User\\Local Settings\\Temp\\"
+                              "ZentavoInstall.log: "),
+            std::string::npos)
+      << report.str();
+  EXPECT_NE(report.str().find("== Programs started ==\n(not known from two descriptions)\n"),
+            std::string::npos)
+      << report.str();
+  EXPECT_EQ(report.str().find("+ file D:\\"), std::string::npos) << "the medium was there before";
+  RunnerOptions same;
+  ASSERT_TRUE(Parse({"--compare", state, state}, &same, &error));
+  std::ostringstream none, noneErr;
+  EXPECT_EQ(RunRehearsal(same, none, noneErr), 0) << none.str();
+
+  fs::remove_all(medium);
+  RunnerOptions second;
+  ASSERT_TRUE(Parse({"--machine", state, "--no-medium", "--log", TempPath("zentavo_chain_2.log"),
+                     "--", "/c", "17", "/l", "1033"},
+                    &second, &error));
+  std::ostringstream out2, err2;
+  EXPECT_EQ(RunRehearsal(second, out2, err2), 0) << err2.str();
+  std::vector<std::string> lines = LogMessages(ReadHost(TempPath("zentavo_chain_2.log")));
+  // Both runs read setup.ini and the language file from the setup folder.
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.rfind("package info: ", 0) == 0; }),
+            2);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "setup terminating"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), UpdateLine(0, 17, 1)), lines.end());
 }

@@ -359,8 +359,6 @@ DWORD SimFileSystem::Copy(const std::string& from, const std::string& to, bool f
     dst = NewChild(target.parent, target.leaf, false);
   }
   dst->content = src.content;
-  dst->hostPath = src.hostPath;
-  dst->hostContent = src.hostContent;
   dst->version = src.version;
   dst->library = src.library;
   dst->attributes = src.attributes | FILE_ATTRIBUTE_ARCHIVE;
@@ -706,13 +704,9 @@ bool SimFileSystem::LoadEntry(const std::string& path, const SimJson& entry,
     if (name == "text") {
       if (!ReadString(value, memberPointer, &text, error)) return false;
       node->content = std::make_shared<const std::string>(text);
-      node->hostPath.clear();
-      node->hostContent.reset();
     } else if (name == "hex") {
       if (!ReadHex(value, memberPointer, &text, error)) return false;
       node->content = std::make_shared<const std::string>(text);
-      node->hostPath.clear();
-      node->hostContent.reset();
     } else if (name == "hostFile") {
       if (!ReadString(value, memberPointer, &text, error)) return false;
       // Only an ordinary file of a sensible size: a device such as /dev/zero
@@ -729,8 +723,6 @@ bool SimFileSystem::LoadEntry(const std::string& path, const SimJson& entry,
       auto bytes = std::make_shared<const std::string>(std::istreambuf_iterator<char>(in),
                                                        std::istreambuf_iterator<char>());
       node->content = bytes;
-      node->hostContent = bytes;
-      node->hostPath = text;
     } else if (name == "readOnly" || name == "hidden" || name == "system" || name == "archive") {
       if (!ReadBool(value, memberPointer, &flag, error)) return false;
       DWORD bit = name == "readOnly" ? FILE_ATTRIBUTE_READONLY
@@ -813,9 +805,9 @@ void SimFileSystem::EntryToJson(const SimFile& node, const std::string& path,
                                 SimJson* out) const {
   SimJson entry = SimJson::object();
   if (!node.directory) {
-    if (node.hostContent && node.content == node.hostContent) {
-      entry["hostFile"] = node.hostPath;
-    } else if (IsUtf8(*node.content)) {
+    // The bytes go with the description, also those of files mounted from
+    // the host, so that it does not depend on host folders that may be gone.
+    if (IsUtf8(*node.content)) {
       entry["text"] = *node.content;
     } else {
       entry["hex"] = ToHex(*node.content);

@@ -25,9 +25,6 @@ struct SimFile {
   bool directory = false;
   DWORD attributes = 0;  // READONLY, HIDDEN, SYSTEM, ARCHIVE
   std::shared_ptr<const std::string> content;
-  // A file mounted from the host keeps its origin while its bytes are unchanged.
-  std::string hostPath;
-  std::shared_ptr<const std::string> hostContent;
   SimJson version;  // a version resource in the machine format, null when none
   SimJson library;  // LoadLibraryEx behaviour, null when the file is no library
   DWORD lockError = 0;

@@ -1,5 +1,7 @@
 // The recording screen: every state of the setup window, message box and
 // language dialog that a simulated run shows, kept for tests and transcripts.
+// Texts are kept as the bytes the setup gave; each state also names the code
+// page Windows shows them in, and the transcript shows them that way.
 #pragma once
 
 #include <string>
@@ -18,6 +20,11 @@ struct ScreenState {
   bool confirmVisible = false;
   bool cancelVisible = false;
   std::string packageLine;
+  // The code pages the texts are shown in (0: not known, the bytes as they
+  // are): the styled controls' character set, and the package line's
+  // default character set (the system's code page).
+  UINT codePage = 0;
+  UINT packageLineCodePage = 0;
 
   bool operator==(const ScreenState&) const = default;
 };
@@ -28,12 +35,23 @@ struct ScreenEvent {
   Kind kind = Kind::Window;
   uint64_t time = 0;  // virtual milliseconds since the run started
   ScreenState window;
-  std::string caption;                // message box
+  std::string caption;                // message box, language dialog
   std::string text;                   // message box text, or the answer given
-  UINT style = 0;                     // message box style
+  UINT style = 0;                     // message box style: its icon and buttons
   std::vector<std::string> entries;   // language dialog, as the sorted list shows them
   std::string selection;              // language dialog preselection
+  UINT codePage = 0;                  // message box, language dialog: as ScreenState
 };
+
+// A message box's icon ("stop", "question", "warning", "information", or
+// "none") and its buttons ("OK", "Cancel", ...) from its style.
+std::string MessageBoxIconName(UINT style);
+std::vector<std::string> MessageBoxButtonNames(UINT style);
+// The bytes as Windows shows them in that code page, in UTF-8 (a sequence
+// the code page lacks shows as its default character); 0 keeps the bytes.
+std::string ShownText(const std::string& bytes, UINT codePage);
+// The event with its texts as shown, in UTF-8 (and its code pages 0).
+ScreenEvent ShownInUtf8(const ScreenEvent& event);
 
 class RecordingScreen {
  public:
@@ -49,7 +67,8 @@ class RecordingScreen {
   // True when some recorded window state has this header (and, when given, message).
   bool Showed(const std::string& header, const std::string& message = std::string()) const;
 
-  // The transcript: one block per change.
+  // The transcript, in UTF-8: one block per change, each naming the code
+  // page its texts are shown in.
   std::string Transcript() const;
   static std::string Render(const ScreenState& state);
   static std::string Render(const ScreenEvent& event);

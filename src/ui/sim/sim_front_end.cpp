@@ -5,6 +5,7 @@
 #include "app/setup_app.h"
 #include "lang/language_dlg.h"
 #include "lang/language_strings.h"
+#include "ui/layout.h"
 #include "ui/resource_text.h"
 
 bool Answer::Parse(const std::string& text, Answer* answer) {
@@ -14,6 +15,9 @@ bool Answer::Parse(const std::string& text, Answer* answer) {
     *answer = Answer{Kind::Cancel, 0};
   } else if (text == "close") {
     *answer = Answer{Kind::Close, 0};
+  } else if (text.rfind("wait=", 0) == 0 && text.size() > 5 && text.size() <= 14 &&
+             text.find_first_not_of("0123456789", 5) == std::string::npos) {
+    *answer = Answer{Kind::Wait, 0, std::stoull(text.substr(5))};
   } else if (text.rfind("lang=", 0) == 0 && text.size() > 5 &&
              text.find_first_not_of("0123456789", 5) == std::string::npos && text.size() <= 10) {
     *answer = Answer{Kind::Language, atoi(text.c_str() + 5)};
@@ -29,6 +33,7 @@ std::string Answer::ToString() const {
     case Kind::Cancel: return "cancel";
     case Kind::Close: return "close";
     case Kind::Language: return "lang=" + std::to_string(languageId);
+    case Kind::Wait: return "wait=" + std::to_string(waitMs);
   }
   return std::string();
 }
@@ -45,6 +50,68 @@ std::optional<Answer> ListAnswers::Next(const RecordingScreen&) {
   return answers_[next_++];
 }
 
+namespace {
+
+// The caption of the language dialog's template (dialog 135).
+constexpr char kLanguageDialogCaption[] = "Zentavo";
+
+// Button ids MessageBox returns besides IDOK and IDCANCEL.
+constexpr int kIdAbort = 3, kIdRetry = 4, kIdIgnore = 5, kIdYes = 6, kIdNo = 7;
+constexpr int kIdTryAgain = 10, kIdContinue = 11;
+
+// The ids of a message box's buttons, left to right.
+std::vector<int> MessageBoxButtonIds(UINT type) {
+  switch (type & 0x0Fu) {
+    case 1: return {IDOK, IDCANCEL};
+    case 2: return {kIdAbort, kIdRetry, kIdIgnore};
+    case 3: return {kIdYes, kIdNo, IDCANCEL};
+    case 4: return {kIdYes, kIdNo};
+    case 5: return {kIdRetry, IDCANCEL};
+    case 6: return {IDCANCEL, kIdTryAgain, kIdContinue};
+    default: return {IDOK};
+  }
+}
+
+// Escape and the close box give Cancel where the box has one, and OK on a
+// box with OK alone; other boxes cannot be closed that way (0).
+int MessageBoxEscape(UINT type) {
+  std::vector<int> ids = MessageBoxButtonIds(type);
+  for (int id : ids) {
+    if (id == IDCANCEL) return IDCANCEL;
+  }
+  return ids.size() == 1 ? ids[0] : 0;
+}
+
+// What an answer presses on a message box: confirm is Enter (the default
+// button, MB_DEFBUTTONn), cancel and close are Escape and the close box.
+bool MessageBoxPress(UINT type, const Answer& answer, int* pressed) {
+  std::vector<int> ids = MessageBoxButtonIds(type);
+  switch (answer.kind) {
+    case Answer::Kind::Confirm: {
+      size_t defaultButton = (type >> 8) & 0x0Fu;
+      *pressed = ids[defaultButton < ids.size() ? defaultButton : 0];
+      return true;
+    }
+    case Answer::Kind::Cancel:
+    case Answer::Kind::Close:
+      *pressed = MessageBoxEscape(type);
+      return *pressed != 0;
+    case Answer::Kind::Language:
+    case Answer::Kind::Wait:
+      return false;
+  }
+  return false;
+}
+
+// The code page a styled control's font shows text in: its character set's.
+UINT CharsetCodePage(int charset, UINT systemCodePage) {
+  if (charset == kShiftJisCharset) return 932;
+  if (charset == kAnsiCharset) return 1252;
+  return systemCodePage;
+}
+
+}  // namespace
+
 // ---- The windows ----
 
 class SimSetupWindowImpl : public SetupWindow {
@@ -60,6 +127,10 @@ class SimSetupWindowImpl : public SetupWindow {
     ScreenState& s = state();
     s = ScreenState();
     s.windowOpen = true;
+    s.codePage = CharsetCodePage(
+        BuildControlFont(ControlLayout(SetupControl::kTitle), app_.g_languageId).charset,
+        frontEnd_.codePage());
+    s.packageLineCodePage = frontEnd_.codePage();
     s.title = app_.GetText(WELCOME);
     s.confirmCaption = app_.GetText(PROCEED);
     s.cancelCaption = app_.GetText(CANCEL);
@@ -201,19 +272,24 @@ void SimFrontEnd::Show(const ScreenEvent& event) {
   if (observer_) observer_(event);
 }
 
+// A wait lets its time pass on the machine's clock (the user reads, or
+// unplugs the camera meanwhile) and the next answer is taken after it.
 std::optional<Answer> SimFrontEnd::NextAnswer() {
-  if (quit_) return std::nullopt;
-  std::optional<Answer> answer = answers_.Next(screen_);
-  if (!answer) {
-    Stop("the answers ran out while the setup waited", true);
-    return std::nullopt;
+  for (;;) {
+    if (quit_) return std::nullopt;
+    std::optional<Answer> answer = answers_.Next(screen_);
+    if (!answer) {
+      Stop("the answers ran out while the setup waited", true);
+      return std::nullopt;
+    }
+    ScreenEvent event;
+    event.kind = ScreenEvent::Kind::Answer;
+    event.time = Elapsed();
+    event.text = answer->ToString();
+    Show(event);
+    if (answer->kind != Answer::Kind::Wait) return answer;
+    clock_.Advance(answer->waitMs);
   }
-  ScreenEvent event;
-  event.kind = ScreenEvent::Kind::Answer;
-  event.time = Elapsed();
-  event.text = answer->ToString();
-  Show(event);
-  return answer;
 }
 
 // Owned by the setup window while it exists, as on Windows, and modal: the
@@ -226,10 +302,18 @@ int SimFrontEnd::MessageBox(const std::string& text, const std::string& caption,
   event.caption = caption;
   event.text = text;
   event.style = type;
+  event.codePage = codePage_;
   Show(event);
-  // Every message box of the setup has only an OK button: any answer closes it.
-  NextAnswer();
-  return IDOK;
+  std::optional<Answer> answer = NextAnswer();
+  int closed = MessageBoxEscape(type);
+  if (closed == 0) closed = MessageBoxButtonIds(type).front();
+  if (!answer) return closed;  // the run stops here
+  int pressed = 0;
+  if (!MessageBoxPress(type, *answer, &pressed)) {
+    Stop("answer " + answer->ToString() + " does not fit the message box", true);
+    return closed;
+  }
+  return pressed;
 }
 
 bool SimFrontEnd::RunLanguageDialog(CLanguageDlg& dialog) {
@@ -239,6 +323,8 @@ bool SimFrontEnd::RunLanguageDialog(CLanguageDlg& dialog) {
   event.time = Elapsed();
   event.entries = dialog.SortedEntries();
   event.selection = dialog.Preselection();
+  event.caption = kLanguageDialogCaption;
+  event.codePage = codePage_;
   Show(event);
   std::optional<Answer> answer = NextAnswer();
   if (!answer) return false;
@@ -259,6 +345,7 @@ bool SimFrontEnd::RunLanguageDialog(CLanguageDlg& dialog) {
     }
     case Answer::Kind::Cancel:
     case Answer::Kind::Close:
+    case Answer::Kind::Wait:  // taken by NextAnswer
       return false;
   }
   return false;
@@ -331,6 +418,7 @@ bool SimFrontEnd::ApplyAnswer(const Answer& answer) {
       if (background_) background_->Destroy();
       return true;
     case Answer::Kind::Language:
+    case Answer::Kind::Wait:
       return false;
   }
   return false;

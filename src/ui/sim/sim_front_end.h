@@ -16,11 +16,12 @@
 
 // What the user does when the setup waits.
 struct Answer {
-  enum class Kind { Confirm, Cancel, Close, Language };
+  enum class Kind { Confirm, Cancel, Close, Language, Wait };
   Kind kind = Kind::Confirm;
-  int languageId = 0;  // Language only
+  int languageId = 0;   // Language only
+  uint64_t waitMs = 0;  // Wait only: virtual time that passes before the next answer
 
-  // "confirm", "cancel", "close", "lang=<id>"; false for anything else.
+  // "confirm", "cancel", "close", "lang=<id>", "wait=<ms>"; false for anything else.
   static bool Parse(const std::string& text, Answer* answer);
   std::string ToString() const;
 };
@@ -88,6 +89,10 @@ class SimFrontEnd : public FrontEnd {
   void AttachSessionRequests(SimProcesses* processes) { session_ = processes; }
   // True when this run ended because the Windows session ended.
   bool sessionEnded() const { return sessionEnded_; }
+  // The system's ANSI code page: what message boxes, the language dialog and
+  // the package line show their texts in (0: not known).
+  void SetCodePage(UINT codePage) { codePage_ = codePage; }
+  UINT codePage() const { return codePage_; }
   uint64_t runStart() const { return runStart_; }
 
   // Window bookkeeping for the windows below.
@@ -126,6 +131,7 @@ class SimFrontEnd : public FrontEnd {
   uint64_t runStart_ = 0;
   class SimBackgroundWindowImpl* background_ = nullptr;
   class SimSetupWindowImpl* setupWindow_ = nullptr;
+  UINT codePage_ = 0;
   SimProcesses* session_ = nullptr;
   bool sessionEnded_ = false;
 };
