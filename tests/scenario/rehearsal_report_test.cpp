@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -245,4 +247,38 @@ TEST(RehearsalTranscript, TheLanguageDialogOnAJapaneseSystemShowsItsListInCodePa
   std::vector<std::string> window = Block(transcript, "--- setup window, ");
   ASSERT_FALSE(window.empty()) << transcript;
   EXPECT_NE(window[0].find(", code page 932"), std::string::npos) << window[0];
+}
+
+TEST(RehearsalReport, ARestartAndTheResumedSetupAreReported) {
+  // Windows NT 4.0 restarts after the package; the Run value starts the setup again.
+  namespace fs = std::filesystem;
+  fs::path medium = TempPath("nt_medium");
+  fs::remove_all(medium);
+  fs::copy(ZT_DEMO_MEDIUM_DIR, medium, fs::copy_options::recursive);
+  std::ofstream(medium / "setup.ini", std::ios::binary)
+      << "[Setup]\nVersion=2.0\nDescription=Desktop\nPackageType=CD\nTargetOS=WinNT\n";
+  Outcome run = ZentavoSim({"--machine", ZT_SOURCE_DIR "/docs/machines/nt4sp6a.json", "--medium",
+                            medium.string(), "--log", TempPath("nt.log"), "--changes", "-"});
+  fs::remove_all(medium);
+  EXPECT_EQ(run.status, kExitSuccess) << run.err;
+  std::vector<std::string> lines = Lines(run.out);
+  auto group = [&](const std::string& name) {
+    std::vector<std::string> found;
+    auto it = std::find(lines.begin(), lines.end(), "== " + name + " ==");
+    if (it == lines.end()) return found;
+    for (++it; it != lines.end() && !it->empty(); ++it) found.push_back(*it);
+    return found;
+  };
+  EXPECT_EQ(group("Restarts"),
+            (std::vector<std::string>{"restart asked, flags 0x00000002 (EWX_REBOOT): accepted"}))
+      << run.out;
+  std::vector<std::string> started = group("Programs started");
+  EXPECT_TRUE(Contains(started, "exit code 0: \"D:\\setup.exe\" /c 17 /l 1033")) << run.out;
+  EXPECT_TRUE(Contains(started, "exit code 0: \"C:\\WINNT\\system32\\msiexec.exe\" /i "
+                                "\"D:\\Zentavo.msi\" TRANSFORMS=\"1033.mst\""))
+      << run.out;
+  // The resume value is gone again at the end.
+  for (const std::string& line : group("Registry")) {
+    EXPECT_EQ(line.find("ZenSetupSetup"), std::string::npos) << line;
+  }
 }
