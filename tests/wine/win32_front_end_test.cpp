@@ -86,7 +86,7 @@ class Win32FrontEndBoxes : public ::testing::Test {
       int ticks = 0;
       look = frontEnd_->SetTimer(20, [&] {
         HWND box = OpenMessageBox();
-        if (!box && ++ticks < 250) return;
+        if (!box && ++ticks < 1500) return;  // up to half a minute on a slow display
         frontEnd_->KillTimer(look);
         if (!box) {
           ADD_FAILURE() << "no message box showed";
