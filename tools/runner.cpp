@@ -25,7 +25,9 @@ std::string RunnerUsage() {
          "                   (default: the demo medium the build lays out)\n"
          "  --no-medium      mount no medium: the machine's own files are the setup folder\n"
          "  --answers LIST   comma-separated answers: confirm, cancel, close, lang=<id>,\n"
-         "                   wait=<ms> (lets that much virtual time pass)\n"
+         "                   wait=<ms> (lets that much virtual time pass),\n"
+         "                   activate=setup|background|<title> (clicks a window),\n"
+         "                   press=<title> (presses a window's default button)\n"
          "                   (default: every wait is answered confirm)\n"
          "  --log FILE       write the installation log there (default: standard output)\n"
          "  --screens FILE   write the transcript of every screen state\n"
@@ -92,7 +94,8 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, RunnerOptions* o
         Answer answer;
         if (!Answer::Parse(item, &answer)) {
           *error = "--answers: \"" + item +
-                   "\" is not an answer (confirm, cancel, close, lang=<id>, wait=<ms>)";
+                   "\" is not an answer (confirm, cancel, close, lang=<id>, wait=<ms>, "
+                   "activate=<window>, press=<title>)";
           return false;
         }
         options->answers.push_back(answer);
@@ -166,6 +169,7 @@ SetupRun RunSetupOnce(SimMachine& machine, AnswerSource& answers,
     SimFrontEnd frontEnd(machine.clock(), answers);
     frontEnd.SetCodePage(machine.codePage().codePage());
     frontEnd.AttachSessionRequests(&machine.simProcesses());
+    frontEnd.AttachDesktop(&machine.simDesktop());
     if (observer) frontEnd.SetObserver(observer);
     {
       CSetupApp app(machine, frontEnd);

@@ -308,6 +308,41 @@ TEST(RunningProduct, CancelEndsTheSetupAndAProductThatStaysIsAskedAboutAgain) {
   EXPECT_TRUE(box);
 }
 
+TEST(RunningProduct, ClicksWhileTheSetupWaitsBringTheProductsInstallerDialogForward) {
+  auto machine = MakeMachine(R"({"windows": [
+      {"title": "Acme Setup", "class": "InstallShield_Win", "program": "C:\\Acme\\setup.exe",
+       "button": "Cancel"},
+      {"title": "Zentavo 2.1", "class": "MsiDialogCloseClass",
+       "program": "C:\\WINDOWS\\system32\\msiexec.exe"}]})");
+  ASSERT_TRUE(machine);
+  HWND acme = machine->desktop().EnumWindows().at(0);
+  HWND dialog = machine->desktop().EnumWindows().at(1);
+  // At the greeting: a click on the setup window while another product's
+  // installer is open, then that installer is cancelled, then a click on the
+  // background; the rehearsal stops there, still at the greeting.
+  Rehearsal r = Rehearse(*machine, "/l 1033", "activate=setup,press=Acme Setup,activate=background");
+  EXPECT_EQ(r.run.stopReason, "the answers ran out while the setup waited");
+  EXPECT_EQ(CountLines(r, "found Zentavo setup dialog"), 1);
+  int found = r.Find("found Zentavo setup dialog");
+  EXPECT_GT(found, r.Find("waiting for input"));
+  EXPECT_EQ(r.Find("confirm", found), -1);
+  EXPECT_EQ(r.screen.current().header, English(WELCOMEMSG));
+  EXPECT_EQ(machine->simDesktop().activeWindow(), dialog);
+  ASSERT_EQ(machine->simDesktop().postedMessages().size(), 1u);
+  EXPECT_EQ(machine->simDesktop().postedMessages()[0].window, acme);
+  EXPECT_EQ(machine->simDesktop().FindByTitle("Acme Setup"), nullptr);
+  EXPECT_NE(r.run.transcript.find("press=Acme Setup"), std::string::npos);
+
+  // A window that is not there stops the rehearsal, as an answer that does not fit.
+  machine = MakeMachine();
+  r = Rehearse(*machine, "/l 1033", "press=Acme Setup");
+  EXPECT_TRUE(r.run.answersRanOut);
+  EXPECT_EQ(r.run.stopReason, "answer press=Acme Setup finds no such window");
+  machine = MakeMachine(R"({"windows": [{"title": "Zentavo", "program": "C:\\Z\\Zentavo.exe"}]})");
+  r = Rehearse(*machine, "/l 1033", "press=Zentavo");
+  EXPECT_TRUE(r.run.answersRanOut) << "a window without a default button cannot be pressed";
+}
+
 // ---- One operation at a time ----
 
 class UpgradeSteps : public AnalysisTest {
@@ -574,6 +609,93 @@ TEST(UpgradeExamples, AreWhatTheEarlierPackageLeavesBehind) {
         << "docs/machines/" << e.name << ".json differs from what the earlier package leaves; "
         << "run this test with ZT_WRITE_EXAMPLES=1 to write it again";
   }
+}
+
+// An example machine with the demo medium mounted; `setupIni`, when given,
+// replaces the medium's setup.ini.
+std::unique_ptr<SimMachine> LoadUpgradeExample(const std::string& name,
+                                               const char* setupIni = nullptr) {
+  std::string error;
+  auto machine = SimMachine::FromJson(ReadHost(ExamplePath(name)), name, &error);
+  EXPECT_TRUE(machine) << error;
+  if (machine) {
+    EXPECT_TRUE(machine->MountMedium(ZT_DEMO_MEDIUM_DIR, &error)) << error;
+    if (setupIni) machine->simFiles().Put(machine->setupFolder() + "setup.ini", setupIni);
+  }
+  return machine;
+}
+
+// What every upgrade of an example machine must leave: the new version in
+// place of the old, and each piece of the user's data where it was.
+void ExpectUpgraded(SimMachine& machine, const Rehearsal& r, const SimJson& speedDial,
+                    HWND running) {
+  SimRegistry& registry = machine.simRegistry();
+  const std::string folder = kProgramFolder;
+  EXPECT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
+  EXPECT_EQ(registry.GetString(UninstallKey(kProduct2xCode), "DisplayVersion"), "2.1.240");
+  EXPECT_TRUE(r.HasLine("Zentavo version 2.0 detected - this version will be updated"));
+  EXPECT_TRUE(r.HasLine("uninstall complete - exit code 0x0"));
+  EXPECT_TRUE(r.HasLine("new Zentavo executable version is 2.1.240.0")) << r.run.log;
+  // The running copy was closed after the user's OK, before anything was removed.
+  ASSERT_FALSE(machine.simDesktop().postedMessages().empty());
+  EXPECT_EQ(machine.simDesktop().postedMessages()[0].window, running);
+  EXPECT_LT(r.Find("shutting down Zentavo application"), r.Find("preserving user data"));
+  for (HWND open : machine.desktop().EnumWindows()) EXPECT_NE(open, running);
+  // The new product was started.
+  bool started = false;
+  for (const std::string& line : machine.simProcesses().startedCommandLines()) {
+    started |= line == "\"" + folder + "Zentavo.exe\" ";
+  }
+  EXPECT_TRUE(started);
+  // The user's data.
+  EXPECT_EQ(machine.simFiles().Contents(folder + "Zentavo.mdb"),
+            "Bob 555-0101; Carol 555-0102; Dan 555-0103");
+  EXPECT_EQ(machine.simFiles().Contents(folder + "calibrate.mi"),
+            "white balance 5200K; exposure +1");
+  EXPECT_EQ(Tree(machine, kSpeedDial), speedDial);
+  EXPECT_EQ(registry.GetString(kSettings, "Nickname"), "Ada");
+  EXPECT_EQ(registry.GetDword(kSettings, "AutoAnswer"), 1u);
+  EXPECT_EQ(registry.GetString(kGlobals, "Gatekeeper"), "gk.example.org");
+  EXPECT_EQ(registry.GetDword(std::string(kGlobals) + "\\WebServer\\Parameters", "Port"), 8081u);
+  // The language value of the final step wins over the restored one.
+  EXPECT_EQ(registry.GetString(kSettings, "Language_Data"), "English US");
+  EXPECT_LT(r.Find("restoring user data"), r.Find("setting default language"));
+  // The web directories are the new package's.
+  EXPECT_EQ(registry.GetString(kDirectories, "/"), folder + "www\\");
+  EXPECT_EQ(registry.GetString(kDirectories, "/img"), folder + "www\\img\\");
+  for (const char* failed : {"save address book failed", "save calibration failed",
+                             "save reg key failed", "restore address book failed",
+                             "restore calibration failed", "read settings value failed",
+                             "read globals value failed"}) {
+    EXPECT_FALSE(r.HasLine(failed)) << failed;
+  }
+}
+
+TEST(UpgradeExamples, XpUpgradeOfTheRunningEarlierBuild) {
+  auto machine = LoadUpgradeExample("xp-upgrade");
+  ASSERT_TRUE(machine);
+  SimJson speedDial = Tree(*machine, kSpeedDial);
+  SimJson settings = Tree(*machine, kSettings);
+  HWND running = machine->desktop().EnumWindows().at(0);
+  Rehearsal r = Rehearse(*machine, "/l 1033");
+  ExpectUpgraded(*machine, r, speedDial, running);
+  // On NT the restored Settings key is the saved one; only the language differs.
+  settings[""]["Language_Data"] = SimJson::parse(R"("English US")");
+  EXPECT_EQ(Tree(*machine, kSettings), settings);
+  // The Startup shortcut comes back, the other shortcuts stay removed.
+  EXPECT_TRUE(machine->simFiles().Exists(kStartupLink));
+}
+
+TEST(UpgradeExamples, Windows98SeUpgradeMergesTheHive) {
+  auto machine = LoadUpgradeExample(
+      "win98se-upgrade", "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\nTargetOS=Win98\r\n");
+  ASSERT_TRUE(machine);
+  SimJson speedDial = Tree(*machine, kSpeedDial);
+  HWND running = machine->desktop().EnumWindows().at(0);
+  Rehearsal r = Rehearse(*machine, "/l 1033");
+  ExpectUpgraded(*machine, r, speedDial, running);
+  EXPECT_FALSE(machine->simRegistry().KeyExists("HKU\\TEMP_HIVE"));
+  EXPECT_TRUE(machine->simFiles().Exists("C:\\WINDOWS\\Start Menu\\Programs\\StartUp\\Zentavo.lnk"));
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 namespace {
 constexpr UINT kWmClose = 0x0010;
+constexpr UINT kWmCommand = 0x0111;
+constexpr WPARAM kBnClicked = 0;
 }
 
 bool SimDesktop::Load(const SimJson& windows, const std::string& pointer, std::string* error) {
@@ -15,7 +17,8 @@ bool SimDesktop::Load(const SimJson& windows, const std::string& pointer, std::s
     std::string at = JsonPointer(pointer, i);
     const SimJson& entry = windows[i];
     if (!CheckObject(entry, at,
-                     {"title", "class", "program", "processId", "closesOnRequest", "closeDelayMs"},
+                     {"title", "class", "program", "processId", "closesOnRequest", "closeDelayMs",
+                      "button"},
                      error)) {
       return false;
     }
@@ -32,6 +35,10 @@ bool SimDesktop::Load(const SimJson& windows, const std::string& pointer, std::s
     if (entry.contains("program")) {
       if (!ReadString(entry["program"], JsonPointer(at, "program"), &text, error)) return false;
       window.program = codePage.FromUtf8(text);
+    }
+    if (entry.contains("button")) {
+      if (!ReadString(entry["button"], JsonPointer(at, "button"), &text, error)) return false;
+      window.button = codePage.FromUtf8(text);
     }
     if (entry.contains("closesOnRequest") &&
         !ReadBool(entry["closesOnRequest"], JsonPointer(at, "closesOnRequest"),
@@ -88,6 +95,7 @@ SimJson SimDesktop::ToJson() {
     entry["processId"] = window.processId;
     entry["closesOnRequest"] = window.closesOnRequest;
     if (window.closeDelayMs) entry["closeDelayMs"] = window.closeDelayMs;
+    if (!window.button.empty()) entry["button"] = codePage.ToUtf8(window.button);
     out.push_back(std::move(entry));
   }
   return out;
@@ -187,7 +195,10 @@ BOOL SimDesktop::PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lP
   posted_.push_back(SimPostedMessage{window, message, wParam, lParam});
   bool closeRequest = message == kWmClose || (message == WM_SYSCOMMAND &&
                                               (wParam & 0xFFF0u) == SC_CLOSE);
-  if (closeRequest && w->closesOnRequest && !w->closingAtMs) {
+  // A dialog ends when its default button is clicked, whatever its close box does.
+  bool buttonClicked = message == kWmCommand && !w->button.empty() &&
+                       wParam == (static_cast<WPARAM>(IDOK) | kBnClicked << 16);
+  if (((closeRequest && w->closesOnRequest) || buttonClicked) && !w->closingAtMs) {
     w->closingAtMs = machine_.clock().now() + w->closeDelayMs;
     Refresh();
   }
@@ -207,4 +218,18 @@ BOOL SimDesktop::ActivateWindow(HWND window) {
   windows_.insert(windows_.begin(), moved);
   active_ = window;
   return TRUE;
+}
+
+HWND SimDesktop::FindByTitle(const std::string& title) {
+  Refresh();
+  for (const SimWindow& w : windows_) {
+    if (w.title == title) return reinterpret_cast<HWND>(w.handle);
+  }
+  return nullptr;
+}
+
+bool SimDesktop::PressButton(HWND window) {
+  SimWindow* w = Find(window);
+  if (!w || w->button.empty()) return false;
+  return PostMessage(window, kWmCommand, static_cast<WPARAM>(IDOK) | kBnClicked << 16, 0) != FALSE;
 }

@@ -1,6 +1,7 @@
 // The simulation's desktop: top-level windows of other programs, each owned
 // by a simulated process; a window that closes on request goes away (and its
-// process ends with its last window) when it is sent SC_CLOSE or WM_CLOSE.
+// process ends with its last window) when it is sent SC_CLOSE or WM_CLOSE,
+// and a dialog with a default button goes when that button is pressed.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@ struct SimWindow {
   std::string program;  // full path of the owning program
   DWORD processId = 0;
   bool closesOnRequest = true;
+  std::string button;                    // caption of its default button; "" none
   uint64_t closeDelayMs = 0;             // how long it takes to close once asked
   std::optional<uint64_t> closingAtMs;   // asked to close; goes at this virtual time
 };
@@ -43,6 +45,12 @@ class SimDesktop : public Desktop {
   const std::vector<SimWindow>& windows();
   const std::vector<SimPostedMessage>& postedMessages() const { return posted_; }
   HWND activeWindow() const { return active_; }
+  // The frontmost open window with exactly this title, or null.
+  HWND FindByTitle(const std::string& title);
+  // The user presses the window's default button: it gets WM_COMMAND with
+  // IDOK and BN_CLICKED, and a dialog with a button goes. False when the
+  // window is not open or has no button.
+  bool PressButton(HWND window);
 
   std::vector<HWND> EnumWindows() override;
   bool GetWindowText(HWND window, std::string* title, int size) override;

@@ -18,6 +18,10 @@ bool Answer::Parse(const std::string& text, Answer* answer) {
   } else if (text.rfind("wait=", 0) == 0 && text.size() > 5 && text.size() <= 14 &&
              text.find_first_not_of("0123456789", 5) == std::string::npos) {
     *answer = Answer{Kind::Wait, 0, std::stoull(text.substr(5))};
+  } else if (text.rfind("activate=", 0) == 0 && text.size() > 9) {
+    *answer = Answer{Kind::Activate, 0, 0, text.substr(9)};
+  } else if (text.rfind("press=", 0) == 0 && text.size() > 6) {
+    *answer = Answer{Kind::Press, 0, 0, text.substr(6)};
   } else if (text.rfind("lang=", 0) == 0 && text.size() > 5 &&
              text.find_first_not_of("0123456789", 5) == std::string::npos && text.size() <= 10) {
     *answer = Answer{Kind::Language, atoi(text.c_str() + 5)};
@@ -34,6 +38,8 @@ std::string Answer::ToString() const {
     case Kind::Close: return "close";
     case Kind::Language: return "lang=" + std::to_string(languageId);
     case Kind::Wait: return "wait=" + std::to_string(waitMs);
+    case Kind::Activate: return "activate=" + window;
+    case Kind::Press: return "press=" + window;
   }
   return std::string();
 }
@@ -98,6 +104,8 @@ bool MessageBoxPress(UINT type, const Answer& answer, int* pressed) {
       return *pressed != 0;
     case Answer::Kind::Language:
     case Answer::Kind::Wait:
+    case Answer::Kind::Activate:
+    case Answer::Kind::Press:
       return false;
   }
   return false;
@@ -198,6 +206,12 @@ class SimSetupWindowImpl : public SetupWindow {
     return true;
   }
   bool exists() const { return exists_; }
+  // The user clicks the window (WM_MOUSEACTIVATE).
+  bool Click() {
+    if (!exists_) return false;
+    app_.ActivateSetupWindow(this);
+    return true;
+  }
 
  private:
   ScreenState& state() { return frontEnd_.screen().mutableCurrent(); }
@@ -238,6 +252,12 @@ class SimBackgroundWindowImpl : public BackgroundWindow {
   bool QueryEndSession() { return exists_ ? app_.OnQueryEndSession() : true; }
   void EndSession(bool ending) {
     if (exists_) app_.OnEndSession(ending);
+  }
+  // The user clicks the background (WM_LBUTTONDOWN).
+  bool Click() {
+    if (!exists_) return false;
+    app_.ActivateSetupWindow(this);
+    return true;
   }
 
  private:
@@ -287,8 +307,17 @@ std::optional<Answer> SimFrontEnd::NextAnswer() {
     event.time = Elapsed();
     event.text = answer->ToString();
     Show(event);
-    if (answer->kind != Answer::Kind::Wait) return answer;
-    clock_.Advance(answer->waitMs);
+    if (answer->kind == Answer::Kind::Wait) {
+      clock_.Advance(answer->waitMs);
+    } else if (answer->kind == Answer::Kind::Activate || answer->kind == Answer::Kind::Press) {
+      // The user does something else meanwhile; the setup still waits.
+      if (!ApplyWindowAnswer(*answer)) {
+        Stop("answer " + answer->ToString() + " finds no such window", true);
+        return std::nullopt;
+      }
+    } else {
+      return answer;
+    }
   }
 }
 
@@ -346,6 +375,8 @@ bool SimFrontEnd::RunLanguageDialog(CLanguageDlg& dialog) {
     case Answer::Kind::Cancel:
     case Answer::Kind::Close:
     case Answer::Kind::Wait:  // taken by NextAnswer
+    case Answer::Kind::Activate:
+    case Answer::Kind::Press:
       return false;
   }
   return false;
@@ -419,9 +450,27 @@ bool SimFrontEnd::ApplyAnswer(const Answer& answer) {
       return true;
     case Answer::Kind::Language:
     case Answer::Kind::Wait:
+    case Answer::Kind::Activate:
+    case Answer::Kind::Press:
       return false;
   }
   return false;
+}
+
+// A click on one of the setup's own windows lets the setup bring the product
+// installer's dialog forward (or its own window); another program's window
+// is brought to the front, or its default button pressed.
+bool SimFrontEnd::ApplyWindowAnswer(const Answer& answer) {
+  if (answer.kind == Answer::Kind::Activate && answer.window == "setup") {
+    return setupWindow_ && setupWindow_->Click();
+  }
+  if (answer.kind == Answer::Kind::Activate && answer.window == "background") {
+    return background_ && background_->Click();
+  }
+  HWND window = desktop_ ? desktop_->FindByTitle(answer.window) : nullptr;
+  if (window == nullptr) return false;
+  if (answer.kind == Answer::Kind::Press) return desktop_->PressButton(window);
+  return desktop_->ActivateWindow(window) != FALSE;
 }
 
 int SimFrontEnd::RunMessageLoop() {

@@ -10,18 +10,22 @@
 #include <string>
 
 #include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_processes.h"
 #include "ui/setup_window.h"
 #include "ui/sim/recording_screen.h"
 
 // What the user does when the setup waits.
 struct Answer {
-  enum class Kind { Confirm, Cancel, Close, Language, Wait };
+  enum class Kind { Confirm, Cancel, Close, Language, Wait, Activate, Press };
   Kind kind = Kind::Confirm;
   int languageId = 0;   // Language only
   uint64_t waitMs = 0;  // Wait only: virtual time that passes before the next answer
+  // Activate and Press: "setup", "background" or another program's window title.
+  std::string window = std::string();
 
-  // "confirm", "cancel", "close", "lang=<id>", "wait=<ms>"; false for anything else.
+  // "confirm", "cancel", "close", "lang=<id>", "wait=<ms>", "activate=<window>",
+  // "press=<title>"; false for anything else.
   static bool Parse(const std::string& text, Answer* answer);
   std::string ToString() const;
 };
@@ -87,6 +91,9 @@ class SimFrontEnd : public FrontEnd {
   // setup agrees the session ends: the windows get WM_ENDSESSION with true,
   // the loop ends as the process would, and the machine is told.
   void AttachSessionRequests(SimProcesses* processes) { session_ = processes; }
+  // The machine's desktop, where the answers activate=<title> and
+  // press=<title> find the windows of other programs.
+  void AttachDesktop(SimDesktop* desktop) { desktop_ = desktop; }
   // True when this run ended because the Windows session ended.
   bool sessionEnded() const { return sessionEnded_; }
   // The system's ANSI code page: what message boxes, the language dialog and
@@ -106,6 +113,8 @@ class SimFrontEnd : public FrontEnd {
 
  private:
   bool ApplyAnswer(const Answer& answer);
+  // Answers that act on a window without answering the setup's wait.
+  bool ApplyWindowAnswer(const Answer& answer);
   // Delivers the session request that is due now, if any.
   bool DeliverDueSessionRequest();
   std::optional<uint64_t> NextSessionRequestAt() const;
@@ -133,5 +142,6 @@ class SimFrontEnd : public FrontEnd {
   class SimSetupWindowImpl* setupWindow_ = nullptr;
   UINT codePage_ = 0;
   SimProcesses* session_ = nullptr;
+  SimDesktop* desktop_ = nullptr;
   bool sessionEnded_ = false;
 };
