@@ -1,0 +1,72 @@
+// The C++ run time's failure paths and printf for setup.exe alone (not for the
+// Windows test programs, which keep the full run time).
+//
+// setup.exe is built without exception support: its own code throws and
+// catches nothing, so the only exceptions that could ever be raised are the
+// library's own (an allocation that fails, a string past its maximum size).
+// None is caught anywhere, so each already ended the program through
+// std::terminate and abort(). Here each ends it through abort() directly,
+// which keeps that outcome and leaves out the unwinder, the exception
+// classes, the copy-on-write strings they carry and the demangler of the
+// verbose terminate handler: about 250 KB of a program of 430 KB.
+#include <cstdarg>
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+// One allocation as the library's operator new makes it: the new handler,
+// when one is set, may free memory and is asked again; without one the
+// throwing forms end the program, the nothrow forms give null.
+void* Allocate(std::size_t size, bool endOnFailure) {
+  for (;;) {
+    if (void* block = std::malloc(size ? size : 1)) return block;
+    std::new_handler handler = std::get_new_handler();
+    if (!handler) {
+      if (endOnFailure) std::abort();
+      return nullptr;
+    }
+    handler();
+  }
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return Allocate(size, true); }
+void* operator new[](std::size_t size) { return Allocate(size, true); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size, false);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size, false);
+}
+
+// What the library's headers call where they would throw.
+namespace std {
+void __throw_bad_alloc() { std::abort(); }
+void __throw_bad_array_new_length() { std::abort(); }
+void __throw_length_error(const char*) { std::abort(); }
+void __throw_logic_error(const char*) { std::abort(); }
+void __throw_out_of_range(const char*) { std::abort(); }
+void __throw_out_of_range_fmt(const char*, ...) { std::abort(); }
+void __throw_invalid_argument(const char*) { std::abort(); }
+void __throw_bad_function_call() { std::abort(); }
+}  // namespace std
+
+// A call of a pure virtual function (a program error) ends the program as
+// std::terminate would, without the terminate machinery.
+extern "C" void __cxa_pure_virtual() { std::abort(); }
+
+// The library's headers switch the C++ printf family to mingw-w64's own
+// implementation, which brings its floating-point conversion along (about
+// 30 KB). The program formats integers and strings only, whose conversions
+// the system's msvcrt.dll makes alike; __ms_vsnprintf is mingw-w64's C99
+// wrapper around msvcrt's _vsnprintf (always terminated, the full length
+// returned when the text was cut).
+extern "C" int __cdecl __ms_vsnprintf(char* buffer, size_t size, const char* format,
+                                      va_list args);
+extern "C" int __cdecl __mingw_vsnprintf(char* buffer, size_t size, const char* format,
+                                         va_list args) {
+  return __ms_vsnprintf(buffer, size, format, args);
+}
