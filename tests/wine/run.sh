@@ -3,7 +3,10 @@
 # compilers, Wine and an X server, boots a 64-bit Wine prefix on a virtual
 # display, builds the win64 preset and runs zentavo_contract_tests.exe (the
 # seam's contract suite and the back end's own tests against the real Win32
-# back end) under Wine. Fails when any test fails.
+# back end) under Wine, takes screenshots of setup.exe (screens.sh), and makes
+# real installations with the Windows demo medium (install.sh: a first
+# installation and an upgrade, driven by tests/wine/setup_driver.cpp). Fails
+# when any test fails.
 #
 # These machines cannot run 32-bit Windows code (there is no wine32), so the
 # shipped i686 program is tested through its x86_64 twin.
@@ -12,6 +15,9 @@
 #   ZT_SKIP_APT=1      do not install packages (they are there already)
 #   WINEPREFIX=DIR     use this prefix as it is; by default build/wine/prefix
 #                      is created afresh for every run
+#   ZT_MKMST=PATH      the transform tool of a native sim build for the Windows
+#                      medium (default build/sim/tools/mkmst/zentavo-mkmst,
+#                      built here when missing)
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -27,10 +33,14 @@ if [ "${ZT_SKIP_APT:-0}" != 1 ]; then
   if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
-  # Never wine32: the 32-bit loader cannot run here.
+  # Never wine32: the 32-bit loader cannot run here. wixl and msitools build
+  # the Windows medium's packages; the native libraries build its transform
+  # tool when no sim build has it.
   $SUDO apt-get install -y -qq --no-install-recommends \
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 fonts-wine fonts-liberation \
-    xvfb xauth x11-apps imagemagick googletest cmake ninja-build >/dev/null
+    xvfb xauth x11-apps imagemagick googletest cmake ninja-build \
+    wixl msitools g++ pkg-config libmsi-dev libgsf-1-dev libxml2-dev nlohmann-json3-dev \
+    libgtest-dev >/dev/null
 fi
 
 # ---- a virtual display, and clean-up of what this script starts ---------------
@@ -74,10 +84,27 @@ wineserver -w
 
 # ---- build -------------------------------------------------------------------
 log "building the win64 preset"
-cmake --preset win64 >/dev/null
+MKMST="${ZT_MKMST:-$ROOT/build/sim/tools/mkmst/zentavo-mkmst}"
+if [ ! -x "$MKMST" ] && [ -z "${ZT_MKMST:-}" ]; then
+  log "building zentavo-mkmst (sim preset) for the Windows medium's transforms"
+  cmake --preset sim >/dev/null
+  cmake --build --preset sim --target zentavo-mkmst -j 2
+fi
+cmake --preset win64 -DZT_MKMST="$MKMST" >/dev/null
 cmake --build --preset win64 -j 2
+cmake --build --preset win64 --target windows_medium -j 2
 
 STATUS=0
+
+# Waits until the prefix is idle; a program that hangs on is ended, and the
+# stage fails, instead of stalling the run.
+idle() {
+  if ! timeout 120 wineserver -w; then
+    echo "wine stage: the prefix did not become idle after $1" >&2
+    wineserver -k >/dev/null 2>&1 || true
+    STATUS=1
+  fi
+}
 
 # ---- contract tests ----------------------------------------------------------
 TESTS="$ROOT/build/win64/tests/wine/zentavo_contract_tests.exe"
@@ -88,7 +115,7 @@ else
   echo "wine stage: contract tests FAILED" >&2
   STATUS=1
 fi
-wineserver -w
+idle "the contract tests"
 
 # ---- screenshots of setup.exe ------------------------------------------------
 # The run of setup.exe on this display with screenshots goes here. Available:
@@ -101,9 +128,23 @@ if [ -f tests/wine/screens.sh ]; then
     echo "wine stage: screenshots FAILED" >&2
     STATUS=1
   fi
-  wineserver -w
+  idle "the screenshots"
 fi
 # ---- end of the screenshots ---------------------------------------------------
+
+# ---- real installations ---------------------------------------------------------
+# A first installation and an upgrade from the Windows demo medium, driven by
+# setup_driver.exe (tests/wine/install.sh). Further runs of setup.exe (the
+# unattended switches) are further cases of install.sh.
+log "installations"
+if ! bash tests/wine/install.sh; then
+  echo "wine stage: installations FAILED" >&2
+  STATUS=1
+fi
+idle "the installations"
+echo "wine stage: the user's registry data (Settings, Speed Dial, the HKLM tree) is checked"
+echo "  in the simulation only: Wine's RegRestoreKey is a stub and its RegSaveKey writes"
+echo "  Wine's own format"
 
 if [ "$STATUS" -ne 0 ]; then
   log "FAILED"

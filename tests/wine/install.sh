@@ -1,0 +1,373 @@
+#!/usr/bin/env bash
+# Real installations under Wine, driven like a user: the Windows demo medium
+# copied into the prefix's drive C: (a folder with a blank in its name), the
+# real setup.exe (its 64-bit twin) started on the virtual display and
+# answered by tests/wine/setup_driver.cpp, which presses the buttons with
+# BM_CLICK and prints every step it answers.
+#
+#   first      a first installation: the log's lines in order, the Uninstall
+#              key, InstallDir, the program, Language_Data, the product
+#              started, no resume value left, exit code 0; a screenshot of
+#              the completion step
+#   upgrade    the earlier 2.x build installed with msiexec and running, the
+#              user's address book and calibration file in place; setup.exe
+#              cancelled at the question to close the product (message box,
+#              1602, the product runs on), then again to the end: the running
+#              copy closed on OK, the earlier package removed, the new one
+#              installed, the user's files back, exit 0
+#
+# The registry items of the user's data are checked in the simulation only:
+# Wine's RegRestoreKey is a stub that changes nothing and its RegSaveKey
+# writes Wine's own text format, so Settings, Speed Dial and the HKLM tree
+# cannot come back here.
+#
+# Run by tests/wine/run.sh, which provides DISPLAY (Xvfb), WINEPREFIX (booted,
+# 64-bit) and the built win64 preset with its Windows medium (target
+# windows_medium). Results go to build/wine/install/; with ZT_UPDATE_SCREENS=1
+# the screenshot is also copied to docs/screens/. ZT_INSTALL_CASES names the
+# cases to run (default "first upgrade").
+set -uo pipefail
+
+ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
+cd "$ROOT"
+BUILD="${ZT_WIN64_BUILD:-$ROOT/build/win64}"
+OUT="${ZT_INSTALL_OUT:-$ROOT/build/wine/install}"
+DRIVER="$BUILD/tests/wine/setup_driver.exe"
+SOURCE_MEDIUM="$BUILD/windows-medium"
+EARLIER_MSI="$BUILD/package/earlier/Zentavo.msi"
+CASES="${ZT_INSTALL_CASES:-first upgrade}"
+# Every wait of the driver is limited to this many seconds; a whole run of
+# the driver and the wait for setup.exe to end have limits of their own.
+STEP_SECONDS="${ZT_STEP_SECONDS:-90}"
+
+PRODUCT_CODE='{3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93}'
+UNINSTALL_KEY="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$PRODUCT_CODE"
+RUN_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+INSTALLATION_KEY='HKCU\Software\Corvane\Zentavo\Installation'
+SETTINGS_KEY='HKCU\Software\Corvane\Zentavo\Settings'
+
+FAILED=0
+SETUP_PID=""
+PRODUCT_PID=""
+
+say() { echo "--- install: $*"; }
+pass() { echo "ok - $*"; }
+fail() { echo "not ok - $*"; FAILED=1; }
+check() {  # check <description> <command...>: ok when the command succeeds
+  local what="$1"
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+finish() {
+  # Nothing started here may outlive the script: the caller waits for the
+  # prefix to become idle.
+  local pid
+  for pid in $SETUP_PID $PRODUCT_PID; do
+    if kill -0 "$pid" 2>/dev/null; then
+      wineserver -k >/dev/null 2>&1 || true
+      break
+    fi
+  done
+}
+trap finish EXIT
+
+: "${DISPLAY:?install.sh needs DISPLAY (run it through tests/wine/run.sh)}"
+: "${WINEPREFIX:?install.sh needs WINEPREFIX (run it through tests/wine/run.sh)}"
+for needed in "$DRIVER" "$SOURCE_MEDIUM/setup.exe" "$SOURCE_MEDIUM/Zentavo.msi" "$EARLIER_MSI"; do
+  if [ ! -f "$needed" ]; then
+    echo "install: $needed is missing (build the win64 preset and its target windows_medium)" >&2
+    exit 1
+  fi
+done
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$BUILD/CMakeCache.txt"; }
+VERSION="$(cache_value ZT_PRODUCT_VERSION)"
+EARLIER_VERSION="$(cache_value ZT_EARLIER_PRODUCT_VERSION)"
+
+rm -rf "$OUT"
+mkdir -p "$OUT"
+
+# ---- helpers -------------------------------------------------------------------
+
+# The data of a registry value in the 64-bit view, as `reg query` prints it;
+# fails when the value is missing.
+reg_value() {
+  wine reg query "$1" /v "$2" /reg:64 2>/dev/null | tr -d '\r' |
+    sed -n "s/^    $2    REG_[A-Z_]*    \\{0,1\\}//p" | grep '' || return 1
+}
+reg_missing() { ! wine reg query "$1" /v "$2" "/reg:$3" >/dev/null 2>&1; }
+key_missing() { ! wine reg query "$1" /reg:64 >/dev/null 2>&1; }
+
+expect_value() {  # key, value name, expected data
+  local found
+  found="$(reg_value "$1" "$2")" || found="<missing>"
+  if [ "$found" = "$3" ]; then
+    pass "$1 \"$2\" is \"$3\""
+  else
+    fail "$1 \"$2\" is \"$3\" (found \"$found\")"
+  fi
+}
+
+# The log's lines appear in this order (each is a part of a line, matched
+# as fixed text after the one before).
+expect_in_order() {
+  local log="$1" after=0 text number
+  shift
+  for text in "$@"; do
+    number="$(grep -nF -- "$text" "$log" 2>/dev/null | cut -d: -f1 |
+              awk -v after="$after" '$1 > after { print; exit }')"
+    if [ -n "$number" ]; then
+      pass "the log has \"$text\" (line $number)"
+      after="$number"
+    else
+      fail "the log has \"$text\" after line $after"
+    fi
+  done
+}
+
+not_in_log() { ! grep -qF -- "$1" "$LOG" 2>/dev/null; }
+
+hex_dword() { printf '0x%x' "$1"; }
+
+# Runs the driver with its answers; the whole run is limited as well.
+drive() {
+  local record="$1"
+  shift
+  say "driver: $*"
+  timeout 900 wine "$DRIVER" --timeout "$STEP_SECONDS" "$@" 2>/dev/null | tr -d '\r' |
+    tee -a "$OUT/$record.driver.txt" | sed 's/^/    /'
+  local status="${PIPESTATUS[0]}"
+  [ "$status" -eq 0 ] || fail "the driver's answers $* were taken (exit $status)"
+  return "$status"
+}
+
+shot() {
+  if xwd -root -silent | convert xwd:- "$OUT/$1.png"; then
+    pass "screenshot $1.png"
+  else
+    fail "screenshot $1.png"
+  fi
+}
+
+# Waits (polling, at most $2 seconds) for a background process to end and
+# puts its exit code, as the shell sees it (modulo 256), in EXIT_STATUS.
+wait_for_end() {
+  local pid="$1" seconds="$2" i
+  EXIT_STATUS=""
+  for ((i = 0; i < seconds * 10; ++i)); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    return 1
+  fi
+  EXIT_STATUS=0
+  wait "$pid" || EXIT_STATUS=$?
+  return 0
+}
+
+MEDIUM_WINDOWS='C:\Zentavo Setup'
+MEDIUM="$WINEPREFIX/drive_c/Zentavo Setup"
+PROGRAM_WINDOWS='C:\Program Files\Zentavo\Zentavo.exe'
+INSTALL_DIR="$WINEPREFIX/drive_c/Program Files/Zentavo"
+TEMP_WIN="$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')"
+LOG="$(winepath -u "$TEMP_WIN\\ZentavoInstall.log" 2>/dev/null)"
+
+# A fresh copy of the medium, no product, no log: each case starts from a
+# machine that never saw Zentavo (also on a prefix used before).
+clean_machine() {
+  drive clean close=Zentavo >/dev/null
+  wine msiexec /x "$PRODUCT_CODE" /qn >/dev/null 2>&1
+  wine reg delete 'HKCU\Software\Corvane' /f >/dev/null 2>&1
+  wine reg delete 'HKLM\Software\Corvane' /f /reg:64 >/dev/null 2>&1
+  rm -rf "$INSTALL_DIR" "$MEDIUM"
+  rm -f "$LOG"
+  cp -r "$SOURCE_MEDIUM" "$MEDIUM"
+}
+
+start_setup() {  # name, setup.exe's arguments...
+  local name="$1"
+  shift
+  say "starting $MEDIUM_WINDOWS\\setup.exe $*"
+  rm -f "$LOG"
+  (cd "$MEDIUM" && exec wine setup.exe "$@") >"$OUT/$name.setup.out" 2>&1 &
+  SETUP_PID=$!
+}
+
+# Waits for setup.exe to end and checks its exit code (modulo 256).
+expect_setup_exit() {
+  local name="$1" expected="$2"
+  if ! wait_for_end "$SETUP_PID" 60; then
+    fail "setup.exe ($name) ends"
+    wineserver -k >/dev/null 2>&1
+    wait "$SETUP_PID" 2>/dev/null
+  elif [ "$EXIT_STATUS" -eq $((expected % 256)) ]; then
+    pass "setup.exe ($name) ends with $expected"
+  else
+    fail "setup.exe ($name) ends with $expected (the shell saw $EXIT_STATUS)"
+  fi
+  SETUP_PID=""
+  cp "$LOG" "$OUT/$name.log" 2>/dev/null
+}
+
+# The product as the new package leaves it, started by the setup's last step.
+check_installed_product() {
+  local name="$1" major minor
+  major="${VERSION%%.*}"
+  minor="${VERSION#*.}"
+  minor="${minor%%.*}"
+  expect_value "$UNINSTALL_KEY" VersionMajor "$(hex_dword "$major")"
+  expect_value "$UNINSTALL_KEY" VersionMinor "$(hex_dword "$minor")"
+  expect_value "$UNINSTALL_KEY" DisplayVersion "$VERSION"
+  expect_value "$INSTALLATION_KEY" InstallDir 'C:\Program Files\Zentavo\'
+  check "the new program is installed ($PROGRAM_WINDOWS is the built $VERSION)" \
+    cmp -s "$INSTALL_DIR/Zentavo.exe" "$BUILD/product/Zentavo.exe"
+  expect_value "$SETTINGS_KEY" Language_Data "English US"
+  check "no resume value \"ZenSetupSetup\" is left (64-bit view)" reg_missing "$RUN_KEY" ZenSetupSetup 64
+  check "no resume value \"ZenSetupSetup\" is left (32-bit view)" reg_missing "$RUN_KEY" ZenSetupSetup 32
+  # The product's window, and from which program it runs.
+  if drive "$name" window=Zentavo; then
+    check "the window \"Zentavo\" runs $PROGRAM_WINDOWS" \
+      grep -qF "program $PROGRAM_WINDOWS" <(tail -n 3 "$OUT/$name.driver.txt")
+  fi
+}
+
+# Closes the product's window (as a user would) so that the prefix can idle.
+close_product() {
+  drive "$1" close=Zentavo >/dev/null || true
+}
+
+# ---- a first installation ---------------------------------------------------------
+
+case_first() {
+  say "first installation"
+  clean_machine
+  check "no Zentavo is installed before" key_missing "$UNINSTALL_KEY"
+  start_setup first
+  drive first lang=1033 "confirm=Ready to install Zentavo" "confirm=Media Player update needed" \
+    "ready=Installation complete"
+  shot complete
+  drive first "confirm=Installation complete" end
+  expect_setup_exit first 0
+
+  expect_in_order "$LOG" \
+    "Install language=1033 ENGLISH_US" \
+    "OS version: " \
+    "RAM detected" \
+    "existing MSI version is " \
+    "run-time libraries will not be updated" \
+    "no previous version of Zentavo detected" \
+    "Analyze action=0 state=Analysis complete" \
+    "launching: C:\\windows\\system32\\msiexec.exe /i \"$MEDIUM_WINDOWS\\Zentavo.msi\" TRANSFORMS=\"1033.mst\"" \
+    "Zentavo setup complete - exit code " \
+    "new Zentavo executable version is $VERSION.0" \
+    "setting default language" \
+    "setting value" \
+    "launching: $PROGRAM_WINDOWS " \
+    "setup terminating"
+  check_installed_product first
+  close_product first
+}
+
+# ---- an upgrade of the earlier 2.x build ---------------------------------------------
+
+# Content of the user's own, which the upgrade must keep.
+write_user_files() {
+  printf 'Zentavo address book of the Wine stage\r\nAda Lovelace;+44 20 7946 0000\r\nGrace Hopper;+1 202 555 0142\r\n' \
+    >"$INSTALL_DIR/Zentavo.mdb"
+  printf '[Calibration]\r\nBrightness=61\r\nContrast=48\r\nWhiteBalance=5200\r\n' \
+    >"$INSTALL_DIR/calibrate.mi"
+  cp "$INSTALL_DIR/Zentavo.mdb" "$INSTALL_DIR/calibrate.mi" "$OUT/"
+}
+
+case_upgrade() {
+  say "upgrade of the earlier $EARLIER_VERSION"
+  clean_machine
+  say "installing the earlier package with msiexec /qn"
+  cp "$EARLIER_MSI" "$WINEPREFIX/drive_c/Zentavo-$EARLIER_VERSION.msi"
+  if ! timeout 300 wine msiexec /i "C:\\Zentavo-$EARLIER_VERSION.msi" /qn >/dev/null 2>&1; then
+    fail "msiexec installs the earlier package"
+  fi
+  expect_value "$UNINSTALL_KEY" DisplayVersion "$EARLIER_VERSION"
+  check "the earlier program is installed" \
+    cmp -s "$INSTALL_DIR/Zentavo.exe" "$BUILD/product-earlier/Zentavo.exe"
+  write_user_files
+  say "starting the earlier program"
+  (cd "$INSTALL_DIR" && exec wine Zentavo.exe) >"$OUT/upgrade.earlier.out" 2>&1 &
+  PRODUCT_PID=$!
+  drive upgrade window=Zentavo
+
+  # Cancel at the question whether to close the running product: a message
+  # box, then the setup ends with 1602 and the product runs on, untouched.
+  start_setup upgrade-cancel /l 1033
+  drive upgrade-cancel confirm "cancel=Closing Zentavo" box end
+  expect_setup_exit upgrade-cancel 1602
+  expect_in_order "$OUT/upgrade-cancel.log" "Zentavo instance found running" "setup terminating"
+  check "the earlier program still runs after the cancel" kill -0 "$PRODUCT_PID"
+  expect_value "$UNINSTALL_KEY" DisplayVersion "$EARLIER_VERSION"
+
+  start_setup upgrade
+  drive upgrade lang=1033 confirm "confirm=Closing Zentavo" "confirm=Media Player update needed" \
+    "confirm=Installation complete" end
+  expect_setup_exit upgrade 0
+  if wait_for_end "$PRODUCT_PID" 10; then
+    pass "the earlier program has ended (exit $EXIT_STATUS)"
+  else
+    fail "the earlier program has ended"
+  fi
+  PRODUCT_PID=""
+
+  expect_in_order "$LOG" \
+    "Zentavo version ${EARLIER_VERSION%.*} detected - this version will be updated" \
+    "Zentavo install dir: C:\\Program Files\\Zentavo\\" \
+    "Zentavo instance found running" \
+    "shutting down Zentavo application" \
+    "preserving user data" \
+    "preserving AddressBook Zentavo.mdb" \
+    "preserving Calibration calibrate.mi" \
+    "launching: C:\\windows\\system32\\msiexec.exe /x $PRODUCT_CODE /q" \
+    "uninstall complete - exit code 0x0" \
+    "launching: C:\\windows\\system32\\msiexec.exe /i \"$MEDIUM_WINDOWS\\Zentavo.msi\" TRANSFORMS=\"1033.mst\"" \
+    "Zentavo setup complete - exit code " \
+    "new Zentavo executable version is $VERSION.0" \
+    "restoring user data" \
+    "setting default language" \
+    "launching: $PROGRAM_WINDOWS " \
+    "setup terminating"
+  for text in "save address book failed" "save calibration failed" "copy failed" \
+              "failed to uninstall previous version" "Zentavo software install failed" \
+              "restore address book failed" "restore calibration failed"; do
+    check "the log lacks \"$text\"" not_in_log "$text"
+  done
+  check "the address book is back with the user's content" cmp -s "$INSTALL_DIR/Zentavo.mdb" "$OUT/Zentavo.mdb"
+  check "the calibration file is back with the user's content" \
+    cmp -s "$INSTALL_DIR/calibrate.mi" "$OUT/calibrate.mi"
+  check_installed_product upgrade
+  echo "# the registry items of the user's data (Settings, Speed Dial, the HKLM tree) are"
+  echo "# checked in the simulation only: Wine's RegRestoreKey changes nothing"
+  close_product upgrade
+}
+
+for name in $CASES; do
+  case "$name" in
+    first) case_first ;;
+    upgrade) case_upgrade ;;
+    *) fail "unknown case $name" ;;
+  esac
+  if ! timeout 60 wineserver -w; then
+    fail "the prefix becomes idle after the case $name"
+    wineserver -k >/dev/null 2>&1
+  fi
+done
+
+if [ "${ZT_UPDATE_SCREENS:-0}" = 1 ] && [ -f "$OUT/complete.png" ]; then
+  mkdir -p docs/screens
+  cp "$OUT/complete.png" docs/screens/
+  say "screenshot copied to docs/screens/"
+fi
+
+if [ "$FAILED" -ne 0 ]; then
+  say "FAILED (see $OUT)"
+  exit 1
+fi
+say "passed"
