@@ -177,7 +177,7 @@ LOG="$(winepath -u "$TEMP_WIN\\ZentavoInstall.log" 2>/dev/null)"
 # machine that never saw Zentavo (also on a prefix used before).
 clean_machine() {
   drive clean close=Zentavo >/dev/null
-  wine msiexec /x "$PRODUCT_CODE" /qn >/dev/null 2>&1
+  timeout 300 wine msiexec /x "$PRODUCT_CODE" /qn >/dev/null 2>&1
   wine reg delete 'HKCU\Software\Corvane' /f >/dev/null 2>&1
   wine reg delete 'HKLM\Software\Corvane' /f /reg:64 >/dev/null 2>&1
   rm -rf "$INSTALL_DIR" "$MEDIUM"
@@ -208,6 +208,18 @@ expect_setup_exit() {
   fi
   SETUP_PID=""
   cp "$LOG" "$OUT/$name.log" 2>/dev/null
+}
+
+# After an answer that did not take: the setup (and whatever it started) is
+# ended, so that the case stops at once instead of waiting on each answer.
+abandon() {
+  say "abandoning the case $1"
+  wineserver -k >/dev/null 2>&1
+  [ -n "$SETUP_PID" ] && wait "$SETUP_PID" 2>/dev/null
+  [ -n "$PRODUCT_PID" ] && wait "$PRODUCT_PID" 2>/dev/null
+  SETUP_PID=""
+  PRODUCT_PID=""
+  cp "$LOG" "$OUT/$1.log" 2>/dev/null
 }
 
 # The product as the new package leaves it, started by the setup's last step.
@@ -245,9 +257,9 @@ case_first() {
   check "no Zentavo is installed before" key_missing "$UNINSTALL_KEY"
   start_setup first
   drive first lang=1033 "confirm=Ready to install Zentavo" "confirm=Media Player update needed" \
-    "ready=Installation complete"
+    "ready=Installation complete" || { abandon first; return; }
   shot complete
-  drive first "confirm=Installation complete" end
+  drive first "confirm=Installation complete" end || { abandon first; return; }
   expect_setup_exit first 0
 
   expect_in_order "$LOG" \
@@ -295,12 +307,12 @@ case_upgrade() {
   say "starting the earlier program"
   (cd "$INSTALL_DIR" && exec wine Zentavo.exe) >"$OUT/upgrade.earlier.out" 2>&1 &
   PRODUCT_PID=$!
-  drive upgrade window=Zentavo
+  drive upgrade window=Zentavo || { abandon upgrade; return; }
 
   # Cancel at the question whether to close the running product: a message
   # box, then the setup ends with 1602 and the product runs on, untouched.
   start_setup upgrade-cancel /l 1033
-  drive upgrade-cancel confirm "cancel=Closing Zentavo" box end
+  drive upgrade-cancel confirm "cancel=Closing Zentavo" box end || { abandon upgrade-cancel; return; }
   expect_setup_exit upgrade-cancel 1602
   expect_in_order "$OUT/upgrade-cancel.log" "Zentavo instance found running" "setup terminating"
   check "the earlier program still runs after the cancel" kill -0 "$PRODUCT_PID"
@@ -308,7 +320,7 @@ case_upgrade() {
 
   start_setup upgrade
   drive upgrade lang=1033 confirm "confirm=Closing Zentavo" "confirm=Media Player update needed" \
-    "confirm=Installation complete" end
+    "confirm=Installation complete" end || { abandon upgrade; return; }
   expect_setup_exit upgrade 0
   if wait_for_end "$PRODUCT_PID" 10; then
     pass "the earlier program has ended (exit $EXIT_STATUS)"

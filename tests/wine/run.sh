@@ -83,13 +83,13 @@ wineboot --init >/dev/null 2>&1
 wineserver -w
 
 # ---- build -------------------------------------------------------------------
-log "building the win64 preset"
 MKMST="${ZT_MKMST:-$ROOT/build/sim/tools/mkmst/zentavo-mkmst}"
 if [ ! -x "$MKMST" ] && [ -z "${ZT_MKMST:-}" ]; then
   log "building zentavo-mkmst (sim preset) for the Windows medium's transforms"
   cmake --preset sim >/dev/null
   cmake --build --preset sim --target zentavo-mkmst -j 2
 fi
+log "building the win64 preset and its Windows medium"
 cmake --preset win64 -DZT_MKMST="$MKMST" >/dev/null
 cmake --build --preset win64 -j 2
 cmake --build --preset win64 --target windows_medium -j 2

@@ -411,6 +411,16 @@ bool AnswerEnd() {
   return true;
 }
 
+// True for an answer of the list above (a value where one is needed).
+bool Known(const std::wstring& answer) {
+  size_t equals = answer.find(L'=');
+  std::wstring verb = answer.substr(0, equals);
+  bool hasValue = equals != std::wstring::npos && equals + 1 < answer.size();
+  if (verb == L"confirm" || verb == L"cancel" || verb == L"ready") return true;
+  if (verb == L"box" || verb == L"end") return equals == std::wstring::npos;
+  return (verb == L"lang" || verb == L"window" || verb == L"close") && hasValue;
+}
+
 bool Answer(const std::wstring& answer) {
   size_t equals = answer.find(L'=');
   std::wstring verb = answer.substr(0, equals);
@@ -460,6 +470,12 @@ int main() {
   }
   ::LocalFree(argv);
   if (answers.empty()) return Usage();
+  for (const std::wstring& answer : answers) {
+    if (!Known(answer)) {
+      std::fprintf(stderr, "setup_driver: unknown answer %s\n", Utf8(answer).c_str());
+      return Usage();
+    }
+  }
 
   for (size_t i = 0; i < answers.size(); ++i) {
     Say("[" + std::to_string(i + 1) + "/" + std::to_string(answers.size()) + "] " +
