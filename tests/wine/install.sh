@@ -10,11 +10,13 @@
 #              started, no resume value left, exit code 0; a screenshot of
 #              the completion step
 #   upgrade    the earlier 2.x build installed with msiexec and running, the
-#              user's address book and calibration file in place; setup.exe
+#              user's address book and calibration file in place, its
+#              shortcuts on the desktop and in the Startup folder; setup.exe
 #              cancelled at the question to close the product (message box,
 #              1602, the product runs on), then again to the end: the running
 #              copy closed on OK, the earlier package removed, the new one
-#              installed, the user's files back, exit 0
+#              installed, the user's files back, the desktop shortcut gone,
+#              the Startup shortcut made again (a real shell link), exit 0
 #
 # The registry items of the user's data are checked in the simulation only:
 # Wine's RegRestoreKey is a stub that changes nothing and its RegSaveKey
@@ -125,6 +127,29 @@ expect_in_order() {
   done
 }
 
+# A folder of the Shell Folders key as a Unix path (empty when unread).
+shell_folder() {
+  local folder
+  folder="$(reg_value_cu 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' "$1")"
+  [ -n "$folder" ] && winepath -u "$folder" 2>/dev/null
+}
+reg_value_cu() {
+  wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^    $2    REG_[A-Z_]*    //Ip"
+}
+plant_link() {
+  mkdir -p "$1"
+  printf 'a shortcut of the earlier edition\r\n' >"$1/Zentavo.lnk"
+}
+
+# A text in a shell link, stored in the ANSI code page or as UTF-16 (at
+# either byte alignment).
+link_has() {
+  grep -qaF -- "$2" "$1" ||
+    iconv -f UTF-16LE -t UTF-8 -c "$1" 2>/dev/null | grep -qaF -- "$2" ||
+    tail -c +2 "$1" | iconv -f UTF-16LE -t UTF-8 -c 2>/dev/null | grep -qaF -- "$2"
+}
+is_shell_link() { [ "$(head -c 4 "$1" 2>/dev/null | od -An -tx1 | tr -d ' \n')" = 4c000000 ]; }
+
 not_in_log() { ! grep -qF -- "$1" "$LOG" 2>/dev/null; }
 
 hex_dword() { printf '0x%x' "$1"; }
@@ -181,6 +206,11 @@ clean_machine() {
   wine reg delete 'HKCU\Software\Corvane' /f >/dev/null 2>&1
   wine reg delete 'HKLM\Software\Corvane' /f /reg:64 >/dev/null 2>&1
   rm -rf "$INSTALL_DIR" "$MEDIUM"
+  local folder
+  for folder in Startup Desktop; do
+    folder="$(shell_folder "$folder")"
+    [ -n "$folder" ] && rm -f "$folder/Zentavo.lnk"
+  done
   rm -f "$LOG"
   cp -r "$SOURCE_MEDIUM" "$MEDIUM"
 }
@@ -304,6 +334,16 @@ case_upgrade() {
   check "the earlier program is installed" \
     cmp -s "$INSTALL_DIR/Zentavo.exe" "$BUILD/product-earlier/Zentavo.exe"
   write_user_files
+  # Shortcuts of the earlier edition: on the desktop (removed for good) and
+  # in the Startup folder (removed, then made again by the new setup).
+  STARTUP_DIR="$(shell_folder Startup)"
+  DESKTOP_DIR="$(shell_folder Desktop)"
+  if [ -n "$STARTUP_DIR" ] && [ -n "$DESKTOP_DIR" ]; then
+    plant_link "$STARTUP_DIR"
+    plant_link "$DESKTOP_DIR"
+  else
+    fail "the Startup and Desktop shell folders are read"
+  fi
   say "starting the earlier program"
   (cd "$INSTALL_DIR" && exec wine Zentavo.exe) >"$OUT/upgrade.earlier.out" 2>&1 &
   PRODUCT_PID=$!
@@ -351,6 +391,13 @@ case_upgrade() {
               "restore address book failed" "restore calibration failed"; do
     check "the log lacks \"$text\"" not_in_log "$text"
   done
+  check "the desktop shortcut of the earlier edition is gone" test ! -e "$DESKTOP_DIR/Zentavo.lnk"
+  local link="$STARTUP_DIR/Zentavo.lnk"
+  check "the Startup shortcut is made again as a shell link" is_shell_link "$link"
+  check "the Startup shortcut starts $PROGRAM_WINDOWS" link_has "$link" "$PROGRAM_WINDOWS"
+  check "the Startup shortcut passes \"AutoStart\"" link_has "$link" "AutoStart"
+  check "the log lacks \"create startup link failed\"" not_in_log "create startup link failed"
+  cp "$link" "$OUT/startup.lnk" 2>/dev/null
   check "the address book is back with the user's content" cmp -s "$INSTALL_DIR/Zentavo.mdb" "$OUT/Zentavo.mdb"
   check "the calibration file is back with the user's content" \
     cmp -s "$INSTALL_DIR/calibrate.mi" "$OUT/calibrate.mi"
