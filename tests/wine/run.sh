@@ -135,7 +135,7 @@ fi
 # ---- real installations ---------------------------------------------------------
 # A first installation and an upgrade from the Windows demo medium, driven by
 # setup_driver.exe (tests/wine/install.sh). Further runs of setup.exe (the
-# unattended switches) are further cases of install.sh.
+# unattended switches) follow it, each leaving the prefix idle.
 log "installations"
 if ! bash tests/wine/install.sh; then
   echo "wine stage: installations FAILED" >&2
