@@ -90,6 +90,17 @@ void Say(const std::string& line) {
   std::fflush(stdout);
 }
 
+// A message to a window of the setup, answered within a few seconds or
+// taken as failed (-1, which is also CB_ERR), so that a hung setup cannot
+// hang the driver.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR result = 0;
+  if (!::SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result)) {
+    return -1;
+  }
+  return static_cast<LRESULT>(result);
+}
+
 bool WaitFor(const std::function<bool()>& condition) {
   DWORD start = ::GetTickCount();
   for (;;) {
@@ -273,25 +284,25 @@ bool AnswerLanguage(const std::wstring& wanted) {
     return false;
   }
   HWND list = ::GetDlgItem(dialog, kLanguageListId);
-  LRESULT count = ::SendMessageW(list, CB_GETCOUNT, 0, 0);
+  LRESULT count = Ask(list, CB_GETCOUNT, 0, 0);
   std::string offered;
   LRESULT chosen = CB_ERR;
   for (LRESULT i = 0; i < count; ++i) {
     wchar_t text[128] = {0};
-    LRESULT length = ::SendMessageW(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+    LRESULT length = Ask(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
     if (length < 0 || length >= 128) continue;
-    ::SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    Ask(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
     offered += " [" + Utf8(text) + "]";
     if (name == text) chosen = i;
   }
-  LRESULT preselected = ::SendMessageW(list, CB_GETCURSEL, 0, 0);
+  LRESULT preselected = Ask(list, CB_GETCURSEL, 0, 0);
   Say("  language dialog: offers" + offered + ", preselected " + std::to_string(preselected));
   if (chosen == CB_ERR) {
     Say("  the list has no " + Quoted(name));
     return false;
   }
-  ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(chosen), 0);
-  if (::SendMessageW(list, CB_GETCURSEL, 0, 0) != chosen) {
+  Ask(list, CB_SETCURSEL, static_cast<WPARAM>(chosen), 0);
+  if (Ask(list, CB_GETCURSEL, 0, 0) != chosen) {
     Say("  the language could not be selected");
     return false;
   }
@@ -355,7 +366,7 @@ bool AnswerBox() {
   }
   Say("  " + DescribeBox(box));
   // The default button is the one Enter presses.
-  LRESULT defaultId = ::SendMessageW(box, DM_GETDEFID, 0, 0);
+  LRESULT defaultId = Ask(box, DM_GETDEFID, 0, 0);
   HWND button = HIWORD(defaultId) == DC_HASDEFID ? ::GetDlgItem(box, LOWORD(defaultId)) : nullptr;
   if (!button) button = ButtonsOf(box).front();
   ::PostMessageW(button, BM_CLICK, 0, 0);
