@@ -54,10 +54,15 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, RunnerOptions* o
     };
     if (arg == "--") {
       options->setupArgumentsGiven = true;
+      // Joined as Windows passes a program its arguments: one that holds a
+      // blank (or is empty) in double quotes, so that "/log" "C:\My Logs\z.log"
+      // stays one path.
       std::string line;
       for (size_t j = i + 1; j < args.size(); ++j) {
-        if (!line.empty()) line += ' ';
-        line += args[j];
+        if (j > i + 1) line += ' ';
+        const std::string& part = args[j];
+        bool quote = part.empty() || (part.find(' ') != std::string::npos && part.front() != '"');
+        line += quote ? "\"" + part + "\"" : part;
       }
       options->setupArguments = line;
       return true;
@@ -165,17 +170,30 @@ SetupRun RunSetupOnce(SimMachine& machine, AnswerSource& answers,
                       std::function<void(const ScreenEvent&)> observer,
                       RecordingScreen* screenOut) {
   SetupRun run;
+  std::string logPath;
   {
     SimFrontEnd frontEnd(machine.clock(), answers);
     frontEnd.SetCodePage(machine.codePage().codePage());
     frontEnd.AttachSessionRequests(&machine.simProcesses());
     frontEnd.AttachDesktop(&machine.simDesktop());
     if (observer) frontEnd.SetObserver(observer);
+    SimFaults& faults = machine.faults();
+    faults.SetPowerCutHandler([&machine, &frontEnd] {
+      // Programs that ended before the power went have done their work.
+      machine.simProcesses().StartedProcesses();
+      frontEnd.Stop("the power went off", false);
+    });
+    faults.Arm(true);
     {
       CSetupApp app(machine, frontEnd);
       run.exitCode = app.Run();
       run.exitCodes = {run.exitCode};
+      // The file the run logged to: the one /log named, or the usual one.
+      logPath = app.log().g_strLogPath;
     }
+    faults.Arm(false);
+    faults.SetPowerCutHandler(nullptr);
+    run.powerCut = faults.powerCut();
     run.answersRanOut = frontEnd.answersRanOut();
     run.sessionEnded = frontEnd.sessionEnded();
     run.stopReason = frontEnd.stopReason();
@@ -184,7 +202,7 @@ SetupRun RunSetupOnce(SimMachine& machine, AnswerSource& answers,
         frontEnd.stopReason().empty() ? frontEnd.screen().current() : frontEnd.stopScreen());
     if (screenOut) *screenOut = frontEnd.screen();
   }
-  std::string path = LogPath(machine);
+  std::string path = logPath.empty() ? LogPath(machine) : logPath;
   if (!path.empty()) machine.files().ReadFile(path, &run.log);
   return run;
 }
@@ -240,6 +258,7 @@ std::vector<std::string> RunKeyCommands(SimMachine& machine, HKEY root) {
 }  // namespace
 
 void BootMachine(SimMachine& machine) {
+  machine.faults().PowerOn();
   machine.simProcesses().Restart();
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
     for (const std::string& command : RunKeyCommands(machine, root)) {
@@ -287,8 +306,9 @@ SetupRun RunSetupWithRestarts(SimMachine& machine, AnswerSource& answers,
     total.transcript += run.transcript;
     total.finalScreen = run.finalScreen;
     total.sessionEnded = run.sessionEnded;
+    total.powerCut = total.powerCut || run.powerCut;
     if (run.answersRanOut) break;
-    if (processes.sessionEnded()) {
+    if (processes.sessionEnded() || run.powerCut) {
       // Copies started before the restart end with it.
       started->clear();
       queue.clear();

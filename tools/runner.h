@@ -39,13 +39,16 @@ struct SetupRun {
   std::string transcript;  // every screen state
   std::string finalScreen;
   bool sessionEnded = false;  // the run ended with the Windows session: the machine restarts
+  bool powerCut = false;      // the machine lost its power (a planned fault): it restarts
   int runs = 1;               // runs of the setup program (its copies and resumed runs included)
   int restarts = 0;           // restarts of the machine in between
   std::vector<int> exitCodes;  // the exit code of each run, in order
 };
 
 // Runs the setup once on `machine` with these answers and command line.
-// The terminal observer (may be empty) sees every screen change.
+// The terminal observer (may be empty) sees every screen change. The
+// machine's planned faults count the setup's calls while it runs; a power
+// cut ends the run at the next turn of its message loop.
 SetupRun RunSetupOnce(SimMachine& machine, AnswerSource& answers,
                       std::function<void(const ScreenEvent&)> observer = nullptr,
                       RecordingScreen* screenOut = nullptr);
@@ -58,6 +61,7 @@ inline constexpr int kMaxRehearsalRestarts = 10;
 // copy "ztcleanup.exe", or the setup program itself), once the run that
 // started it has ended; and, when a run ended with the Windows session,
 // boots the machine (BootMachine), whose Run keys start the setup again, so
+// (a run that ended with a power cut boots the machine the same way)
 // that the resumed setup runs in the same rehearsal and appends to the same
 // log. Returns the runs together: the exit code, log and final screen of the
 // last run, the transcripts one after the other. Stops when the answers run

@@ -126,6 +126,9 @@ void TerminalScreen::Show(const ScreenEvent& e) {
       break;
     case ScreenEvent::Kind::Answer:
       break;
+    case ScreenEvent::Kind::NeverShown:
+      out_ << RecordingScreen::Render(e) << std::flush;
+      break;
   }
 }
 

@@ -283,6 +283,7 @@ int CSetupContext::ConfirmCameraOff(int action) {
   if (action == 0) {
     if (!IsCameraAttached(machine())) return 1;
     Log("Zentavo camera is on\n");
+    if (app().unattended().GoesOnWithCamera(*this)) return 1;
     window().SetText(1, TURNOFFCAM);
     window().SetText(2, TURNCAMOFFMSG);
     window().SetCancelText(CANCEL);

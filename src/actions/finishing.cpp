@@ -46,10 +46,9 @@ LinkPath StartupLinkPathOf(Registry& registry, std::string* path) {
       key.QueryString("Startup", MAX_PATH, &folder) != ERROR_SUCCESS || folder.empty()) {
     return LinkPath::kUnreadable;
   }
-  std::string link = folder + kStartupLinkName;
-  if (link.size() >= static_cast<size_t>(MAX_PATH)) return LinkPath::kTooLong;
-  *path = link;
-  return LinkPath::kRead;
+  // Too long or not, the path is given back: the caller names it in the log.
+  *path = folder + kStartupLinkName;
+  return path->size() >= static_cast<size_t>(MAX_PATH) ? LinkPath::kTooLong : LinkPath::kRead;
 }
 
 // Whether `setupDir` lies inside the temporary folder: its first bytes, as
@@ -142,7 +141,7 @@ int CSetupContext::FinishSetup(int action) {
   }
   // The product runs on by itself; whether it started is not looked at.
   std::string installDir;
-  if (ReadInstallDir(machine().registry(), &installDir)) {
+  if (app().unattended().StartsProduct(*this) && ReadInstallDir(machine().registry(), &installDir)) {
     LaunchedProcess product;
     (void)LaunchProcess(*this, installDir + kProductProgram, std::string(), &product);
   }
@@ -174,9 +173,19 @@ int CSetupContext::CleanUpTempSource(int /*action*/) {
   if (environment.GetTempPath(&cleanerFolder) != ERROR_SUCCESS) return 1;
   std::string cleaner = cleanerFolder + kCleanerName;
   if (!PathFits(*this, cleaner)) return 1;
-  if (machine().files().Copy(setupDir + "\\setup.exe", cleaner, false) == ERROR_SUCCESS) {
-    LaunchedProcess launched;
-    (void)LaunchProcess(*this, cleaner, "/ct " + setupDir, &launched);
+  // The temporary folder is everybody's: a file of that name may be there
+  // already. It is overwritten, and started only when it then holds the
+  // setup program's own bytes.
+  FileSystem& files = machine().files();
+  const std::string source = setupDir + "\\setup.exe";
+  if (files.Copy(source, cleaner, false) != ERROR_SUCCESS) return 1;
+  std::string ours, copied;
+  if (files.ReadFile(source, &ours) != ERROR_SUCCESS ||
+      files.ReadFile(cleaner, &copied) != ERROR_SUCCESS || copied != ours) {
+    Log("clean-up copy %s is not the setup program - not started\n", cleaner.c_str());
+    return 1;
   }
+  LaunchedProcess launched;
+  (void)LaunchProcess(*this, cleaner, "/ct " + setupDir, &launched);
   return 1;
 }

@@ -50,10 +50,15 @@ ChildState PollChild(CSetupContext& context, DWORD* exitCode) {
   return ChildState::kEnded;
 }
 
-// The product counts as installed when its Uninstall key exists and the
-// program in the registered installation folder has a readable version; the
-// installer's exit code does not decide it. Logs whether the program changed.
-bool ProductInstalled(CSetupContext& context) {
+// Windows Installer's codes of a run that installed: success, and success
+// with a restart still to come (ERROR_SUCCESS_REBOOT_REQUIRED, _INITIATED).
+bool InstallerSucceeded(DWORD exitCode) {
+  return exitCode == 0 || exitCode == 3010 || exitCode == 1641;
+}
+
+// The program of the registered product: its Uninstall key exists and the
+// registered installation folder is read and not empty.
+bool RegisteredProgram(CSetupContext& context, std::string* program) {
   Registry& registry = context.machine().registry();
   {
     RegKey uninstall(registry);
@@ -72,22 +77,52 @@ bool ProductInstalled(CSetupContext& context) {
   }
   // An empty folder would name a program relative to the setup's own folder.
   if (installDir.empty()) return false;
-  std::string program = installDir + kProductProgram;
+  *program = installDir + kProductProgram;
+  return true;
+}
+
+// The product counts as installed when its Uninstall key exists and the
+// program in the registered installation folder has a readable version; the
+// installer's exit code alone does not decide it. Logs whether the program
+// changed. A run that Windows Installer reports as failed and after which the
+// program found before it is still the same installed nothing: the product
+// in place is the earlier one.
+bool ProductInstalled(CSetupContext& context, DWORD exitCode) {
+  std::string program;
   std::string version;
-  if (!PathFits(context, program) || !GetFileVersionString(context.machine(), program, &version)) {
+  if (!RegisteredProgram(context, &program) || !PathFits(context, program) ||
+      !GetFileVersionString(context.machine(), program, &version)) {
     return false;
   }
   if (version != context.previousExeVersion) {
     context.Log("new Zentavo executable version is %s\n", version.c_str());
   } else {
     context.Log("Zentavo executable has not been updated\n");
+    if (!context.previousExeVersion.empty() && !InstallerSucceeded(exitCode)) return false;
   }
   return true;
 }
 
+// The version of the product's program registered before the package runs,
+// when the analysis did not read it (an earlier edition that was not seen).
+void NoteProgramBeforeInstall(CSetupContext& context) {
+  if (!context.previousExeVersion.empty()) return;
+  std::string program;
+  std::string version;
+  if (RegisteredProgram(context, &program) && program.size() < static_cast<size_t>(MAX_PATH) &&
+      GetFileVersionString(context.machine(), program, &version)) {
+    context.previousExeVersion = version;
+  }
+}
+
 // The texts of a restart that another program refused, with the button that
-// tries again.
-void ShowRestartRefused(CSetupContext& context) {
+// tries again. Unattended, nobody would press it: the setup ends instead,
+// with `unattendedExitCode`.
+void ShowRestartRefused(CSetupContext& context, int unattendedExitCode) {
+  if (context.app().unattended().EndsAtRefusedRestart(context)) {
+    context.EndSetup(unattendedExitCode);
+    return;
+  }
   SetupWindowOps& window = context.window();
   window.SetText(1, CANTREBOOT);
   window.SetText(2, CANTREBOOTHELP);
@@ -96,19 +131,33 @@ void ShowRestartRefused(CSetupContext& context) {
   context.waitForInput = 1;
 }
 
+// A restart is needed but not made (/norestart): the resume value completes
+// the installation at the next start of Windows, and the code says so; without
+// the value nothing would complete it, and the run failed.
+void EndWithoutRestart(CSetupContext& context) {
+  if (ScheduleResume(context)) {
+    context.EndSetup(kExitRestartRequired);
+    return;
+  }
+  context.Log("unattended: the resume value cannot be written\n");
+  context.EndSetup(context.productInstalled ? kExitRestartRequired : kExitFailure);
+}
+
 }  // namespace
 
-std::string ResumeCommand(const std::string& setupDir, int nextStep, int languageId) {
+std::string ResumeCommand(const std::string& setupDir, int nextStep, int languageId,
+                          const std::string& switches) {
   char numbers[64];
   snprintf(numbers, sizeof(numbers), " /c %d /l %d", nextStep, languageId);
-  return "\"" + setupDir + "\\setup.exe\"" + numbers;
+  return "\"" + setupDir + "\\setup.exe\"" + numbers + switches;
 }
 
 bool ScheduleResume(CSetupContext& context) {
   RegKey run(context.machine().registry());
   if (run.Open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
-  std::string command =
-      ResumeCommand(context.setupDir, context.currentStep + 1, context.app().g_languageId);
+  std::string command = ResumeCommand(context.setupDir, context.currentStep + 1,
+                                      context.app().g_languageId,
+                                      context.app().unattended().ResumeSwitches());
   return run.SetString(kResumeValueName, command) == ERROR_SUCCESS;
 }
 
@@ -186,6 +235,10 @@ int CSetupContext::InstallMsi(int action) {
     Log("Windows Installer update complete\n");
     // A first installation of Windows Installer works without a restart.
     if (!msiPresent) return 1;
+    if (app().unattended().DeclinesRestart(*this)) {
+      EndWithoutRestart(*this);
+      return 0;
+    }
     window().SetText(1, REBOOT);
     window().SetText(2, REBOOTHELP);
     window().SetConfirmText(OK);
@@ -205,7 +258,7 @@ int CSetupContext::InstallMsi(int action) {
       EndSetup(resumeWritten ? kExitRestartRequired : kExitFailure);
     } else if (refused) {
       Log("reboot has been denied by another application\n");
-      ShowRestartRefused(*this);
+      ShowRestartRefused(*this, resumeWritten ? kExitRestartRequired : kExitFailure);
     } else {
       EndSetup(kExitRestartRequired);
     }
@@ -225,9 +278,10 @@ int CSetupContext::LaunchProductSetup(int action) {
     char transformPart[64];
     snprintf(transformPart, sizeof(transformPart), "\" TRANSFORMS=\"%d.mst\"", transform);
     std::string arguments = "/i \"" + setupDir + "\\Zentavo.msi" + transformPart +
-                            msiExtraProperties;
+                            msiExtraProperties + app().unattended().InstallerUiSwitch();
     window().ShowConfirm(false);
     window().ShowCancel(false);
+    NoteProgramBeforeInstall(*this);
     // Windows Installer by its full path: a bare name is looked for in the
     // setup's own folder first, where a network package could plant one.
     DWORD error = StartChild(*this, systemDir + "\\msiexec.exe", arguments);
@@ -250,7 +304,7 @@ int CSetupContext::LaunchProductSetup(int action) {
     }
     // The code is only logged: 3010 or 1603 alone decide nothing.
     Log("Zentavo setup complete - exit code %08xh\n", static_cast<unsigned>(exitCode));
-    if (ProductInstalled(*this)) {
+    if (ProductInstalled(*this, exitCode)) {
       productInstalled = 1;
       if (!isWin9x && osMajor < 5) {
         Log("Scheduling forced restart required for NT.\n");
@@ -275,6 +329,10 @@ int CSetupContext::LaunchProductSetup(int action) {
 // restart still to be made.
 int CSetupContext::ForcedReboot(int action) {
   if (action == 0) {
+    if (app().unattended().DeclinesRestart(*this)) {
+      EndWithoutRestart(*this);
+      return 0;
+    }
     window().SetConfirmText(OK);
     window().SetCancelText(CANCEL);
     window().ShowConfirm(true);
@@ -289,7 +347,7 @@ int CSetupContext::ForcedReboot(int action) {
       Log("could not reboot system\n");
       EndSetup(kExitRestartRequired);
     } else if (refused) {
-      ShowRestartRefused(*this);
+      ShowRestartRefused(*this, kExitRestartRequired);
     } else {
       EndSetup(kExitRestartRequired);
     }

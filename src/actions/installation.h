@@ -21,8 +21,10 @@ inline constexpr char kProductProgram[] = "Zentavo.exe";
 
 // The command the Run value holds: the setup program in quotes (a setup
 // folder with a space must not make Windows start "C:\Program.exe"), the
-// update step to continue with and the language.
-std::string ResumeCommand(const std::string& setupDir, int nextStep, int languageId);
+// update step to continue with, the language, and the unattended switches
+// of the run (CUnattended::ResumeSwitches, with their leading space).
+std::string ResumeCommand(const std::string& setupDir, int nextStep, int languageId,
+                          const std::string& switches = std::string());
 
 // Writes the resume value for the step after the current one. Silent: a
 // restart goes ahead without it. True when the value was written.

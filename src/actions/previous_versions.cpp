@@ -2,6 +2,7 @@
 
 #include "actions/finishing.h"
 #include "actions/launch.h"
+#include "actions/user_data.h"
 #include "analysis/analysis.h"
 #include "app/context.h"
 #include "app/exit_codes.h"
@@ -25,8 +26,9 @@ constexpr Edition kEditions[] = {
 // The shell folders whose product shortcut goes, in the order they are removed.
 const char* const kLinkFolders[] = {"Start Menu", "Programs", "Desktop", "Startup"};
 
-// Reads the installed 2.x product's folder and its program's version.
-void ReadPreviousInstallation(CSetupContext& context) {
+}  // namespace
+
+void ReadPreviousInstallDir(CSetupContext& context) {
   RegKey installation(context.machine().registry());
   if (installation.Open(HKEY_CURRENT_USER, kInstallationKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) {
     return;
@@ -43,14 +45,17 @@ void ReadPreviousInstallation(CSetupContext& context) {
   }
 }
 
+namespace {
+
 // Waits for a program started by one of the uninstall steps; these steps
-// block until Windows Installer is done.
-DWORD WaitForExit(CSetupContext& context, const LaunchedProcess& launched) {
+// block until Windows Installer is done. False when the wait failed: the
+// program may still be running.
+bool WaitForExit(CSetupContext& context, const LaunchedProcess& launched, DWORD* exitCode) {
   Processes& processes = context.machine().processes();
-  processes.Wait(launched.process.get(), INFINITE);
-  DWORD exitCode = 0;
-  processes.GetExitCode(launched.process.get(), &exitCode);
-  return exitCode;
+  if (processes.Wait(launched.process.get(), INFINITE) == WAIT_FAILED) return false;
+  *exitCode = 0;
+  processes.GetExitCode(launched.process.get(), exitCode);
+  return true;
 }
 
 }  // namespace
@@ -92,7 +97,7 @@ int CSetupContext::CheckPreviousVersions() {
     if (key.QueryDword("VersionMinor", &number) == ERROR_SUCCESS) previousMinor = number;
     key.Close();
     if (edition.value == -1) viewOnlyFound = 1;
-    if (edition.value == 2) ReadPreviousInstallation(*this);
+    if (edition.value == 2) ReadPreviousInstallDir(*this);
   }
 
   if (previousEdition == 0) {
@@ -142,13 +147,23 @@ int CSetupContext::RemoveStartupLinks(int) {
 int CSetupContext::UninstallPrevious(int) {
   if (previousEdition != 2) return 1;
   msiExtraProperties.clear();
+  // From here until the data is back, the saved copies may be the only ones.
+  MarkUpgradePending(*this);
   LaunchedProcess launched;
   DWORD error = LaunchProcess(*this, MsiexecPath(*this),
                               std::string("/x ") + kProduct2xCode + " /q", &launched);
   if (error == ERROR_SUCCESS) {
-    DWORD exitCode = WaitForExit(*this, launched);
+    DWORD exitCode = 0;
+    if (!WaitForExit(*this, launched, &exitCode)) {
+      // The removal may still be under way: installing and putting the data
+      // back now could be undone by it. The saved copies stay named.
+      Log("failed to get process status\n");
+      EndSetup(kExitFailure);
+      return 0;
+    }
     Log("uninstall complete - exit code 0x%x\n", static_cast<unsigned>(exitCode));
   } else {
+    ClearUpgradePending(*this);
     Log("failed to uninstall previous version\n");
     Log("installation will continue, but installation problems may be observed\n");
     Log("manual uninstallation of the previous version is recommended\n");

@@ -26,5 +26,10 @@ inline constexpr char kProductLinkName[] = "\\Zentavo.lnk";
 // 260-byte buffer: no path is built from data that was not read.
 bool GetShellFolderLink(CSetupContext& context, const std::string& valueName, std::string* path);
 
+// Reads the installed 2.x product's folder ("InstallDir", ending with a
+// backslash) into `previousInstallDir` and its program's version into
+// `previousExeVersion`; leaves them as they were when either cannot be read.
+void ReadPreviousInstallDir(CSetupContext& context);
+
 // Windows Installer by its full path in the system directory.
 std::string MsiexecPath(const CSetupContext& context);

@@ -4,8 +4,12 @@
 #include <new>
 
 #include "actions/launch.h"
+#include "actions/previous_versions.h"
 #include "analysis/analysis.h"
 #include "app/context.h"
+#include "app/exit_codes.h"
+#include "lang/language_strings.h"
+#include "ui/setup_window.h"
 
 namespace {
 
@@ -25,6 +29,8 @@ const KeyItem kSettings = {"Settings", HKEY_CURRENT_USER, "Software\\Corvane\\Ze
 const KeyItem kSpeedDial = {"Speed Dial", HKEY_CURRENT_USER,
                             "Software\\Corvane\\Zentavo\\Speed Dial"};
 const KeyItem kGlobals = {"Globals", HKEY_LOCAL_MACHINE, "Software\\Corvane\\Zentavo"};
+
+constexpr char kPendingValue[] = "UpgradePending";
 
 // A file of the previous installation folder ("%s\%s"), or false when that
 // folder was never read: nothing is copied to or from a folder not known.
@@ -47,6 +53,44 @@ bool PreserveKey(CSetupContext& context, const KeyItem& key) {
     return false;
   }
   return SetSavedItem(context, key.item, file);
+}
+
+// True when there is nothing of this file to save: the installation folder
+// is known and the file is not in it (the user never calibrated).
+bool FileAbsent(CSetupContext& context, const std::string& fileName) {
+  if (context.previousInstallDir.empty()) return true;  // nothing can be found, or removed
+  DWORD attributes = 0;
+  DWORD rc = context.machine().files().GetAttributes(
+      context.previousInstallDir + "\\" + fileName, &attributes);
+  return rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND;
+}
+
+// True when the key does not exist (the user has no speed dial yet).
+bool KeyAbsent(CSetupContext& context, const KeyItem& key) {
+  RegKey probe(context.machine().registry());
+  return probe.Open(key.root, key.subKey, KEY_READ) == ERROR_FILE_NOT_FOUND;
+}
+
+// True when an upgrade that removed the previous version saved the user's
+// data and ended before it put it back.
+bool UpgradePending(CSetupContext& context) {
+  RegKey save(context.machine().registry());
+  DWORD pending = 0;
+  return save.Open(HKEY_CURRENT_USER, kSaveKey, KEY_QUERY_VALUE) == ERROR_SUCCESS &&
+         save.QueryDword(kPendingValue, &pending) == ERROR_SUCCESS && pending != 0;
+}
+
+// The copy an unfinished upgrade saved for this item, when it is still there:
+// what is in place now may be the new package's, the user's is in the copy.
+bool KeepEarlierCopy(CSetupContext& context, const std::string& item) {
+  std::string saved;
+  DWORD attributes = 0;
+  if (!GetSavedItem(context, item, &saved) ||
+      context.machine().files().GetAttributes(saved, &attributes) != ERROR_SUCCESS) {
+    return false;
+  }
+  context.Log("keeping %s saved by an unfinished upgrade: %s\n", item.c_str(), saved.c_str());
+  return true;
 }
 
 // Loads one registry item back from the hive file recorded for it.
@@ -121,7 +165,14 @@ LONG LoadRegKey9x(CSetupContext& context, HKEY root, const std::string& subKey,
       if (rc == ERROR_SUCCESS) rc = CopyKeyTree(context, target.get(), source.get());
     }
   }  // both keys are closed before the hive can be unloaded
+  // A hive left loaded would stop the next item's load, and stays until
+  // Windows restarts: an unload that fails (a handle another program still
+  // holds for a moment) is tried once more.
   LONG unloaded = registry.UnLoadKey(HKEY_USERS, kHiveName);
+  if (unloaded != ERROR_SUCCESS) {
+    context.Log("unload hive failed - error %d, trying again\n", static_cast<int>(unloaded));
+    unloaded = registry.UnLoadKey(HKEY_USERS, kHiveName);
+  }
   return rc != ERROR_SUCCESS ? rc : unloaded;
 }
 
@@ -171,7 +222,20 @@ DWORD NewTemporaryFile(CSetupContext& context, std::string* path) {
   DWORD rc = context.machine().environment().GetTempPath(&folder);
   if (rc != ERROR_SUCCESS) return rc;
   if (folder.size() + 1 > kTempPathBuffer) return ERROR_INSUFFICIENT_BUFFER;
-  return context.machine().files().GetTempFileName(folder, "crv", 0, path);
+  FileSystem& files = context.machine().files();
+  std::string made;
+  rc = files.GetTempFileName(folder, "crv", 0, &made);
+  if (rc != ERROR_SUCCESS) return rc;
+  // The Save value is read back with at most 256 bytes, its terminator
+  // included: a longer name would record a copy that could never be found
+  // again.
+  if (made.size() + 1 > kSavedItemBuffer - 1) {
+    context.Log("path too long: %s\n", made.c_str());
+    files.Delete(made);
+    return ERROR_FILENAME_EXCED_RANGE;
+  }
+  *path = made;
+  return ERROR_SUCCESS;
 }
 
 bool PreserveFile(CSetupContext& context, const std::string& item, const std::string& fileName) {
@@ -286,21 +350,67 @@ LONG CopyKeyTree(CSetupContext& context, HKEY destination, HKEY source) {
   }
 }
 
-int CSetupContext::PreserveUserData(int) {
-  Log("preserving user data\n");
-  // An item not preserved now is never restored from an earlier upgrade.
-  if (!PreserveFile(*this, "AddressBook", "Zentavo.mdb")) {
-    Log("save address book failed\n");
-    ClearSavedItem(*this, "AddressBook");
+int CSetupContext::PreserveUserData(int action) {
+  // OK on the stop below: the previous version stays, and so does the data.
+  if (action == 1) {
+    EndSetup(kExitFailure);
+    return 0;
   }
-  if (!PreserveFile(*this, "Calibration", "calibrate.mi")) {
-    Log("save calibration failed\n");
-    ClearSavedItem(*this, "Calibration");
+  if (action != 0) return 1;
+  Log("preserving user data\n");
+  // The analysis may have failed to read the folder that a later look finds.
+  if (previousInstallDir.empty()) ReadPreviousInstallDir(*this);
+  const bool pending = UpgradePending(*this);
+  bool unsaved = false;
+  struct FileItem {
+    const char* item;
+    const char* fileName;
+    const char* failed;
+  };
+  for (const FileItem& file : {FileItem{"AddressBook", "Zentavo.mdb", "save address book failed\n"},
+                               FileItem{"Calibration", "calibrate.mi", "save calibration failed\n"}}) {
+    if (pending && KeepEarlierCopy(*this, file.item)) continue;
+    if (PreserveFile(*this, file.item, file.fileName)) continue;
+    Log("%s", file.failed);
+    // An item not preserved now is never restored from an earlier upgrade.
+    ClearSavedItem(*this, file.item);
+    if (!FileAbsent(*this, file.fileName)) unsaved = true;
   }
   for (const KeyItem* key : {&kSettings, &kSpeedDial, &kGlobals}) {
-    if (!PreserveKey(*this, *key)) ClearSavedItem(*this, key->item);
+    if (pending && KeepEarlierCopy(*this, key->item)) continue;
+    if (PreserveKey(*this, *key)) continue;
+    ClearSavedItem(*this, key->item);
+    if (!KeyAbsent(*this, *key)) unsaved = true;
   }
-  return 1;
+  if (!unsaved) return 1;
+  // Removing the previous version now would take with it what could not be
+  // saved: the setup stops here, before anything is removed.
+  Log("user data could not be saved - the previous version is not removed\n");
+  window().SetText(1, ABORTINSTALL);
+  window().SetText(2, ABORTINSTALLHELP);
+  window().SetConfirmText(OK);
+  window().ShowConfirm(true);
+  window().ShowCancel(false);
+  waitForInput = 1;
+  return 0;
+}
+
+void MarkUpgradePending(CSetupContext& context) {
+  RegKey save(context.machine().registry());
+  LONG rc = save.Create(HKEY_CURRENT_USER, kSaveKey, KEY_ALL_ACCESS);
+  if (rc == ERROR_SUCCESS) rc = save.SetDword(kPendingValue, 1);
+  if (rc != ERROR_SUCCESS) {
+    context.Log("mark upgrade pending failed - error %d\n", static_cast<int>(rc));
+  }
+}
+
+void ClearUpgradePending(CSetupContext& context) {
+  RegKey save(context.machine().registry());
+  LONG rc = save.Open(HKEY_CURRENT_USER, kSaveKey, KEY_SET_VALUE);
+  if (rc == ERROR_SUCCESS) rc = context.machine().registry().DeleteValue(save.get(), kPendingValue);
+  if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+    context.Log("clear upgrade pending failed - error %d\n", static_cast<int>(rc));
+  }
 }
 
 int CSetupContext::RestoreUserData(int) {
@@ -316,5 +426,6 @@ int CSetupContext::RestoreUserData(int) {
     HRESULT hr = comHolder->CreateStartupLink();
     if (FAILED(hr)) Log("create startup link failed - error 0x%x\n", static_cast<unsigned>(hr));
   }
+  ClearUpgradePending(*this);
   return 1;
 }

@@ -24,6 +24,13 @@ bool GetSavedItem(CSetupContext& context, const std::string& item, std::string* 
 // user's current data. Logs what it removed or could not remove.
 void ClearSavedItem(CSetupContext& context, const std::string& item);
 
+// The Save key's mark of an upgrade under way: set before the previous
+// version is removed, cleared once the data has been put back. While it is
+// set, the saved copies may be the only ones, and a setup started again
+// keeps them instead of saving what the new package put in their place.
+void MarkUpgradePending(CSetupContext& context);
+void ClearUpgradePending(CSetupContext& context);
+
 // Copies `fileName` of the previous installation folder to a new temporary
 // file and records it under `item`.
 bool PreserveFile(CSetupContext& context, const std::string& item, const std::string& fileName);

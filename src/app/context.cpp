@@ -41,9 +41,38 @@ class NoWindow : public SetupWindowOps {
   void SetPackageLine(const std::string&) override {}
 };
 NoWindow g_noWindow;
+
+// The setup window of an unattended run: texts as usual, but its buttons stay
+// hidden, since every wait is answered before anyone could press one. It
+// forwards to whichever window the application holds at the time of a call.
+class ButtonlessWindow : public SetupWindowOps {
+ public:
+  explicit ButtonlessWindow(CSetupApp& app) : app_(app) {}
+  void SetText(int slot, int stringId) override { target().SetText(slot, stringId); }
+  void SetConfirmText(int stringId) override { target().SetConfirmText(stringId); }
+  void SetCancelText(int stringId) override { target().SetCancelText(stringId); }
+  void ShowConfirm(bool show) override {
+    if (!show) target().ShowConfirm(false);
+  }
+  void ShowCancel(bool show) override {
+    if (!show) target().ShowCancel(false);
+  }
+  void SetPackageLine(const std::string& line) override { target().SetPackageLine(line); }
+
+ private:
+  SetupWindowOps& target() {
+    if (app_.m_pSetupWnd) return *app_.m_pSetupWnd;
+    return g_noWindow;
+  }
+  CSetupApp& app_;
+};
 }  // namespace
 
 SetupWindowOps& CSetupContext::window() const {
+  if (app_.unattended().Active()) {
+    if (!buttonlessWindow_) buttonlessWindow_ = std::make_unique<ButtonlessWindow>(app_);
+    return *buttonlessWindow_;
+  }
   if (app_.m_pSetupWnd) return *app_.m_pSetupWnd;
   return g_noWindow;
 }

@@ -159,4 +159,6 @@ class CSetupContext {
  private:
   CSetupApp& app_;
   const AnalysisStep* analysisSteps_;
+  // The window operations of an unattended run, made on first use.
+  mutable std::unique_ptr<SetupWindowOps> buttonlessWindow_;
 };

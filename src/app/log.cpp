@@ -44,21 +44,78 @@ int CInstallLog::LogV(const char* format, va_list args) {
   line[sizeof(line) - 1] = '\0';
 
   if (g_strLogPath.empty()) {
-    std::string temp;
-    if (env.GetTempPath(&temp) != ERROR_SUCCESS || temp.empty() || temp.size() >= MAX_PATH) {
-      return 0;
-    }
-    g_strLogPath = temp + kLogFileName;
-    if (!g_bLogAppend) machine_.files().CreateEmpty(g_strLogPath);
+    std::string note;
+    if (!OpenLogFile(&note)) return 0;
     char header[128];
     snprintf(header, sizeof(header), "Zentavo Installation Log  %02d.%02d.%4d  %02d:%02d:%02d\n",
              now.month, now.day, now.year, now.hour, now.minute, now.second);
     WriteLogText(kSeparator);
     WriteLogText(header);
     WriteLogText(kSeparator);
+    if (!note.empty()) {
+      // The note's line carries the same stamp as the line that opened the log.
+      std::string stamp(line, prefix > 0 && static_cast<size_t>(prefix) < sizeof(line)
+                                  ? static_cast<size_t>(prefix)
+                                  : 0);
+      WriteLogText(stamp + note);
+    }
   }
   WriteLogText(line);
   return 1;
+}
+
+void CInstallLog::RequestLogFile(const std::string& path, bool cut) {
+  logFileRequested_ = true;
+  requestedPath_ = path;
+  requestedCut_ = cut;
+}
+
+bool CInstallLog::OpenLogFile(std::string* note) {
+  FileSystem& files = machine_.files();
+  if (logFileRequested_) {
+    std::string problem = LogPathProblem(requestedPath_, requestedCut_);
+    if (problem.empty()) {
+      DWORD error = g_bLogAppend ? files.AppendText(requestedPath_, std::string())
+                                 : files.CreateEmpty(requestedPath_);
+      if (error == ERROR_SUCCESS) {
+        g_strLogPath = requestedPath_;
+        return true;
+      }
+      problem = "error " + std::to_string(static_cast<int>(error));
+    }
+    // Cut to keep the note within the line buffer, whatever the path's length.
+    *note = "cannot log to \"" + requestedPath_.substr(0, MAX_PATH) + "\": " + problem +
+            " - logging here instead\n";
+  }
+  std::string temp;
+  if (machine_.environment().GetTempPath(&temp) != ERROR_SUCCESS || temp.empty() ||
+      temp.size() >= MAX_PATH) {
+    return false;
+  }
+  g_strLogPath = temp + kLogFileName;
+  if (!g_bLogAppend) files.CreateEmpty(g_strLogPath);
+  return true;
+}
+
+std::string LogPathProblem(const std::string& path, bool cut) {
+  if (path.empty()) return "no file named";
+  if (cut) return "the command line was cut inside the path";
+  if (path.size() >= MAX_PATH) return "the path is too long";
+  const bool drive = path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') ||
+                                          (path[0] >= 'a' && path[0] <= 'z')) &&
+                     path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+  const bool share = path.size() >= 3 && path[0] == '\\' && path[1] == '\\' && path[2] != '\\';
+  if (!drive && !share) return "not a full path";
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    // None of these is ever the second byte of a double-byte character; the
+    // drive's colon is the only one a file path holds.
+    if (c < 0x20 || c == '"' || c == '<' || c == '>' || c == '*' || c == '?' ||
+        (c == ':' && !(drive && i == 1))) {
+      return "not a valid file name";
+    }
+  }
+  return std::string();
 }
 
 void CInstallLog::WriteLogText(const std::string& text) {

@@ -32,14 +32,34 @@ class CInstallLog {
   // Appends one piece of text verbatim, in text mode.
   void WriteLogText(const std::string& text);
 
+  // The file /log names, to be used instead of the usual log; set before the
+  // first Log call. `cut` when the command line was cut inside the path. A
+  // path that is unusable or cannot be written leaves the usual log in use,
+  // and its first lines say so.
+  void RequestLogFile(const std::string& path, bool cut);
+
   // Full path of the log file; empty until the first successful Log call.
   std::string g_strLogPath;
   // Set before the first Log call to add to an existing log (resume, clean-up).
   int g_bLogAppend = 0;
 
  private:
+  // Opens the log file of the first call: the requested one when it can be
+  // written (emptied, or kept with g_bLogAppend), else the usual one. Sets
+  // g_strLogPath; `note` tells why a requested file is not used.
+  bool OpenLogFile(std::string* note);
+
   Machine& machine_;
+  bool logFileRequested_ = false;
+  bool requestedCut_ = false;
+  std::string requestedPath_;
 };
+
+// Why a /log path cannot be used before it is even tried: empty, cut by the
+// command line's working buffer, not a full path ("X:\..." or "\server\..."),
+// too long for a 260-byte path, or holding a character no file name may
+// hold. Empty when the path may be tried.
+std::string LogPathProblem(const std::string& path, bool cut);
 
 // The directory of the program file, without a last component "\Release" or
 // "\Debug" (case-sensitive). Writes at most `size` bytes including the

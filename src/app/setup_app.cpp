@@ -7,6 +7,7 @@
 #include "analysis/analysis.h"
 #include "lang/language_dlg.h"
 #include "platform/owners.h"
+#include "ui/resource_text.h"
 
 namespace {
 
@@ -53,6 +54,31 @@ class Tokenizer {
     size_t end = text_.find(' ', pos_);
     if (end == std::string::npos) end = text_.size();
     *token = text_.substr(pos_, end - pos_);
+    pos_ = end;
+    return true;
+  }
+  // The value of /log: a quoted value may hold spaces (the quotes are
+  // dropped; one without its closing quote runs to the end of the line), an
+  // unquoted one is the next token. False, consuming nothing, when nothing
+  // follows or the next token is a switch. *atEnd when the value reached the
+  // end of the text.
+  bool NextValue(std::string* value, bool* atEnd) {
+    size_t pos = pos_;
+    while (pos < text_.size() && text_[pos] == ' ') ++pos;
+    if (pos >= text_.size() || text_[pos] == '/') return false;
+    size_t end;
+    if (text_[pos] == '"') {
+      size_t close = text_.find('"', pos + 1);
+      end = close == std::string::npos ? text_.size() : close;
+      *value = text_.substr(pos + 1, end - pos - 1);
+      *atEnd = close == std::string::npos;
+      pos_ = close == std::string::npos ? text_.size() : close + 1;
+      return true;
+    }
+    end = text_.find(' ', pos);
+    if (end == std::string::npos) end = text_.size();
+    *value = text_.substr(pos, end - pos);
+    *atEnd = end == text_.size();
     pos_ = end;
     return true;
   }
@@ -126,12 +152,39 @@ void CSetupApp::ParseCommandLine(const std::string& commandLine) {
       }
       break;
     }
+    // The unattended switches, unknown to older setups, which ignored them.
+    if (EqualsNoCase(token, "/quiet") || EqualsNoCase(token, "/q")) {
+      m_unattended.SetQuiet();
+    } else if (EqualsNoCase(token, "/passive")) {
+      m_unattended.SetPassive();
+    } else if (EqualsNoCase(token, "/norestart")) {
+      m_unattended.SetNoRestart();
+    } else if (EqualsNoCase(token, "/?")) {
+      m_unattended.SetHelpRequested();
+    } else if (EqualsNoCase(token, "/log")) {
+      std::string path;
+      bool atEnd = false;
+      // A path that reached the cut of a long line may name another file.
+      if (tokens.NextValue(&path, &atEnd)) m_unattended.SetLogFile(path, cut && atEnd);
+    }
     more = tokens.Next(&token);
   }
 }
 
 bool CSetupApp::InitInstance() {
   frontEnd_.EnableControlHosting();
+
+  // Read before anything changes: a request for the list of switches leaves
+  // the resume value and the last log alone.
+  ParseCommandLine(machine_.environment().CommandLineArguments());
+  if (m_unattended.HelpRequested()) {
+    ShowUsage();
+    SetExitCode(kExitSuccess);
+    return false;
+  }
+  if (m_unattended.LogFileGiven()) {
+    log_.RequestLogFile(m_unattended.LogFile(), m_unattended.LogFileCut());
+  }
 
   {
     RegKey run(machine_.registry());
@@ -142,8 +195,6 @@ bool CSetupApp::InitInstance() {
 
   m_pMainWnd.reset();
   m_hrCoInitialize = machine_.com().CoInitialize();
-
-  ParseCommandLine(machine_.environment().CommandLineArguments());
 
   if (m_bCleanup) {
     log_.g_bLogAppend = 1;
@@ -161,6 +212,7 @@ bool CSetupApp::InitInstance() {
     log_.Log("continuing setup after reboot\n");
     m_context.resumeStep = m_nResumeStep;
   }
+  m_unattended.LogMode(log_);
 
   m_context.ReadPackageInfo();
 
@@ -190,7 +242,10 @@ bool CSetupApp::InitInstance() {
     return false;
   }
 
-  if (g_languageId == 0) {
+  if (m_unattended.Active()) {
+    CLanguageDlg dialog(machine_.environment(), log_);
+    g_languageId = m_unattended.ChooseLanguage(g_languageId, dialog, log_);
+  } else if (g_languageId == 0) {
     CLanguageDlg dialog(machine_.environment(), log_);
     if (!frontEnd_.RunLanguageDialog(dialog)) {
       SetExitCode(kExitUserCancel);
@@ -206,7 +261,8 @@ bool CSetupApp::InitInstance() {
     SetExitCode(kExitFailure);
     return false;
   }
-  m_pMainWnd->Show();
+  // Quiet: the windows exist, hidden, to carry the timer and the step texts.
+  if (!m_unattended.Quiet()) m_pMainWnd->Show();
   return true;
 }
 
@@ -229,7 +285,7 @@ void CSetupApp::OnWindowCreated(AppWindow* window) {
     m_pSetupWndObject = frontEnd_.NewSetupWindow(*this);
     m_pSetupWnd = m_pSetupWndObject.get();
     if (m_pSetupWnd->Create(*m_pMainWnd)) {
-      m_pSetupWnd->Show();
+      if (!m_unattended.Quiet()) m_pSetupWnd->Show();
       m_pSetupWnd->SetPackageLine(m_context.FormatPackageDescription());
     }
   } else if (window != nullptr && window == m_pSetupWnd) {
@@ -286,10 +342,38 @@ void CSetupApp::OnStepTimer() {
   if (m_bTerminating) return;
   int r = m_context.RunUpdateStep(0);
   if (r == 0) {
+    if (m_unattended.Active() && !m_bTerminating) {
+      AnswerWait();
+      return;
+    }
     log_.Log("waiting for input\n");
   } else if (!m_bTerminating) {
     StartStepTimer();
   }
+}
+
+// Each pass either moves the step on (the timer runs again), ends the setup,
+// or waits again at the same step, which the second answer refuses: the
+// loop ends after two passes at the most.
+void CSetupApp::AnswerWait() {
+  while (!m_bTerminating) {
+    int exitCode = kExitFailure;
+    int action = m_unattended.AnswerWait(m_context, &exitCode, log_);
+    if (action == 0) {
+      EndSetup(exitCode);
+      return;
+    }
+    if (m_context.RunUpdateStep(action)) {
+      if (!m_bTerminating) StartStepTimer();
+      return;
+    }
+  }
+}
+
+void CSetupApp::ShowUsage() {
+  if (m_unattended.Quiet()) return;
+  frontEnd_.MessageBox(frontEnd_.LoadResourceString(kIdsUsage), MessageBoxCaption(),
+                       MB_OK | MB_ICONINFORMATION);
 }
 
 void CSetupApp::OnConfirm() {
@@ -321,5 +405,7 @@ std::string CSetupApp::MessageBoxCaption() const {
 }
 
 int CSetupApp::MessageBox(const std::string& text, UINT type) {
+  // Unattended, no box waits for a button: its text goes to the log.
+  if (m_unattended.Active()) return m_unattended.AnswerMessageBox(text, type, log_);
   return frontEnd_.MessageBox(text, MessageBoxCaption(), type);
 }

@@ -9,6 +9,7 @@
 
 #include "app/context.h"
 #include "app/log.h"
+#include "app/unattended.h"
 #include "lang/language_strings.h"
 #include "platform/machine.h"
 #include "ui/setup_window.h"
@@ -63,6 +64,8 @@ class CSetupApp {
   CInstallLog& log() { return log_; }
   CLanguageStrings& strings() { return strings_; }
   CSetupContext& context() { return m_context; }
+  CUnattended& unattended() { return m_unattended; }
+  const CUnattended& unattended() const { return m_unattended; }
   BackgroundWindow* mainWindow() const { return m_pMainWnd.get(); }
 
  private:
@@ -89,6 +92,8 @@ class CSetupApp {
   // The clean-up directory reached the end of the parsed command line, so it may be cut.
   int m_bCleanupDirCut = 0;
   HRESULT m_hrCoInitialize = E_FAIL;
+  // The unattended switches and the answers they give.
+  CUnattended m_unattended;
   // The process exit code, and whether the setup decided it (EndSetup, a
   // refused start-up, the user closing the window).
   int m_nExitCode = 0;
@@ -96,6 +101,12 @@ class CSetupApp {
 
  private:
   void SetExitCode(int exitCode);
+  // An unattended run answers the engine's wait at once, and the wait an
+  // answer may lead to (a refused restart), until the timer runs again or
+  // the setup ends.
+  void AnswerWait();
+  // /?: the switches in a message box (nothing at all with /quiet).
+  void ShowUsage();
   // The code when the user closes the setup window: a cancel until the
   // product is installed; afterwards success, or a restart still needed.
   int ClosedWindowExitCode() const;

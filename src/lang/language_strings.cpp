@@ -67,6 +67,7 @@ void CLanguageStrings::Report(const char* format, ...) {
 // the walk is reported on the standard output; entries stored before a
 // failure stay in the table.
 HRESULT CLanguageStrings::Load(Xml& xml, const std::string& path) {
+  upperCaseNames_.clear();
   std::unique_ptr<XmlDocument> document;
   HRESULT hr = Checked(xml.CreateDocument(&document), document);
   if (FAILED(hr)) {
@@ -194,11 +195,16 @@ bool CLanguageStrings::ReadTranslations(XmlNode& entry, LanguageMap* languages) 
 // code page and CharUpperA. A name that does not survive the round trip is
 // kept as it was read.
 std::u16string CLanguageStrings::UpperCaseName(const std::u16string& name) const {
+  auto known = upperCaseNames_.find(name);
+  if (known != upperCaseNames_.end()) return known->second;
   std::string narrow;
   if (!environment_.WideToAnsi(name, &narrow) || narrow.empty()) return name;
   environment_.CharUpper(&narrow);
   std::u16string upper;
   if (!environment_.AnsiToWide(narrow, &upper) || upper.empty()) return name;
+  // Only a name that made the round trip is kept: a failed conversion is
+  // tried again for the next entry, as it was without the memo.
+  upperCaseNames_.emplace(name, upper);
   return upper;
 }
 

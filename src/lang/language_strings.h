@@ -71,6 +71,9 @@ class CLanguageStrings {
   Environment& environment_;
   const int* currentLanguage_ = nullptr;
   KeyMap keys_;
+  // The upper-cased names of one load: the same eight language names come
+  // back in every entry, and each costs two code-page conversions.
+  mutable std::map<std::u16string, std::u16string> upperCaseNames_;
 };
 
 // Builds the path of "SetupLanguages.xml" in the setup directory, logs it,

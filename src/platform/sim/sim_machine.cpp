@@ -202,7 +202,7 @@ bool SimMachine::Load(const SimJson& d, std::string* error) {
   if (!CheckObject(d, "",
                    {"name", "os", "memoryBytes", "locale", "directories", "setupProgram",
                     "commandLine", "clock", "privileges", "restart", "psapi", "registry", "files",
-                    "programs", "processes", "windows", "usb"},
+                    "programs", "processes", "windows", "usb", "faults"},
                    error)) {
     return false;
   }
@@ -236,6 +236,9 @@ bool SimMachine::Load(const SimJson& d, std::string* error) {
   devices_ = NewSimDevices(&usb, error, &clock_);
   if (!devices_) return false;
   xml_ = NewSimXml(files_, environment_);
+  if (d.contains("faults") && !faults_.Load(d["faults"], "/faults", error)) return false;
+  seam_ = NewSimSeamServices(registry_, files_, environment_, versions_, processes_, desktop_,
+                             *devices_, com_, *xml_, faults_);
   return true;
 }
 
@@ -276,5 +279,6 @@ std::string SimMachine::ToJson() const {
     nlohmann::json usb = devices_->ToJson();
     if (!usb.is_null()) out["usb"] = SimJson(usb);
   }
+  if (faults_.HasPlan()) out["faults"] = faults_.ToJson();
   return out.dump(2) + "\n";
 }

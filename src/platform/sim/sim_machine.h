@@ -13,6 +13,7 @@
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_devices.h"
 #include "platform/sim/sim_environment.h"
+#include "platform/sim/sim_faults.h"
 #include "platform/sim/sim_files.h"
 #include "platform/sim/sim_processes.h"
 #include "platform/sim/sim_registry.h"
@@ -54,16 +55,20 @@ class SimMachine : public Machine {
   SimDesktop& simDesktop() { return desktop_; }
   SimCom& simCom() { return com_; }
   SimDevices& simDevices() { return *devices_; }
+  // The planned faults, the count of the setup's calls through the seam and
+  // their trace (docs/machine-format.md, Faults).
+  SimFaults& faults() { return faults_; }
 
-  Registry& registry() override { return registry_; }
-  FileSystem& files() override { return files_; }
-  Environment& environment() override { return environment_; }
-  VersionInfo& versions() override { return versions_; }
-  Processes& processes() override { return processes_; }
-  Desktop& desktop() override { return desktop_; }
-  Devices& devices() override { return *devices_; }
-  Com& com() override { return com_; }
-  Xml& xml() override { return *xml_; }
+  // What the setup is handed: every service behind the fault gate.
+  Registry& registry() override { return *seam_.registry; }
+  FileSystem& files() override { return *seam_.files; }
+  Environment& environment() override { return *seam_.environment; }
+  VersionInfo& versions() override { return *seam_.versions; }
+  Processes& processes() override { return *seam_.processes; }
+  Desktop& desktop() override { return *seam_.desktop; }
+  Devices& devices() override { return *seam_.devices; }
+  Com& com() override { return *seam_.com; }
+  Xml& xml() override { return *seam_.xml; }
 
  private:
   SimMachine();
@@ -82,4 +87,6 @@ class SimMachine : public Machine {
   SimCom com_;
   std::unique_ptr<SimDevices> devices_;
   std::unique_ptr<Xml> xml_;
+  SimFaults faults_;
+  SimSeamServices seam_;
 };

@@ -176,6 +176,8 @@ std::string RecordingScreen::Render(const ScreenEvent& e) {
     }
     case ScreenEvent::Kind::Answer:
       return "--- answer, " + stamp + ": " + e.text + "\n";
+    case ScreenEvent::Kind::NeverShown:
+      return "--- " + e.caption + " never shown, created hidden at " + stamp + "\n";
   }
   return std::string();
 }

@@ -29,9 +29,11 @@ struct ScreenState {
   bool operator==(const ScreenState&) const = default;
 };
 
-// One entry of the transcript: a window state, or a modal box shown over it.
+// One entry of the transcript: a window state, or a modal box shown over it;
+// or, for a window that was never shown (a quiet installation), a note that
+// it existed hidden from `time` on, its name in `caption`.
 struct ScreenEvent {
-  enum class Kind { Window, MessageBox, LanguageDialog, Answer };
+  enum class Kind { Window, MessageBox, LanguageDialog, Answer, NeverShown };
   Kind kind = Kind::Window;
   uint64_t time = 0;  // virtual milliseconds since the run started
   ScreenState window;

@@ -142,17 +142,27 @@ class SimSetupWindowImpl : public SetupWindow {
     s.title = app_.GetText(WELCOME);
     s.confirmCaption = app_.GetText(PROCEED);
     s.cancelCaption = app_.GetText(CANCEL);
-    frontEnd_.NoteChange();
+    createdAt_ = frontEnd_.Elapsed();
+    Changed();
     app_.OnWindowCreated(this);
     return true;
   }
-  void Show() override {}
+  // The screen records the window from the moment it is shown.
+  void Show() override {
+    if (!exists_ || shown_) return;
+    shown_ = true;
+    frontEnd_.NoteChange();
+  }
   void Activate() override {}
   void Destroy() override {
     if (!exists_) return;
     exists_ = false;
     state().windowOpen = false;
-    frontEnd_.NoteChange();
+    if (shown_) {
+      frontEnd_.NoteChange();
+    } else {
+      frontEnd_.NoteNeverShown("setup window", createdAt_);
+    }
     app_.OnWindowDestroyed(this);
   }
 
@@ -164,43 +174,43 @@ class SimSetupWindowImpl : public SetupWindow {
     else if (slot == 1) s.message = text;
     else if (slot == 2) s.help = text;
     else return;
-    frontEnd_.NoteChange();
+    Changed();
   }
   void SetConfirmText(int stringId) override {
     if (!exists_) return;
     state().confirmCaption = stringId < 0 ? std::string() : app_.GetText(stringId);
-    frontEnd_.NoteChange();
+    Changed();
   }
   void SetCancelText(int stringId) override {
     if (!exists_) return;
     state().cancelCaption = stringId < 0 ? std::string() : app_.GetText(stringId);
-    frontEnd_.NoteChange();
+    Changed();
   }
   void ShowConfirm(bool show) override {
     if (!exists_) return;
     state().confirmVisible = show;
-    frontEnd_.NoteChange();
+    Changed();
   }
   void ShowCancel(bool show) override {
     if (!exists_) return;
     state().cancelVisible = show;
-    frontEnd_.NoteChange();
+    Changed();
   }
   void SetPackageLine(const std::string& line) override {
     if (!exists_) return;
     state().packageLine = line;
-    frontEnd_.NoteChange();
+    Changed();
   }
 
   // The user presses a button: only a visible button can be pressed.
   bool PressConfirm() {
-    if (!exists_ || !state().confirmVisible) return false;
+    if (!exists_ || !shown_ || !state().confirmVisible) return false;
     app_.log().Log("confirm\n");
     app_.OnConfirm();
     return true;
   }
   bool PressCancel() {
-    if (!exists_ || !state().cancelVisible) return false;
+    if (!exists_ || !shown_ || !state().cancelVisible) return false;
     app_.log().Log("cancel\n");
     app_.OnCancel();
     return true;
@@ -208,17 +218,23 @@ class SimSetupWindowImpl : public SetupWindow {
   bool exists() const { return exists_; }
   // The user clicks the window (WM_MOUSEACTIVATE).
   bool Click() {
-    if (!exists_) return false;
+    if (!exists_ || !shown_) return false;
     app_.ActivateSetupWindow(this);
     return true;
   }
 
  private:
   ScreenState& state() { return frontEnd_.screen().mutableCurrent(); }
+  // A hidden window keeps its state without putting it on the screen.
+  void Changed() {
+    if (shown_) frontEnd_.NoteChange();
+  }
 
   CSetupApp& app_;
   SimFrontEnd& frontEnd_;
   bool exists_ = false;
+  bool shown_ = false;
+  uint64_t createdAt_ = 0;
 };
 
 class SimBackgroundWindowImpl : public BackgroundWindow {
@@ -232,13 +248,18 @@ class SimBackgroundWindowImpl : public BackgroundWindow {
   // fails quietly and the property puts do nothing, as on a machine without it.
   bool Create() override {
     exists_ = true;
+    createdAt_ = frontEnd_.Elapsed();
     frontEnd_.SetBackground(this);
     std::string movie = GetSetupDirectory(app_.machine().environment()) + "\\install.swf";
-    app_.log().Log("movie %s\n", movie.c_str());
+    if (app_.unattended().Quiet()) {
+      app_.log().Log("movie %s not played - quiet installation\n", movie.c_str());
+    } else {
+      app_.log().Log("movie %s\n", movie.c_str());
+    }
     app_.OnWindowCreated(this);
     return true;
   }
-  void Show() override {}
+  void Show() override { shown_ = exists_; }
   void Activate() override {}
   // Destroys the owned setup window first, then itself; the main window's
   // destruction ends the message loop.
@@ -246,6 +267,7 @@ class SimBackgroundWindowImpl : public BackgroundWindow {
     if (!exists_) return;
     if (SimSetupWindowImpl* setup = frontEnd_.setupWindow()) setup->Destroy();
     exists_ = false;
+    if (!shown_) frontEnd_.NoteNeverShown("background window", createdAt_);
     app_.OnWindowDestroyed(this);
     frontEnd_.PostQuitMessage(0);
   }
@@ -255,7 +277,7 @@ class SimBackgroundWindowImpl : public BackgroundWindow {
   }
   // The user clicks the background (WM_LBUTTONDOWN).
   bool Click() {
-    if (!exists_) return false;
+    if (!exists_ || !shown_) return false;
     app_.ActivateSetupWindow(this);
     return true;
   }
@@ -264,6 +286,8 @@ class SimBackgroundWindowImpl : public BackgroundWindow {
   CSetupApp& app_;
   SimFrontEnd& frontEnd_;
   bool exists_ = false;
+  bool shown_ = false;
+  uint64_t createdAt_ = 0;
 };
 
 // ---- The front end ----
@@ -285,6 +309,14 @@ void SimFrontEnd::NoteChange() {
   size_t before = screen_.events().size();
   screen_.Commit(Elapsed());
   if (observer_ && screen_.events().size() > before) observer_(screen_.events().back());
+}
+
+void SimFrontEnd::NoteNeverShown(const std::string& window, uint64_t createdAt) {
+  ScreenEvent event;
+  event.kind = ScreenEvent::Kind::NeverShown;
+  event.time = createdAt;
+  event.caption = window;
+  Show(event);
 }
 
 void SimFrontEnd::Show(const ScreenEvent& event) {
@@ -385,6 +417,7 @@ bool SimFrontEnd::RunLanguageDialog(CLanguageDlg& dialog) {
 std::string SimFrontEnd::LoadResourceString(UINT id) {
   if (id == kIdsInitFailed) return kTextInitFailed;
   if (id == kIdsIeRequired) return kTextIeRequired;
+  if (id == kIdsUsage) return kTextUsage;
   return std::string();
 }
 

@@ -104,6 +104,8 @@ class SimFrontEnd : public FrontEnd {
 
   // Window bookkeeping for the windows below.
   void NoteChange();
+  // A window that existed from `createdAt` until now without being shown.
+  void NoteNeverShown(const std::string& window, uint64_t createdAt);
   uint64_t Elapsed() const { return clock_.now() - runStart_; }
   class SimBackgroundWindowImpl* background() const { return background_; }
   void SetBackground(class SimBackgroundWindowImpl* window) { background_ = window; }

@@ -109,6 +109,15 @@ LRESULT CBackgroundWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 int CBackgroundWnd::OnCreate(WPARAM wParam, LPARAM lParam) {
   if (Default(WM_CREATE, wParam, lParam) == -1) return -1;
 
+  // A quiet installation keeps this window hidden; a movie nobody sees would
+  // still run (and may be heard), so it is not loaded.
+  if (m_app.unattended().Quiet()) {
+    std::string movie = GetSetupDirectory(m_app.machine().environment()) + kMovieFileName;
+    m_app.log().Log("movie %s not played - quiet installation\n", movie.c_str());
+    m_app.OnWindowCreated(this);
+    return 0;
+  }
+
   m_pFlash = std::make_unique<CShockwaveFlash>();
   m_pFlash->Create(kFlashWindowName, WS_CHILD, MakeRect(0, 0, 0, 0), m_hWnd, kFlashControlId);
 

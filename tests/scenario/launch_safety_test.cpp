@@ -1,0 +1,297 @@
+// Launch safety: every program the setup starts and every library it loads
+// in the rehearsals (a first installation, the upgrade, NT 4.0 with its
+// restart, Windows 98 SE with its restart in the middle, a network package
+// run from the temporary folder) is named by its full path, never found
+// through the search path; the program path at the head of each command line
+// and of the Run value is quoted; the arguments keep their form; and the
+// clean-up copy in the temporary folder runs only as the setup program's own
+// bytes, whatever was planted there before.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+
+#include "app/exit_codes.h"
+#include "support/harness.h"
+
+namespace {
+
+constexpr char kRunValue[] =
+    "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run \"ZenSetupSetup\" = ";
+constexpr char kTempFolder[] = "C:\\DOCUME~1\\User\\LOCALS~1\\Temp\\";
+constexpr char kNetFolder[] = "C:\\Documents and Settings\\User\\Local Settings\\Temp\\zt net";
+// The same file by its long name: a file is planted (and read) in the folder
+// the short name stands for.
+constexpr char kCleanerLong[] =
+    "C:\\Documents and Settings\\User\\Local Settings\\Temp\\ztcleanup.exe";
+constexpr char kSetupBytes[] = "MZ the setup program";
+
+// Windows Installer that leaves the product registered, on systems where the
+// stand-in package does not install by itself.
+constexpr char kRegisteringInstaller[] = R"({"programs": {"msiexec.exe": {"durationMs": 2000,
+  "leaves": {"registry": {
+    "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93}":
+      {"VersionMajor": 2, "VersionMinor": 1},
+    "HKCU\\Software\\Corvane\\Zentavo\\Installation": {"InstallDir": "C:\\Program Files\\Zentavo\\"}},
+   "files": {"C:\\Program Files\\Zentavo\\Zentavo.exe": {"text": "", "version": {"FileVersion": "2.1.240.0"}}}}}}})";
+
+std::string ReadHost(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// An example machine with `overlay` merged over it, the demo medium, and
+// setup.ini for `targetOs` ("" keeps the medium's).
+std::unique_ptr<SimMachine> Example(const std::string& name, const std::string& overlay,
+                                    const std::string& targetOs) {
+  SimJson description =
+      SimJson::parse(ReadHost(std::string(ZT_SOURCE_DIR) + "/docs/machines/" + name + ".json"));
+  description.merge_patch(SimJson::parse(overlay));
+  std::string error;
+  auto machine = SimMachine::FromJson(description.dump(), name, &error);
+  EXPECT_TRUE(machine) << error;
+  if (!machine) return nullptr;
+  EXPECT_TRUE(machine->MountMedium(ZT_DEMO_MEDIUM_DIR, &error)) << error;
+  if (!targetOs.empty()) {
+    machine->simFiles().Put(machine->setupFolder() + "setup.ini",
+                            "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\nPackageType=CD\r\n"
+                            "TargetOS=" + targetOs + "\r\n");
+  }
+  return machine;
+}
+
+// The default machine running a network package unpacked in the temporary
+// folder; `overlay` adds to it (a planted clean-up copy).
+std::unique_ptr<SimMachine> NetPackageMachine(const std::string& overlay = "{}") {
+  SimJson description = SimJson::parse(R"({"files": {}})");
+  description["setupProgram"] = std::string(kNetFolder) + "\\setup.exe";
+  description["files"][std::string(kNetFolder) + "\\setup.exe"] = {{"text", kSetupBytes}};
+  description.merge_patch(SimJson::parse(overlay));
+  auto machine = MakeMachine(description.dump());
+  if (!machine) return nullptr;
+  machine->simFiles().Put(std::string(kNetFolder) + "\\setup.ini",
+                          "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\nPackageType=Net\r\n"
+                          "TargetOS=Win2K\r\n");
+  return machine;
+}
+
+struct Launches {
+  std::vector<std::string> commandLines;  // CreateProcess, in order
+  std::vector<std::string> libraries;     // LoadLibraryEx, in order
+  std::vector<std::string> runValues;     // the Run value's data, each time it was written
+};
+
+Launches Rehearsed(SimMachine& machine, const std::string& commandLine, Rehearsal* r) {
+  machine.faults().SetTracing(true);
+  *r = RehearseAll(machine, commandLine);
+  Launches launches;
+  for (const SimSeamCall& call : machine.faults().trace()) {
+    if (call.operation == "Processes.CreateProcess") launches.commandLines.push_back(call.detail);
+    if (call.operation == "Com.LoadLibraryEx") launches.libraries.push_back(call.detail);
+    if (call.operation == "Registry.SetValue" && call.detail.rfind(kRunValue, 0) == 0) {
+      launches.runValues.push_back(call.detail.substr(sizeof(kRunValue) - 1));
+    }
+  }
+  return launches;
+}
+
+// The program token of a command line and the arguments after it, when the
+// line begins with a quoted full path ("C:\...").
+bool SplitQuoted(const std::string& commandLine, std::string* program, std::string* arguments) {
+  static const std::regex quoted(R"re(^"([A-Za-z]:\\[^"]+)" (.*)$)re");
+  std::smatch m;
+  if (!std::regex_match(commandLine, m, quoted)) return false;
+  *program = m[1];
+  *arguments = m[2];
+  return true;
+}
+
+std::string FileName(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The arguments each program is started with, as the setup specifies them.
+bool ArgumentsKeepTheirForm(const std::string& program, const std::string& arguments,
+                            const std::string& setupDir) {
+  const std::string name = Lower(FileName(program));
+  const std::string folder = std::regex_replace(setupDir, std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
+  if (name == "msiexec.exe") {
+    return std::regex_match(arguments,
+                            std::regex("/i \"" + folder + R"(\\Zentavo\.msi" TRANSFORMS="\d+\.mst")")) ||
+           arguments == "/x {3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93} /q" ||
+           arguments == "/x {C47A1E05-2B9F-4D83-8E6A-5F1D0C3B9A28} /qn";
+  }
+  if (name == "vcredist.exe" || name == "instmsia.exe" || name == "instmsiw.exe") {
+    return arguments == "/q /r:n" && Lower(program) == Lower(setupDir + "\\" + name);
+  }
+  if (name == "zentavo.exe") return arguments.empty();
+  if (name == "ztcleanup.exe") return arguments == "/ct " + setupDir;
+  return false;
+}
+
+// Every rule, for every start and load of one rehearsal.
+void ExpectLaunchedSafely(SimMachine& machine, const Launches& launches,
+                          const std::string& setupDir, const std::string& what) {
+  std::string systemDir;
+  machine.simEnvironment().GetSystemDirectory(&systemDir);
+  for (const std::string& line : launches.commandLines) {
+    std::string program, arguments;
+    ASSERT_TRUE(SplitQuoted(line, &program, &arguments))
+        << what << ": not a quoted full path at the head: " << line;
+    EXPECT_TRUE(ArgumentsKeepTheirForm(program, arguments, setupDir)) << what << ": " << line;
+    if (Lower(FileName(program)) == "msiexec.exe") {
+      EXPECT_EQ(Lower(program), Lower(systemDir + "\\msiexec.exe")) << what << ": " << line;
+    }
+  }
+  // What ran is what the command line named.
+  for (const SimProcess* process : machine.simProcesses().StartedProcesses()) {
+    std::string program, arguments;
+    if (!SplitQuoted(process->commandLine, &program, &arguments)) continue;  // the Run key's
+    EXPECT_EQ(Lower(process->program), Lower(program)) << what;
+  }
+  for (const std::string& library : launches.libraries) {
+    EXPECT_EQ(Lower(library.substr(0, systemDir.size() + 1)), Lower(systemDir + "\\"))
+        << what << ": a library loaded from outside the system folder: " << library;
+  }
+  static const std::regex run(R"re(^"([A-Za-z]:[^"]*)\\setup\.exe" /c \d+ /l \d+$)re");
+  for (const std::string& value : launches.runValues) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(value, m, run)) << what << ": Run value " << value;
+    if (m.size() > 1) {
+      EXPECT_EQ(m[1], setupDir) << what;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(LaunchSafety, EveryStartAndLoadOfTheRehearsalsIsByQuotedFullPath) {
+  struct Case {
+    const char* what;
+    std::function<std::unique_ptr<SimMachine>()> machine;
+    const char* setupDir;
+    size_t minimumStarts;
+    bool runValue;
+  };
+  const Case cases[] = {
+      {"first installation (XP)", [] { return MakeMachine(); }, "D:", 2, false},
+      {"upgrade of the running 2.0 (XP)", [] { return Example("xp-upgrade", "{}", ""); }, "D:", 3,
+       false},
+      {"NT 4.0 and its restart", [] { return Example("nt4sp6a", kRegisteringInstaller, "WinNT"); },
+       "D:", 4, true},
+      {"Windows 98 SE and the restart after Windows Installer",
+       [] {
+         return Example("win98se", R"({"files": {"C:\\WINDOWS\\SYSTEM\\msiexec.exe":
+             {"text": "", "version": {"FileVersion": "1.10.1029.0"}}}})",
+                        "Win98");
+       },
+       "D:", 3, true},
+      {"network package from the temporary folder", [] { return NetPackageMachine(); },
+       kNetFolder, 3, false},
+  };
+  for (const Case& c : cases) {
+    auto machine = c.machine();
+    ASSERT_TRUE(machine) << c.what;
+    Rehearsal r;
+    Launches launches = Rehearsed(*machine, "/l 1033", &r);
+    EXPECT_EQ(r.run.exitCode, kExitSuccess) << c.what << "\n" << r.run.log;
+    EXPECT_GE(launches.commandLines.size(), c.minimumStarts) << c.what;
+    EXPECT_EQ(!launches.runValues.empty(), c.runValue) << c.what;
+    ExpectLaunchedSafely(*machine, launches, c.setupDir, c.what);
+  }
+}
+
+TEST(LaunchSafety, WindowsStartsProgramsByTheSearchPathButTheSetupDoesNotDependOnIt) {
+  // A planted msiexec.exe in the setup folder of a network package is what a
+  // bare name would find first; the setup names Windows Installer by its
+  // full path, so the planted one never runs.
+  const std::string planted = R"({"files": {"C:\\Documents and Settings\\User\\Local Settings\\Temp\\zt net\\msiexec.exe": {"text": "planted"}}})";
+  auto machine = NetPackageMachine(planted);
+  ASSERT_TRUE(machine);
+  Rehearsal r = RehearseAll(*machine, "/l 1033");
+  EXPECT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
+  EXPECT_TRUE(r.HasLine("Zentavo setup complete - exit code 00000000h")) << r.run.log;
+  for (const SimProcess* process : machine->simProcesses().StartedProcesses()) {
+    EXPECT_NE(Lower(process->program), Lower(std::string(kNetFolder) + "\\msiexec.exe"));
+  }
+  // The control, on the same machine before the setup ran (its clean-up
+  // deletes the folder): by bare name, the simulated Windows finds the
+  // planted copy.
+  auto control = NetPackageMachine(planted);
+  ASSERT_TRUE(control);
+  ProcessInformation info;
+  ASSERT_EQ(control->simProcesses().CreateProcess("msiexec.exe /x {x}", 0, &info),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(Lower(control->simProcesses().StartedProcesses().back()->program),
+            Lower(std::string(kNetFolder) + "\\msiexec.exe"));
+  control->simProcesses().CloseHandle(info.process);
+  control->simProcesses().CloseHandle(info.thread);
+}
+
+TEST(LaunchSafety, APlantedCleanUpCopyIsOverwrittenOrNeverStarted) {
+  struct Case {
+    const char* what;
+    const char* planted;  // the file object in the temporary folder
+    bool started;
+  };
+  const Case cases[] = {
+      {"nothing planted", nullptr, true},
+      {"a planted program", R"({"text": "MZ planted"})", true},
+      {"a planted read-only program", R"({"text": "MZ planted", "readOnly": true})", false},
+      {"a planted program held open", R"({"text": "MZ planted", "locked": 32})", false},
+  };
+  for (const Case& c : cases) {
+    SimJson overlay = SimJson::parse(R"({"files": {}})");
+    if (c.planted) overlay["files"][kCleanerLong] = SimJson::parse(c.planted);
+    auto machine = NetPackageMachine(overlay.dump());
+    ASSERT_TRUE(machine) << c.what;
+    Rehearsal r = RehearseAll(*machine, "/l 1033");
+    EXPECT_EQ(r.run.exitCode, kExitSuccess) << c.what << "\n" << r.run.log;
+    const bool cleaned = r.HasLine(std::string("cleaning up ") + kNetFolder);
+    EXPECT_EQ(cleaned, c.started) << c.what << "\n" << r.run.log;
+    if (c.started) {
+      // What ran was the setup program's own bytes.
+      EXPECT_EQ(machine->simFiles().Contents(kCleanerLong), kSetupBytes) << c.what;
+    } else {
+      EXPECT_EQ(machine->simFiles().Contents(kCleanerLong), "MZ planted") << c.what;
+      for (const std::string& line : machine->simProcesses().startedCommandLines()) {
+        EXPECT_EQ(line.find("ztcleanup.exe"), std::string::npos) << c.what << ": " << line;
+      }
+    }
+  }
+}
+
+TEST(LaunchSafety, ACleanUpCopyThatCannotBeCheckedIsNotStarted) {
+  // The copy is read back before it is started; when that read fails the
+  // copy does not run.
+  auto probe = NetPackageMachine();
+  probe->faults().SetTracing(true);
+  RehearseAll(*probe, "/l 1033");
+  uint64_t reads = 0, cleanerRead = 0;
+  for (const SimSeamCall& call : probe->faults().trace()) {
+    if (call.operation != "FileSystem.ReadFile") continue;
+    ++reads;
+    if (Lower(call.detail).find("ztcleanup.exe") != std::string::npos) cleanerRead = reads;
+  }
+  ASSERT_GT(cleanerRead, 0u) << "the copy is read back";
+
+  auto machine = NetPackageMachine();
+  SimFault fault;
+  fault.operation = "FileSystem.ReadFile";
+  fault.call = cleanerRead;
+  fault.error = ERROR_SHARING_VIOLATION;
+  machine->faults().Plan(fault);
+  Rehearsal r = RehearseAll(*machine, "/l 1033");
+  EXPECT_TRUE(r.HasLine(std::string("clean-up copy ") + kTempFolder +
+                        "\\ztcleanup.exe is not the setup program - not started"))
+      << r.run.log;
+  EXPECT_FALSE(r.HasLine(std::string("cleaning up ") + kNetFolder));
+  EXPECT_EQ(r.run.runs, 1);
+}
