@@ -331,3 +331,27 @@ TEST(SimMsi, FollowsTheMachinesFoldersAndRunsOneAtATime) {
             "Fran\xE7" "ais");
   EXPECT_EQ(RunMsiexec(*machine, "/I{C47A1E05-2B9F-4D83-8E6A-5F1D0C3B9A28} /qn", &dialog), 1605u);
 }
+
+// A package damaged anywhere (a run of 0xFF over ten bytes, as a bad copy or
+// a hand-edited medium gives it) is read or refused with a message, never a
+// crash: libmsi trusts the compound file's directory, so a damaged one is
+// caught before it gets there.
+TEST(SimMsi, ADamagedPackageIsReadOrRefusedNeverACrash) {
+  const std::string package = HostFile(std::string(ZT_DEMO_MEDIUM_DIR) + "/Zentavo.msi");
+  ASSERT_GT(package.size(), 1024u);
+  const std::vector<std::string> wanted = {"Property", "File", "Registry"};
+  int refused = 0;
+  for (size_t at = 0; at + 10 <= package.size(); at += 16) {
+    std::string damaged = package;
+    damaged.replace(at, 10, 10, '\xff');
+    MsiTables tables;
+    std::string error;
+    if (ReadMsiTables(damaged, wanted, &tables, &error)) {
+      EXPECT_TRUE(tables.count("Property")) << "damaged at " << at;
+    } else {
+      EXPECT_FALSE(error.empty()) << "damaged at " << at;
+      ++refused;
+    }
+  }
+  EXPECT_GT(refused, 0) << "a damaged header is refused";
+}

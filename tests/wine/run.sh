@@ -5,7 +5,8 @@
 # seam's contract suite and the back end's own tests against the real Win32
 # back end) under Wine, takes screenshots of setup.exe (screens.sh), and makes
 # real installations with the Windows demo medium (install.sh: a first
-# installation and an upgrade, driven by tests/wine/setup_driver.cpp). Fails
+# installation and an upgrade, driven by tests/wine/setup_driver.cpp; quiet.sh:
+# an unattended installation with setup.exe /quiet /log FILE). Fails
 # when any test fails.
 #
 # These machines cannot run 32-bit Windows code (there is no wine32), so the
@@ -142,6 +143,15 @@ if ! bash tests/wine/install.sh; then
   STATUS=1
 fi
 idle "the installations"
+
+# An unattended installation: setup.exe /quiet /log FILE with no automation
+# client, the product installed and nothing shown (tests/wine/quiet.sh).
+log "unattended installation"
+if ! bash tests/wine/quiet.sh; then
+  echo "wine stage: unattended installation FAILED" >&2
+  STATUS=1
+fi
+idle "the unattended installation"
 echo "wine stage: the user's registry data (Settings, Speed Dial, the HKLM tree) is checked"
 echo "  in the simulation only: Wine's RegRestoreKey is a stub and its RegSaveKey writes"
 echo "  Wine's own format"

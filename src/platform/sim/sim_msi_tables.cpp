@@ -5,9 +5,11 @@
 #include <gsf/gsf-input-memory.h>
 #include <gsf/gsf-utils.h>
 #include <libmsi.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -81,6 +83,32 @@ bool ReadStream(GsfInfile* storage, const std::string& name, std::string* bytes)
   bytes->resize(static_cast<size_t>(size));
   return size == 0 || gsf_input_read(input.get(), static_cast<size_t>(size),
                                      reinterpret_cast<guint8*>(bytes->data())) != nullptr;
+}
+
+// Whether every storage and stream of a compound file can be opened and read
+// to its end. libmsi trusts the file's structure and crashes on a stream
+// whose blocks are missing, so a package is walked with libgsf first; a file
+// that fails here is refused as damaged.
+bool CompoundFileWhole(GsfInfile* storage, int depth) {
+  if (depth > 32) return false;  // storages nested deeper than any package's
+  const int children = gsf_infile_num_children(storage);
+  for (int i = 0; i < children; ++i) {
+    GPtr<GsfInput> child{gsf_infile_child_by_index(storage, i)};
+    if (!child) return false;
+    if (GSF_IS_INFILE(child.get()) && gsf_infile_num_children(GSF_INFILE(child.get())) >= 0) {
+      if (!CompoundFileWhole(GSF_INFILE(child.get()), depth + 1)) return false;
+      continue;
+    }
+    gsf_off_t size = gsf_input_size(child.get());
+    if (size < 0 || size > (64 << 20)) return false;
+    guint8 block[4096];
+    for (gsf_off_t left = size; left > 0;) {
+      size_t part = static_cast<size_t>(std::min<gsf_off_t>(left, sizeof block));
+      if (gsf_input_read(child.get(), part, block) == nullptr) return false;
+      left -= static_cast<gsf_off_t>(part);
+    }
+  }
+  return true;
 }
 
 uint32_t ReadLittle(const std::string& bytes, size_t at, size_t width) {
@@ -216,8 +244,11 @@ int32_t MsiTable::Number(size_t row, const std::string& column, int32_t absent) 
   return cell.null || columns[static_cast<size_t>(index)].isString ? absent : cell.number;
 }
 
-bool ReadMsiTables(const std::string& packageBytes, const std::vector<std::string>& wanted,
-                   MsiTables* tables, std::string* error, MsiSummary* summary) {
+namespace {
+
+// Reads the tables with libmsi in this process.
+bool ReadWithLibmsi(const std::string& packageBytes, const std::vector<std::string>& wanted,
+                    MsiTables* tables, std::string* error, MsiSummary* summary) {
   // libmsi reads files only: the bytes go to a host temporary file for the read.
   std::string path = std::string(g_get_tmp_dir()) + "/zentavo-sim-msi-XXXXXX";
   int fd = mkstemp(path.data());
@@ -235,6 +266,20 @@ bool ReadMsiTables(const std::string& packageBytes, const std::vector<std::strin
   if (!written) {
     *error = "cannot write the package to a temporary file";
     return false;
+  }
+  {
+    GPtr<GsfInput> input{gsf_input_memory_new(
+        reinterpret_cast<const guint8*>(packageBytes.data()),
+        static_cast<gsf_off_t>(packageBytes.size()), FALSE)};
+    GPtr<GsfInfile> storage{input ? gsf_infile_msole_new(input.get(), nullptr) : nullptr};
+    if (!storage) {
+      *error = "not a Windows Installer package: not a compound file";
+      return false;
+    }
+    if (!CompoundFileWhole(storage.get(), 0)) {
+      *error = "not a Windows Installer package: a stream of the file is damaged";
+      return false;
+    }
   }
   GError* gerror = nullptr;
   GPtr<LibmsiDatabase> db{libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr,
@@ -321,6 +366,188 @@ bool ReadMsiTables(const std::string& packageBytes, const std::vector<std::strin
     *error = "the package has no Property table";
     return false;
   }
+  return true;
+}
+
+// The result of a read, flattened for the pipe from the reading process:
+// numbers as four little-endian bytes, texts with their length first.
+class Flat {
+ public:
+  void Put(uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  }
+  void Put(const std::string& text) {
+    Put(static_cast<uint32_t>(text.size()));
+    bytes_ += text;
+  }
+  const std::string& bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+};
+
+class Unflat {
+ public:
+  explicit Unflat(const std::string& bytes) : bytes_(bytes) {}
+  bool Get(uint32_t* value) {
+    if (bytes_.size() - at_ < 4) return false;
+    *value = ReadLittle(bytes_, at_, 4);
+    at_ += 4;
+    return true;
+  }
+  bool Get(std::string* text) {
+    uint32_t size = 0;
+    if (!Get(&size) || bytes_.size() - at_ < size) return false;
+    text->assign(bytes_, at_, size);
+    at_ += size;
+    return true;
+  }
+  bool AtEnd() const { return at_ == bytes_.size(); }
+
+ private:
+  const std::string& bytes_;
+  size_t at_ = 0;
+};
+
+void FlattenResult(bool ok, const MsiTables& tables, const std::string& error,
+                   const MsiSummary& summary, Flat* out) {
+  out->Put(ok ? 1u : 0u);
+  out->Put(error);
+  out->Put(summary.templateText);
+  out->Put(summary.codePage);
+  out->Put(static_cast<uint32_t>(summary.created & 0xFFFFFFFFu));
+  out->Put(static_cast<uint32_t>(summary.created >> 32));
+  out->Put(static_cast<uint32_t>(tables.size()));
+  for (const auto& [name, table] : tables) {
+    out->Put(name);
+    out->Put(static_cast<uint32_t>(table.columns.size()));
+    for (const MsiColumn& column : table.columns) {
+      out->Put(column.name);
+      out->Put((column.isString ? 1u : 0u) | (column.isBinary ? 2u : 0u) |
+               (column.isKey ? 4u : 0u));
+      out->Put(static_cast<uint32_t>(column.width));
+    }
+    out->Put(static_cast<uint32_t>(table.rows.size()));
+    for (const std::vector<MsiCell>& row : table.rows) {
+      for (const MsiCell& cell : row) {
+        out->Put(cell.null ? 1u : 0u);
+        out->Put(static_cast<uint32_t>(cell.number));
+        out->Put(cell.text);
+      }
+    }
+  }
+}
+
+bool UnflattenResult(const std::string& bytes, bool* ok, MsiTables* tables, std::string* error,
+                     MsiSummary* summary) {
+  Unflat in(bytes);
+  uint32_t flag = 0, low = 0, high = 0, count = 0;
+  if (!in.Get(&flag) || !in.Get(error) || !in.Get(&summary->templateText) ||
+      !in.Get(&summary->codePage) || !in.Get(&low) || !in.Get(&high) || !in.Get(&count)) {
+    return false;
+  }
+  *ok = flag != 0;
+  summary->created = (static_cast<uint64_t>(high) << 32) | low;
+  for (uint32_t t = 0; t < count; ++t) {
+    std::string name;
+    uint32_t columns = 0, rows = 0;
+    if (!in.Get(&name) || !in.Get(&columns)) return false;
+    MsiTable& table = (*tables)[name];
+    for (uint32_t c = 0; c < columns; ++c) {
+      MsiColumn column;
+      uint32_t flags = 0, width = 0;
+      if (!in.Get(&column.name) || !in.Get(&flags) || !in.Get(&width)) return false;
+      column.isString = (flags & 1u) != 0;
+      column.isBinary = (flags & 2u) != 0;
+      column.isKey = (flags & 4u) != 0;
+      column.width = static_cast<int>(width);
+      table.columns.push_back(column);
+    }
+    if (!in.Get(&rows)) return false;
+    for (uint32_t r = 0; r < rows; ++r) {
+      std::vector<MsiCell> row(columns);
+      for (MsiCell& cell : row) {
+        uint32_t null = 0, number = 0;
+        if (!in.Get(&null) || !in.Get(&number) || !in.Get(&cell.text)) return false;
+        cell.null = null != 0;
+        cell.number = static_cast<int32_t>(number);
+      }
+      table.rows.push_back(std::move(row));
+    }
+  }
+  return in.AtEnd();
+}
+
+}  // namespace
+
+// libmsi trusts what it reads: damaged table data can make it read through
+// a null or stray pointer. A package on a medium is anybody's file, so libmsi
+// reads it in a process of its own, and a reader that does not come back
+// with its tables means a damaged package, not a crashed rehearsal.
+bool ReadMsiTables(const std::string& packageBytes, const std::vector<std::string>& wanted,
+                   MsiTables* tables, std::string* error, MsiSummary* summary) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) {
+    *error = "cannot start the package reader";
+    return false;
+  }
+  fflush(nullptr);  // nothing buffered is written twice
+  pid_t reader = fork();
+  if (reader < 0) {
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    *error = "cannot start the package reader";
+    return false;
+  }
+  if (reader == 0) {
+    close(pipeFds[0]);
+    MsiTables read;
+    std::string message;
+    MsiSummary info;
+    bool ok = ReadWithLibmsi(packageBytes, wanted, &read, &message, summary ? &info : nullptr);
+    Flat flat;
+    FlattenResult(ok, read, message, info, &flat);
+    const std::string& bytes = flat.bytes();
+    for (size_t done = 0; done < bytes.size();) {
+      ssize_t n = ::write(pipeFds[1], bytes.data() + done, bytes.size() - done);
+      if (n <= 0) _exit(1);
+      done += static_cast<size_t>(n);
+    }
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+    if (n > 0) {
+      bytes.append(buffer, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  close(pipeFds[0]);
+  int status = 0;
+  while (waitpid(reader, &status, 0) < 0 && errno == EINTR) {
+  }
+  bool ok = false;
+  MsiTables read;
+  MsiSummary info;
+  std::string message;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+      !UnflattenResult(bytes, &ok, &read, &message, &info)) {
+    *error = WIFSIGNALED(status)
+                 ? "not a Windows Installer package: its tables are damaged (the reader stopped "
+                   "with signal " + std::to_string(WTERMSIG(status)) + ")"
+                 : std::string("not a Windows Installer package: its tables could not be read");
+    return false;
+  }
+  if (!ok) {
+    *error = message;
+    return false;
+  }
+  *tables = std::move(read);
+  if (summary) *summary = info;
   return true;
 }
 

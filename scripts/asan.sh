@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The native suite under AddressSanitizer and UndefinedBehaviorSanitizer: the
+# asan preset (-O1) builds the simulation with its tests, runs every test,
+# then rehearses every example machine of docs/machines with zentavo-sim.
+# Any sanitizer report fails the stage. Extra arguments go to the configure
+# step (e.g. -DCMAKE_CXX_COMPILER_LAUNCHER=ccache); ZT_ASAN_DIR names another
+# build folder than build/asan. The summary it ends with is also written to
+# <build>/sanitizer-summary.txt for scripts/reliability_report.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+DIR=$(realpath -m "${ZT_ASAN_DIR:-build/asan}")
+started=$(date +%s)
+
+bash scripts/deps.sh
+
+# A sanitizer report ends the process with 86, so that it cannot pass for an
+# exit code of the setup.
+export ASAN_OPTIONS="detect_leaks=1:exitcode=86"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:exitcode=86"
+
+cmake --preset asan -B "$DIR" "$@" >/dev/null
+cmake --build "$DIR" -j2
+
+tests_failed=0
+ctest --test-dir "$DIR" -j2 --output-on-failure --output-log "$DIR/ctest.log" || tests_failed=1
+tests_run=$(sed -n 's/^.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\2/p' \
+  "$DIR/ctest.log" | tail -1)
+failed_count=$(sed -n 's/^.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\1/p' \
+  "$DIR/ctest.log" | tail -1)
+
+# Each example machine, rehearsed as zentavo-sim rehearses it (every wait
+# answered confirm), with the demo medium.
+rehearsals=0
+rehearsal_failures=0
+mkdir -p "$DIR/rehearsals"
+for machine in docs/machines/*.json; do
+  name=$(basename "$machine" .json)
+  status=0
+  "$DIR/zentavo-sim" --machine "$machine" --medium "$DIR/medium" --log "$DIR/rehearsals/$name.log" \
+    --changes "$DIR/rehearsals/$name.changes" -- /l 1033 >"$DIR/rehearsals/$name.out" 2>&1 || status=$?
+  rehearsals=$((rehearsals + 1))
+  case $status in
+    0|1602|1603|3010) echo "rehearsal $name: exit code $status" ;;
+    *) echo "rehearsal $name: FAILED (exit $status)"; cat "$DIR/rehearsals/$name.out"
+       rehearsal_failures=$((rehearsal_failures + 1)) ;;
+  esac
+done
+
+# Sanitizer reports anywhere in the test and rehearsal output.
+reports=$(cat "$DIR/ctest.log" "$DIR"/rehearsals/*.out 2>/dev/null |
+  grep -cE "ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:" || true)
+elapsed=$(( $(date +%s) - started ))
+summary="sanitizers: ${tests_run:-0} tests (${failed_count:-0} failed), $rehearsals example rehearsals ($rehearsal_failures failed), $reports sanitizer reports, ${elapsed} s"
+echo "$summary" | tee "$DIR/sanitizer-summary.txt"
+if [ "$tests_failed" -ne 0 ] || [ "$rehearsal_failures" -ne 0 ] || [ "$reports" -ne 0 ]; then
+  exit 1
+fi
