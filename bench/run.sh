@@ -1,0 +1,274 @@
+#!/usr/bin/env bash
+# The bench: what setup.exe weighs, how fast its window appears under Wine,
+# what it costs while it waits, and what a rehearsal costs. From a fresh
+# Debian 12 machine: installs its packages, builds in its own folders
+# (build/bench-win32, build/bench-win64, build/bench-sim, build/bench), boots
+# a 64-bit Wine prefix on a virtual display (build/bench-wine/prefix, kept for
+# the next run) and prints one table. docs/performance.md reads it.
+#
+#   bash bench/run.sh
+#
+# Environment:
+#   ZT_SKIP_APT=1        do not install packages (they are there already)
+#   ZT_BENCH_RUNS=N      timed runs of each program (default 15, at least 10)
+#   ZT_BENCH_PROFILE=0   leave out where the setup's start-up goes
+#   WINEPREFIX=DIR       a prefix of one's own instead of build/bench-wine/prefix
+#
+# Time to window: from just before the program is started to the X server
+# mapping its window (bench/winwait.c), under a prefix that is booted and a
+# wineserver that stays up. The setup runs as the shipped program would, from
+# a copy of the demo medium, as its 64-bit twin (these machines cannot run
+# 32-bit Windows code), with /l 1033; the floor (bench/floor.c, a plain window
+# with a text and a button) and the NSIS peer (bench/peer.nsi) are timed in
+# the same rounds, one after the other, so that a busy machine weighs on all
+# three alike. Timings are medians; nothing here asserts them.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+RUNS="${ZT_BENCH_RUNS:-15}"
+[ "$RUNS" -ge 10 ] 2>/dev/null || RUNS=10
+OUT="$ROOT/build/bench"
+START=$SECONDS
+
+say() { echo "--- bench: $* ($((SECONDS - START)) s)" >&2; }
+
+# ---- packages ------------------------------------------------------------------
+if [ "${ZT_SKIP_APT:-0}" != 1 ]; then
+  say "packages"
+  # Never wine32: the 32-bit loader cannot run here.
+  bash scripts/deps.sh wine wine64 fonts-wine xvfb xauth nsis gcc libx11-dev file >&2
+fi
+
+# ---- builds --------------------------------------------------------------------
+LAUNCHER=()
+if command -v ccache >/dev/null; then
+  LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+build() {  # preset, folder, targets...
+  local preset="$1" dir="$2"
+  shift 2
+  say "building $* ($preset preset, $dir)"
+  cmake --preset "$preset" -B "$dir" "${LAUNCHER[@]}" >/dev/null
+  cmake --build "$dir" -j2 --target "$@" >&2
+}
+build win32 build/bench-win32 setup
+build win64 build/bench-win64 setup flashstub
+build sim build/bench-sim zentavo-bench-sim
+
+mkdir -p "$OUT"
+say "building the bench's own programs in $OUT"
+gcc -std=c11 -O2 -Wall -Wextra -Werror bench/winwait.c -o "$OUT/winwait" -lX11
+x86_64-w64-mingw32-gcc -std=c11 -O2 -Wall -Wextra -Werror -mwindows bench/floor.c \
+  -o "$OUT/floor.exe"
+makensis -V2 -DOUTFILE="$OUT/peer.exe" bench/peer.nsi >&2
+
+# ---- sizes -----------------------------------------------------------------------
+# The shipped program is the win32 preset's (MinSizeRel, linked with -s);
+# stripping a copy again shows that nothing is left to strip.
+cp build/bench-win32/setup.exe "$OUT/setup-i686.exe"
+i686-w64-mingw32-strip "$OUT/setup-i686.exe"
+SIZE_SETUP=$(stat -c %s "$OUT/setup-i686.exe")
+SIZE_PEER=$(stat -c %s "$OUT/peer.exe")
+SIZE_FLOOR=$(stat -c %s "$OUT/floor.exe")
+
+# ---- the medium the setup runs from ---------------------------------------------------
+# The demo medium's files, but for the stand-ins of the simulation that are not
+# Windows programs (beside setup.exe they would shadow the system's own
+# libraries), with the win64 build's movie control.
+MEDIUM="$OUT/medium"
+rm -rf "$MEDIUM"
+mkdir -p "$MEDIUM/System32"
+cp build/bench-win64/setup.exe "$MEDIUM/"
+for file in medium/* medium/System32/*; do
+  [ -f "$file" ] || continue
+  case "$file" in
+    *.dll|*.ocx|*.exe) file -b "$file" | grep -q '^PE32' || continue ;;
+  esac
+  case "$file" in
+    medium/System32/*) cp "$file" "$MEDIUM/System32/" ;;
+    *) cp "$file" "$MEDIUM/" ;;
+  esac
+done
+cp build/bench-win64/medium/System32/swflash.ocx "$MEDIUM/System32/"
+
+# ---- a virtual display and a warm prefix ---------------------------------------------
+XVFB_PID=""
+DISPLAY_FILE="$(mktemp)"
+cleanup() {
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+  fi
+  if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
+  rm -f "$DISPLAY_FILE"
+}
+trap cleanup EXIT
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$DISPLAY_FILE" >/dev/null 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 1 100); do
+  [ -s "$DISPLAY_FILE" ] && break
+  sleep 0.1
+done
+if [ ! -s "$DISPLAY_FILE" ]; then
+  echo "bench: Xvfb did not start" >&2
+  exit 1
+fi
+export DISPLAY=":$(head -n1 "$DISPLAY_FILE")"
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+export WINEPREFIX="${WINEPREFIX:-$ROOT/build/bench-wine/prefix}"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  say "booting the prefix $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineboot --init >/dev/null 2>&1
+  timeout 120 wineserver -w
+fi
+# Without a window manager Wine draws the frames itself, with the caption
+# buttons from the Marlett font.
+FONTS="$WINEPREFIX/drive_c/windows/Fonts"
+if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$FONTS/marlett.ttf" ]; then
+  mkdir -p "$FONTS" && cp /usr/share/wine/fonts/marlett.ttf "$FONTS/"
+fi
+# A server that stays up between the runs (a server left from before is
+# ended first: -p cannot make it stay), and a program that keeps Wine's
+# desktop (explorer.exe) in use: the prefix is warm, as a Windows machine is
+# booted before a setup starts.
+wineserver -k >/dev/null 2>&1 || true
+timeout 60 wineserver -w || true
+wineserver -p
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+wine "$OUT/floor.exe" /hold >/dev/null 2>&1 &
+TEMP_WIN="$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')"
+SETUP_LOG="$(winepath -u "$TEMP_WIN\\ZentavoInstall.log" 2>/dev/null)"
+
+# One run of one program: prints its winwait line. The setup's window is told
+# from its full-screen background, which has the same title, by its size.
+run_setup() {
+  (cd "$MEDIUM" && "$OUT/winwait" --title "Zentavo Install" --skip-fullscreen "$@" \
+     -- wine setup.exe /l 1033)
+}
+run_floor() { "$OUT/winwait" --title "Zentavo floor" "$@" -- wine "$OUT/floor.exe"; }
+run_peer() { "$OUT/winwait" --title "Zentavo peer" "$@" -- wine "$OUT/peer.exe"; }
+
+field() {  # key, line
+  sed -n "s/.*\\b$1=\\([^ ]*\\).*/\\1/p" <<<"$2"
+}
+median() {  # numbers on stdin, one a line
+  sort -g | awk '{ v[NR] = $1 } END {
+    if (NR == 0) { print "n/a"; exit }
+    if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+# A killed program's end is still being cleaned up for a moment: the next
+# start waits for it, so that the runs do not overlap.
+settle() { sleep 0.5; }
+
+say "warming up (two runs of each program)"
+for _ in 1 2; do
+  for program in setup floor peer; do
+    "run_$program" --timeout 60 >/dev/null || true
+    settle
+  done
+done
+
+say "timing: $RUNS rounds of setup, floor and peer (load: $(cut -d' ' -f1-3 /proc/loadavg))"
+: >"$OUT/times.txt"
+for round in $(seq 1 "$RUNS"); do
+  for program in setup floor peer; do
+    line="$("run_$program" --timeout 30 || true)"
+    ms="$(field window_ms "$line")"
+    echo "$program ${ms:-none}" >>"$OUT/times.txt"
+    settle
+  done
+  say "round $round: $(tail -n 3 "$OUT/times.txt" | tr '\n' ' ')"
+done
+times_of() { awk -v p="$1" '$1 == p && $2 != "none" { print $2 }' "$OUT/times.txt"; }
+T_SETUP=$(times_of setup | median)
+T_FLOOR=$(times_of floor | median)
+T_PEER=$(times_of peer | median)
+N_SETUP=$(times_of setup | wc -l)
+N_FLOOR=$(times_of floor | wc -l)
+N_PEER=$(times_of peer | wc -l)
+
+say "idle: 5 s of each program waiting for a button"
+# The setup's steps run on its timer until it logs that it waits for input;
+# the count starts a second after that.
+rm -f "$SETUP_LOG"
+IDLE_SETUP="$(run_setup --timeout 60 --ready "$SETUP_LOG" "waiting for input" --settle 1 --idle 5 || true)"
+settle
+IDLE_FLOOR="$(run_floor --timeout 30 --settle 2 --idle 5 || true)"
+settle
+IDLE_PEER="$(run_peer --timeout 30 --settle 2 --idle 5 || true)"
+settle
+
+# ---- where the setup's start-up goes ----------------------------------------------------
+# One run with Wine's time stamps on its library loads and the setup's own log,
+# whose lines carry the tick count: the milestones on one clock.
+PROFILE=""
+if [ "${ZT_BENCH_PROFILE:-1}" != 0 ]; then
+  say "profile: one run with WINEDEBUG=+timestamp,+loaddll"
+  rm -f "$SETUP_LOG"
+  WINEDEBUG=+timestamp,+loaddll run_setup --timeout 30 \
+    >"$OUT/profile-run.txt" 2>"$OUT/profile-trace.txt" || true
+  cp "$SETUP_LOG" "$OUT/profile-log.txt" 2>/dev/null || : >"$OUT/profile-log.txt"
+  PROFILE="$(bash bench/startup_profile.sh "$OUT/profile-trace.txt" "$OUT/profile-log.txt" \
+             "$(cat "$OUT/profile-run.txt")" || true)"
+fi
+
+# ---- the rehearsal's costs ------------------------------------------------------------
+say "rehearsal costs (zentavo-bench-sim)"
+SIM="$(build/bench-sim/bench/zentavo-bench-sim --machine docs/machines/xp-upgrade.json --runs 21)"
+
+# ---- the table ----------------------------------------------------------------------------
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else print "n/a" }'; }
+goal() {  # value, limit: "met" when value <= limit
+  awk -v v="$1" -v l="$2" 'BEGIN { if (v == "" || v == "n/a") print "n/a"; else if (v + 0 <= l + 0) print "met"; else print "NOT met" }'
+}
+kb() { awk -v b="$1" 'BEGIN { printf "%.1f KB", b / 1024 }'; }
+s_ms() { awk -v v="$1" 'BEGIN { if (v == "n/a" || v == "") print "n/a"; else printf "%.0f ms", v }'; }
+
+IDLE_CPU=$(field idle_cpu_ms "$IDLE_SETUP")
+IDLE_WAKE=$(field idle_wakeups "$IDLE_SETUP")
+GUI_WAKE=$(field gui_thread_wakeups "$IDLE_SETUP")
+idle_goal() {
+  if [ -z "$IDLE_WAKE" ]; then echo "n/a"
+  elif [ "$GUI_WAKE" = 0 ] && awk -v c="$IDLE_CPU" 'BEGIN { exit !(c + 0 == 0) }'; then echo "met"
+  else echo "NOT met"; fi
+}
+idle_text() {  # winwait line
+  local line="$1"
+  if [ -z "$(field idle_wakeups "$line")" ]; then echo "n/a"; return; fi
+  printf "%s ms CPU, %s wake-ups (GUI thread %s), %s threads" "$(field idle_cpu_ms "$line")" \
+    "$(field idle_wakeups "$line")" "$(field gui_thread_wakeups "$line")" "$(field threads "$line")"
+}
+
+row() { printf "| %-44s | %-44s | %-8s |\n" "$1" "$2" "$3"; }
+echo
+echo "Zentavo setup bench, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(wine --version 2>/dev/null), load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+row "What" "Measured" "Goal"
+row "--------------------------------------------" "--------------------------------------------" "--------"
+row "setup.exe size (i686, stripped, static)" "$SIZE_SETUP bytes ($(kb "$SIZE_SETUP"))" "$(goal "$SIZE_SETUP" 204800) <=200KB"
+row "NSIS peer size (amd64-unicode)" "$SIZE_PEER bytes ($(kb "$SIZE_PEER")); ratio $(ratio "$SIZE_SETUP" "$SIZE_PEER")" ""
+row "floor program size (x86_64)" "$SIZE_FLOOR bytes ($(kb "$SIZE_FLOOR"))" ""
+row "time to window: setup.exe (win64, /l 1033)" "$(s_ms "$T_SETUP") (median of $N_SETUP)" "$(goal "$T_SETUP" 300) <=0.3s"
+row "time to window: floor (plain Win32 window)" "$(s_ms "$T_FLOOR") (median of $N_FLOOR)" ""
+row "time to window: NSIS peer" "$(s_ms "$T_PEER") (median of $N_PEER)" ""
+row "ratio setup / floor" "$(ratio "$T_SETUP" "$T_FLOOR")" ""
+row "ratio setup / peer" "$(ratio "$T_SETUP" "$T_PEER")" "$(awk -v r="$(ratio "$T_SETUP" "$T_PEER")" 'BEGIN { if (r == "n/a") print "n/a"; else if (r + 0 < 1) print "met"; else print "NOT met" }') <1"
+row "setup above the floor" "$(awk -v a="$T_SETUP" -v b="$T_FLOOR" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.0f ms", a - b; else print "n/a" }')" ""
+row "idle 5 s: setup.exe" "$(idle_text "$IDLE_SETUP")" "$(idle_goal) none"
+row "idle 5 s: floor" "$(idle_text "$IDLE_FLOOR")" ""
+row "idle 5 s: NSIS peer" "$(idle_text "$IDLE_PEER")" ""
+row "rehearsal CPU: whole XP upgrade (zentavo-sim)" "$(field rehearsal "$SIM") ms (min $(field rehearsal_min "$SIM"), first $(field rehearsal_first "$SIM"))" "$(goal "$(field rehearsal "$SIM")" 20) <=20ms"
+row "rehearsal CPU: demo language file load" "$(field language "$SIM") ms (min $(field language_min "$SIM"))" "$(goal "$(field language "$SIM")" 2) <=2ms"
+row "rehearsal CPU: one log line (open-append-close)" "$(field logline "$SIM") ms (min $(field logline_min "$SIM"))" "report"
+if [ -n "$PROFILE" ]; then
+  row "where the setup's start-up goes (one run)" "" ""
+  echo "$PROFILE" | while IFS='|' read -r what when; do
+    [ -n "$what" ] && row "  $what" "$when" ""
+  done
+fi
+echo
+echo "Raw: $OUT/times.txt (each run), $OUT/profile-*.txt (the profiled run)"
