@@ -32,22 +32,23 @@ DWORD StartChild(CSetupContext& context, const std::string& program,
   return error;
 }
 
-enum class ChildState { kRunning, kEnded, kUnreadable };
-
-// Reads the child's exit code once. An ended child is forgotten and its
-// handle closed; an unreadable exit code is logged.
-ChildState PollChild(CSetupContext& context, DWORD* exitCode) {
+// Reads the child's exit code once. True when the child has ended: it is
+// forgotten, its handle closed and its code in *exitCode. False while it
+// runs; also when its exit code cannot be read, which is logged and ends the
+// setup with 1603 (nothing tells whether it did its work).
+bool ChildEnded(CSetupContext& context, DWORD* exitCode) {
   DWORD code = 0;
   if (context.machine().processes().GetExitCode(context.childProcess.get(), &code) !=
       ERROR_SUCCESS) {
     context.Log("failed to get process status\n");
-    return ChildState::kUnreadable;
+    context.EndSetup(kExitFailure);
+    return false;
   }
-  if (code == static_cast<DWORD>(STILL_ACTIVE)) return ChildState::kRunning;
+  if (code == static_cast<DWORD>(STILL_ACTIVE)) return false;
   context.childRunning = 0;
   context.childProcess.reset();
   *exitCode = code;
-  return ChildState::kEnded;
+  return true;
 }
 
 // Windows Installer's codes of a run that installed: success, and success
@@ -184,15 +185,7 @@ int CSetupContext::InstallRuntime(int /*action*/) {
     return 0;
   }
   DWORD exitCode = 0;
-  switch (PollChild(*this, &exitCode)) {
-    case ChildState::kRunning:
-      return 0;
-    case ChildState::kUnreadable:
-      EndSetup(kExitFailure);
-      return 0;
-    case ChildState::kEnded:
-      break;
-  }
+  if (!ChildEnded(*this, &exitCode)) return 0;
   // The redistributable's exit code is not judged.
   Log("run-time update install complete\n");
   return 1;
@@ -223,15 +216,7 @@ int CSetupContext::InstallMsi(int action) {
   }
   if (action == 0) {
     DWORD exitCode = 0;
-    switch (PollChild(*this, &exitCode)) {
-      case ChildState::kRunning:
-        return 0;
-      case ChildState::kUnreadable:
-        EndSetup(kExitFailure);
-        return 0;
-      case ChildState::kEnded:
-        break;
-    }
+    if (!ChildEnded(*this, &exitCode)) return 0;
     Log("Windows Installer update complete\n");
     // A first installation of Windows Installer works without a restart.
     if (!msiPresent) return 1;
@@ -293,15 +278,7 @@ int CSetupContext::LaunchProductSetup(int action) {
   }
   if (action == 0) {
     DWORD exitCode = 0;
-    switch (PollChild(*this, &exitCode)) {
-      case ChildState::kRunning:
-        return 0;
-      case ChildState::kUnreadable:
-        EndSetup(kExitFailure);
-        return 0;
-      case ChildState::kEnded:
-        break;
-    }
+    if (!ChildEnded(*this, &exitCode)) return 0;
     // The code is only logged: 3010 or 1603 alone decide nothing.
     Log("Zentavo setup complete - exit code %08xh\n", static_cast<unsigned>(exitCode));
     if (ProductInstalled(*this, exitCode)) {

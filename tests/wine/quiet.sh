@@ -67,39 +67,8 @@ mkdir -p "$OUT"
 
 # ---- helpers -------------------------------------------------------------------
 
-# The data of a registry value in the 64-bit view; fails when it is missing.
-reg_value() {
-  wine reg query "$1" /v "$2" /reg:64 2>/dev/null | tr -d '\r' |
-    sed -n "s/^    $2    REG_[A-Z_]*    \\{0,1\\}//p" | grep '' || return 1
-}
-reg_missing() { ! wine reg query "$1" /v "$2" "/reg:$3" >/dev/null 2>&1; }
-key_missing() { ! wine reg query "$1" /reg:64 >/dev/null 2>&1; }
-
-expect_value() {  # key, value name, expected data
-  local found
-  found="$(reg_value "$1" "$2")" || found="<missing>"
-  if [ "$found" = "$3" ]; then
-    pass "$1 \"$2\" is \"$3\""
-  else
-    fail "$1 \"$2\" is \"$3\" (found \"$found\")"
-  fi
-}
-
-# The log's lines appear in this order (each a fixed part of a line).
-expect_in_order() {
-  local log="$1" after=0 text number
-  shift
-  for text in "$@"; do
-    number="$(grep -nF -- "$text" "$log" 2>/dev/null | cut -d: -f1 |
-              awk -v after="$after" '$1 > after { print; exit }')"
-    if [ -n "$number" ]; then
-      pass "the log has \"$text\" (line $number)"
-      after="$number"
-    else
-      fail "the log has \"$text\" after line $after"
-    fi
-  done
-}
+# reg_value, reg_missing, key_missing, expect_value, expect_in_order
+. "$ROOT/tests/wine/checks.sh"
 
 # No line of the log before "setup terminating" is exactly this message.
 lacks_before_end() {

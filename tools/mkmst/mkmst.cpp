@@ -18,6 +18,7 @@
 #include <gsf/gsf-utils.h>
 
 #include "platform/sim/sim_msi_tables.h"
+#include "platform/sim/gobject_ptr.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -32,15 +33,6 @@
 #include <vector>
 
 namespace {
-
-template <typename T>
-struct GObjectDeleter {
-  void operator()(T* object) const {
-    if (object) g_object_unref(object);
-  }
-};
-template <typename T>
-using GPtr = std::unique_ptr<T, GObjectDeleter<T>>;
 
 struct ErrorText {
   GError* error = nullptr;

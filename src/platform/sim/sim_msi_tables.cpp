@@ -1,4 +1,5 @@
 #include "platform/sim/sim_msi_tables.h"
+#include "platform/sim/gobject_ptr.h"
 
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
@@ -16,15 +17,6 @@
 #include <set>
 
 namespace {
-
-template <typename T>
-struct GObjectDeleter {
-  void operator()(T* object) const {
-    if (object) g_object_unref(object);
-  }
-};
-template <typename T>
-using GPtr = std::unique_ptr<T, GObjectDeleter<T>>;
 
 std::string TakeError(GError* error) {
   std::string what = error ? error->message : "unknown error";

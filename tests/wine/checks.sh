@@ -1,0 +1,39 @@
+# Checks shared by the Windows stage's installation scripts (install.sh,
+# quiet.sh), sourced after they define pass and fail. The registry is read
+# with Wine's reg.exe in the 64-bit view.
+
+# The data of a registry value in the 64-bit view, as `reg query` prints it;
+# fails when the value is missing.
+reg_value() {
+  wine reg query "$1" /v "$2" /reg:64 2>/dev/null | tr -d '\r' |
+    sed -n "s/^    $2    REG_[A-Z_]*    \\{0,1\\}//p" | grep '' || return 1
+}
+reg_missing() { ! wine reg query "$1" /v "$2" "/reg:$3" >/dev/null 2>&1; }
+key_missing() { ! wine reg query "$1" /reg:64 >/dev/null 2>&1; }
+
+expect_value() {  # key, value name, expected data
+  local found
+  found="$(reg_value "$1" "$2")" || found="<missing>"
+  if [ "$found" = "$3" ]; then
+    pass "$1 \"$2\" is \"$3\""
+  else
+    fail "$1 \"$2\" is \"$3\" (found \"$found\")"
+  fi
+}
+
+# The log's lines appear in this order (each is a part of a line, matched
+# as fixed text after the one before).
+expect_in_order() {
+  local log="$1" after=0 text number
+  shift
+  for text in "$@"; do
+    number="$(grep -nF -- "$text" "$log" 2>/dev/null | cut -d: -f1 |
+              awk -v after="$after" '$1 > after { print; exit }')"
+    if [ -n "$number" ]; then
+      pass "the log has \"$text\" (line $number)"
+      after="$number"
+    else
+      fail "the log has \"$text\" after line $after"
+    fi
+  done
+}
