@@ -29,10 +29,10 @@ fi
     /trace:loaddll/ && tid != "" && $2 == tid {
       name = $0; sub(/.*Loaded L"/, "", name); sub(/".*/, "", name); sub(/.*\\/, "", name)
       name = tolower(name)
-      if (name == "setup.exe") print $1 * 1000, "setup.exe mapped by the Wine loader"
-      else if (name == "winex11.drv") print $1 * 1000, "display driver up (winex11.drv: user32 joins the desktop)"
-      else if (name == "msxml3.dll") print $1 * 1000, "XML parser loaded (msxml3.dll and what it pulls in)"
-      else if (name == "uxtheme.dll") print $1 * 1000, "theme library loaded (uxtheme.dll)"
+      if (name == "setup.exe") printf "%.3f %s\n", $1 * 1000, "setup.exe mapped by the Wine loader"
+      else if (name == "winex11.drv") printf "%.3f %s\n", $1 * 1000, "display driver up (winex11.drv: user32 joins the desktop)"
+      else if (name == "msxml3.dll") printf "%.3f %s\n", $1 * 1000, "XML parser loaded (msxml3.dll and what it pulls in)"
+      else if (name == "uxtheme.dll") printf "%.3f %s\n", $1 * 1000, "theme library loaded (uxtheme.dll)"
     }'
   # The setup's log lines that mark its start-up.
   tr -d '\r' <"$LOG" | awk '
@@ -41,11 +41,11 @@ fi
       tick = 0
       for (i = 1; i <= length(hex); ++i) tick = tick * 16 + index("0123456789abcdef", substr(hex, i, 1)) - 1
       text = $0; sub(/^[^ ]* [^ ]* /, "", text)
-      if (text ~ /^package info/ && !seen["first"]++) print tick, "first log line (setup.ini read, the checks begin)"
-      else if (text ~ /^loading .*\.xml/ && !seen["lang"]++) print tick, "language file: loading starts"
-      else if (text ~ /^Install language=/ && !seen["langdone"]++) print tick, "language file loaded, language chosen"
-      else if (text ~ /^movie / && !seen["movie"]++) print tick, "background window: movie control asked for"
-      else if (text ~ /^background created/ && !seen["bg"]++) print tick, "background window created"
+      if (text ~ /^package info/ && !seen["first"]++) printf "%d %s\n", tick, "first log line (setup.ini read, the checks begin)"
+      else if (text ~ /^loading .*\.xml/ && !seen["lang"]++) printf "%d %s\n", tick, "language file: loading starts"
+      else if (text ~ /^Install language=/ && !seen["langdone"]++) printf "%d %s\n", tick, "language file loaded, language chosen"
+      else if (text ~ /^movie / && !seen["movie"]++) printf "%d %s\n", tick, "background window: movie control asked for"
+      else if (text ~ /^background created/ && !seen["bg"]++) printf "%d %s\n", tick, "background window created"
     }'
   awk -v s="$START" -v w="$WINDOW" 'BEGIN { printf "%.0f setup window mapped (what winwait times)\n", s + w }'
 } | sort -n -s -k1,1 | awk -v s="$START" '
