@@ -184,10 +184,11 @@ for round in $(seq 1 "$RUNS"); do
   for program in setup floor peer; do
     line="$("run_$program" --timeout 30 || true)"
     ms="$(field window_ms "$line")"
-    echo "$program ${ms:-none}" >>"$OUT/times.txt"
+    cpu="$(field window_cpu_ms "$line")"
+    echo "$program ${ms:-none} ${cpu:-none}" >>"$OUT/times.txt"
     settle
   done
-  say "round $round: $(tail -n 3 "$OUT/times.txt" | tr '\n' ' ')"
+  say "round $round: $(tail -n 3 "$OUT/times.txt" | tr '\n' ' ') (program, ms, CPU ms)"
 done
 times_of() { awk -v p="$1" '$1 == p && $2 != "none" { print $2 }' "$OUT/times.txt"; }
 T_SETUP=$(times_of setup | median)
@@ -197,6 +198,10 @@ N_SETUP=$(times_of setup | wc -l)
 N_FLOOR=$(times_of floor | wc -l)
 N_PEER=$(times_of peer | wc -l)
 minimum() { sort -g | head -n1; }
+cpu_of() { awk -v p="$1" '$1 == p && $3 != "none" { print $3 }' "$OUT/times.txt"; }
+C_SETUP=$(cpu_of setup | median)
+C_FLOOR=$(cpu_of floor | median)
+C_PEER=$(cpu_of peer | median)
 M_SETUP=$(times_of setup | minimum)
 M_FLOOR=$(times_of floor | minimum)
 M_PEER=$(times_of peer | minimum)
@@ -267,6 +272,7 @@ row "time to window: floor (plain Win32 window)" "$(s_ms "$T_FLOOR") (median of 
 row "time to window: NSIS peer" "$(s_ms "$T_PEER") (median of $N_PEER; fastest $(s_ms "$M_PEER"))" ""
 row "ratio setup / floor (medians; fastest runs)" "$(ratio "$T_SETUP" "$T_FLOOR"); $(ratio "$M_SETUP" "$M_FLOOR")" ""
 row "ratio setup / peer (medians; fastest runs)" "$(ratio "$T_SETUP" "$T_PEER"); $(ratio "$M_SETUP" "$M_PEER")" "$(awk -v r="$(ratio "$T_SETUP" "$T_PEER")" 'BEGIN { if (r == "n/a") print "n/a"; else if (r + 0 < 1) print "met"; else print "NOT met" }') <1"
+row "CPU time to window, medians: setup / floor / peer" "$(s_ms "$C_SETUP") / $(s_ms "$C_FLOOR") / $(s_ms "$C_PEER") (ratio to peer $(ratio "$C_SETUP" "$C_PEER"))" ""
 row "setup above the floor" "$(awk -v a="$T_SETUP" -v b="$T_FLOOR" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.0f ms", a - b; else print "n/a" }')" ""
 row "idle 5 s: setup.exe" "$(idle_text "$IDLE_SETUP")" "$(idle_goal) none"
 row "idle 5 s: floor" "$(idle_text "$IDLE_FLOOR")" ""

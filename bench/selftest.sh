@@ -78,6 +78,7 @@ status=$?
 check "winwait finds the floor's window (exit 0, window_ms)" \
   test "$status" -eq 0 -a -n "$(sed -n 's/.*window_ms=\([0-9.]*\).*/\1/p' <<<"$LINE")"
 check "winwait reports the start on Wine's clock" has "$LINE" "start_tick_ms="
+check "winwait reports the program's CPU time up to its window" has "$LINE" "window_cpu_ms="
 sleep 1
 check "winwait leaves no program running" bash -c '! pgrep -f "floor\.exe$" >/dev/null'
 
