@@ -37,7 +37,7 @@ say() { echo "--- bench: $* ($((SECONDS - START)) s)" >&2; }
 if [ "${ZT_SKIP_APT:-0}" != 1 ]; then
   say "packages"
   # Never wine32: the 32-bit loader cannot run here.
-  bash scripts/deps.sh wine wine64 fonts-wine xvfb xauth nsis gcc libx11-dev file >&2
+  bash scripts/deps.sh wine wine64 fonts-wine xvfb xauth nsis gcc libx11-dev file procps >&2
 fi
 
 # ---- builds --------------------------------------------------------------------
@@ -103,7 +103,8 @@ cleanup() {
   rm -f "$DISPLAY_FILE"
 }
 trap cleanup EXIT
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$DISPLAY_FILE" >/dev/null 2>&1 &
+export ZT_BENCH_SCREEN=1024x768
+Xvfb -displayfd 3 -screen 0 "${ZT_BENCH_SCREEN}x24" -nolisten tcp 3>"$DISPLAY_FILE" >/dev/null 2>&1 &
 XVFB_PID=$!
 for _ in $(seq 1 100); do
   [ -s "$DISPLAY_FILE" ] && break
@@ -258,12 +259,12 @@ idle_text() {  # winwait line
     "$(field idle_wakeups "$line")" "$(field gui_thread_wakeups "$line")" "$(field threads "$line")"
 }
 
-row() { printf "| %-60s | %-56s | %-12s |\n" "$1" "$2" "$3"; }
+row() { printf "| %-60s | %-56s | %-14s |\n" "$1" "$2" "$3"; }
 echo
 echo "Zentavo setup bench, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(wine --version 2>/dev/null), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 row "What" "Measured" "Goal"
-row "$(printf -- '-%.0s' {1..60})" "$(printf -- '-%.0s' {1..56})" "$(printf -- '-%.0s' {1..12})"
+row "$(printf -- '-%.0s' {1..60})" "$(printf -- '-%.0s' {1..56})" "$(printf -- '-%.0s' {1..14})"
 row "setup.exe size (i686, stripped, static)" "$SIZE_SETUP bytes ($(kb "$SIZE_SETUP"))" "$(goal "$SIZE_SETUP" 204800) <=200KB"
 row "NSIS peer size (amd64-unicode)" "$SIZE_PEER bytes ($(kb "$SIZE_PEER")); ratio $(ratio "$SIZE_SETUP" "$SIZE_PEER")" ""
 row "floor program size (x86_64)" "$SIZE_FLOOR bytes ($(kb "$SIZE_FLOOR"))" ""

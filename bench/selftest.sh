@@ -2,10 +2,13 @@
 # Checks the bench's own tools before bench/run.sh trusts their figures:
 # startup_profile.sh on a made-up trace and log, and winwait on the floor
 # program under Wine (a window found, a title not found, a program that ends
-# first, --ready, --idle, and nothing left running afterwards).
+# first, --ready, --idle, and nothing left running afterwards), and that the
+# setup's window is told from its full-screen background (when OUT/medium
+# holds setup.exe).
 #
-#   selftest.sh OUT     OUT holds winwait and floor.exe; needs DISPLAY and a
-#                       booted WINEPREFIX (bench/run.sh provides them)
+#   selftest.sh OUT     OUT holds winwait, floor.exe and medium/; needs DISPLAY and a
+#                       booted WINEPREFIX, and ZT_BENCH_SCREEN, the display's
+#                       size as WIDTHxHEIGHT (bench/run.sh provides them)
 # Prints "ok"/"not ok" lines; exit status 1 when any check fails.
 set -uo pipefail
 HERE="$(cd "$(dirname "$0")" && pwd)"
@@ -107,5 +110,15 @@ check "winwait --idle counts the program's threads, CPU time and wake-ups" \
   bash -c "grep -q 'idle_cpu_ms=[0-9.]* idle_wakeups=[0-9]* gui_thread_cpu_ms=[0-9.]* gui_thread_wakeups=[0-9]* threads=[1-9]' <<<'$LINE'"
 sleep 1
 floors_running && { echo "not ok - a floor program is left running" ; FAILED=1; }
+
+# The setup's window, not its full-screen background of the same title.
+if [ -f "$OUT/medium/setup.exe" ]; then
+  SCREEN="${ZT_BENCH_SCREEN:-1024x768}"
+  LINE="$(cd "$OUT/medium" && "$WW" --title "Zentavo Install" --skip-fullscreen --timeout 60 \
+            -- wine setup.exe /l 1033)"
+  SIZE="$(sed -n 's/.*window_size=\([0-9]*x[0-9]*\).*/\1/p' <<<"$LINE")"
+  check "winwait --skip-fullscreen times the setup window ($SIZE), not the background ($SCREEN)" \
+    bash -c "[ -n '$SIZE' ] && [ -n '$SCREEN' ] && [ '$SIZE' != '$SCREEN' ] && [ '$SIZE' != 0x0 ]"
+fi
 
 exit "$FAILED"

@@ -41,11 +41,11 @@ fi
       tick = 0
       for (i = 1; i <= length(hex); ++i) tick = tick * 16 + index("0123456789abcdef", substr(hex, i, 1)) - 1
       text = $0; sub(/^[^ ]* [^ ]* /, "", text)
-      if (text ~ /^package info/ && !seen["first"]++) printf "%d %s\n", tick, "first log line (setup.ini read, the checks begin)"
-      else if (text ~ /^loading .*\.xml/ && !seen["lang"]++) printf "%d %s\n", tick, "language file: loading starts"
-      else if (text ~ /^Install language=/ && !seen["langdone"]++) printf "%d %s\n", tick, "language file loaded, language chosen"
-      else if (text ~ /^movie / && !seen["movie"]++) printf "%d %s\n", tick, "background window: movie control asked for"
-      else if (text ~ /^background created/ && !seen["bg"]++) printf "%d %s\n", tick, "background window created"
+      if (text ~ /^package info/ && !seen["first"]++) printf "%.0f %s\n", tick, "first log line (setup.ini read, the checks begin)"
+      else if (text ~ /^loading .*\.xml/ && !seen["lang"]++) printf "%.0f %s\n", tick, "language file: loading starts"
+      else if (text ~ /^Install language=/ && !seen["langdone"]++) printf "%.0f %s\n", tick, "language file loaded, language chosen"
+      else if (text ~ /^movie / && !seen["movie"]++) printf "%.0f %s\n", tick, "background window: movie control asked for"
+      else if (text ~ /^background created/ && !seen["bg"]++) printf "%.0f %s\n", tick, "background window created"
     }'
   awk -v s="$START" -v w="$WINDOW" 'BEGIN { printf "%.0f setup window mapped (what winwait times)\n", s + w }'
 } | sort -n -s -k1,1 | awk -v s="$START" '

@@ -8,10 +8,10 @@
  * The clock starts just before the program is started (fork) and stops when
  * the X server maps a top-level window whose title contains TEXT (with
  * --skip-fullscreen, a window that does not cover the whole screen);
- * window_cpu_ms is the CPU time the program's threads had used by then, which
- * a busy machine disturbs less than the time on the clock. The
- * display is watched through structure events, never polled, so the
- * measurement itself costs the program nothing. With --ready, winwait then
+ * window_size is the window's size then, and window_cpu_ms the CPU time the
+ * program's threads had used by then, which a busy machine disturbs less
+ * than the time on the clock. The display is watched through structure
+ * events, never polled, so the measurement itself costs the program nothing. With --ready, winwait then
  * waits (within the same timeout) until FILE holds TEXT, say the log line a
  * program writes when it starts waiting for the user (ready_ms). With --idle,
  * it waits --settle seconds more, then counts over --idle seconds the CPU time
@@ -218,6 +218,7 @@ int main(int argc, char **argv) {
 
   double shown = -1;
   struct sample at_window = {0, 0, 0, 0, 0};
+  int shown_w = 0, shown_h = 0;
   int status = 1;
   while (shown < 0) {
     double left = timeout_s * 1e3 - (now_ms() - start);
@@ -256,11 +257,15 @@ int main(int argc, char **argv) {
     }
     shown = now_ms() - start;
     if (!sample_process(pid, &at_window)) at_window.threads = 0;
+    if (!XGetWindowAttributes(d, w, &a)) a.width = a.height = 0;
+    shown_w = a.width;
+    shown_h = a.height;
   }
 
   if (shown >= 0) {
     printf("window_ms=%.1f start_tick_ms=%.1f", shown, start_raw);
     if (at_window.threads > 0) printf(" window_cpu_ms=%.1f", at_window.cpu_ns / 1e6);
+    printf(" window_size=%dx%d", shown_w, shown_h);
     status = 0;
     if (ready_file && pid > 0) {
       while (!file_holds(ready_file, ready_text) && now_ms() - start < timeout_s * 1e3) {
