@@ -3,7 +3,9 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <map>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -19,13 +21,36 @@ bool IsUndefined1252(unsigned c) {
   return c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
 }
 
+// The converter from one encoding to another. iconv_open loads its tables
+// on every call, and a rehearsal converts thousands of short texts between a
+// handful of pairs: each pair's converter is opened once and kept for the
+// life of the thread, its shift state reset before each use.
+iconv_t Converter(const char* from, const char* to) {
+  struct Cache {
+    std::map<std::pair<std::string, std::string>, iconv_t> open;
+    ~Cache() {
+      for (auto& entry : open) iconv_close(entry.second);
+    }
+  };
+  thread_local Cache cache;
+  auto key = std::make_pair(std::string(from), std::string(to));
+  auto found = cache.open.find(key);
+  if (found != cache.open.end()) {
+    iconv(found->second, nullptr, nullptr, nullptr, nullptr);
+    return found->second;
+  }
+  iconv_t cd = iconv_open(to, from);
+  if (cd != reinterpret_cast<iconv_t>(-1)) cache.open.emplace(key, cd);
+  return cd;
+}
+
 // Runs iconv over the whole input; at an unconvertible sequence calls
 // `fallback` with the input position, which appends its replacement and
 // returns how many input bytes to skip.
 template <typename Fallback>
 bool Convert(const char* from, const char* to, const std::string& input, std::string* output,
              Fallback fallback) {
-  iconv_t cd = iconv_open(to, from);
+  iconv_t cd = Converter(from, to);
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   std::string out;
   size_t pos = 0;
@@ -45,7 +70,6 @@ bool Convert(const char* from, const char* to, const std::string& input, std::st
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }
-  iconv_close(cd);
   *output = std::move(out);
   return true;
 }

@@ -5,6 +5,7 @@
 #include <libxml/xmlerror.h>
 
 #include <climits>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -13,6 +14,10 @@ namespace {
 std::u16string Utf8ToUtf16(const char* text) {
   std::u16string out;
   if (!text) return out;
+  // Never more UTF-16 units than UTF-8 bytes: a pair of surrogates comes
+  // from four bytes. The units are written in place and the rest cut off.
+  out.resize(strlen(text));
+  size_t units = 0;
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   while (*p) {
     char32_t c = *p;
@@ -31,12 +36,13 @@ std::u16string Utf8ToUtf16(const char* text) {
     for (int i = 0; i < extra && (*p & 0xC0) == 0x80; ++i, ++p) c = (c << 6) | (*p & 0x3F);
     if (c >= 0x10000) {
       c -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+      out[units++] = static_cast<char16_t>(0xD800 + (c >> 10));
+      out[units++] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
     } else {
-      out.push_back(static_cast<char16_t>(c));
+      out[units++] = static_cast<char16_t>(c);
     }
   }
+  out.resize(units);
   return out;
 }
 
