@@ -60,27 +60,6 @@ std::string Merged(const std::string& base, const std::string& overlay) {
   return merged.dump();
 }
 
-// An example machine of docs/machines with `overlay` merged over it, the demo
-// medium mounted, and setup.ini naming the package's target system.
-std::unique_ptr<SimMachine> ExampleMachine(const std::string& name, const std::string& overlay,
-                                           const std::string& targetOs) {
-  std::ifstream in(std::string(ZT_SOURCE_DIR) + "/docs/machines/" + name + ".json");
-  std::stringstream text;
-  text << in.rdbuf();
-  SimJson description = SimJson::parse(text.str());
-  description.merge_patch(SimJson::parse(overlay));
-  std::string error;
-  std::unique_ptr<SimMachine> machine = SimMachine::FromJson(description.dump(), name, &error);
-  EXPECT_TRUE(machine) << error;
-  if (!machine) return nullptr;
-  EXPECT_TRUE(machine->MountMedium(kMedium, &error)) << error;
-  EXPECT_TRUE(machine->simFiles().Put(
-      machine->setupFolder() + "setup.ini",
-      "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\nPackageType=CD\r\nTargetOS=" + targetOs +
-          "\r\n"));
-  return machine;
-}
-
 // Windows 98 SE whose Windows Installer (1.10) is older than the setup needs.
 std::unique_ptr<SimMachine> Win98WithOldInstaller(const std::string& overlay = "{}") {
   std::string installer = Merged(Installer(0), R"({"files": {"C:\\WINDOWS\\SYSTEM\\msiexec.exe":

@@ -37,33 +37,6 @@ constexpr char kRegisteringInstaller[] = R"({"programs": {"msiexec.exe": {"durat
     "HKCU\\Software\\Corvane\\Zentavo\\Installation": {"InstallDir": "C:\\Program Files\\Zentavo\\"}},
    "files": {"C:\\Program Files\\Zentavo\\Zentavo.exe": {"text": "", "version": {"FileVersion": "2.1.240.0"}}}}}}})";
 
-std::string ReadHost(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-// An example machine with `overlay` merged over it, the demo medium, and
-// setup.ini for `targetOs` ("" keeps the medium's).
-std::unique_ptr<SimMachine> Example(const std::string& name, const std::string& overlay,
-                                    const std::string& targetOs) {
-  SimJson description =
-      SimJson::parse(ReadHost(std::string(ZT_SOURCE_DIR) + "/docs/machines/" + name + ".json"));
-  description.merge_patch(SimJson::parse(overlay));
-  std::string error;
-  auto machine = SimMachine::FromJson(description.dump(), name, &error);
-  EXPECT_TRUE(machine) << error;
-  if (!machine) return nullptr;
-  EXPECT_TRUE(machine->MountMedium(ZT_DEMO_MEDIUM_DIR, &error)) << error;
-  if (!targetOs.empty()) {
-    machine->simFiles().Put(machine->setupFolder() + "setup.ini",
-                            "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\nPackageType=CD\r\n"
-                            "TargetOS=" + targetOs + "\r\n");
-  }
-  return machine;
-}
-
 // The default machine running a network package unpacked in the temporary
 // folder; `overlay` adds to it (a planted clean-up copy).
 std::unique_ptr<SimMachine> NetPackageMachine(const std::string& overlay = "{}") {
@@ -182,13 +155,13 @@ TEST(LaunchSafety, EveryStartAndLoadOfTheRehearsalsIsByQuotedFullPath) {
   };
   const Case cases[] = {
       {"first installation (XP)", [] { return MakeMachine(); }, "D:", 2, false},
-      {"upgrade of the running 2.0 (XP)", [] { return Example("xp-upgrade", "{}", ""); }, "D:", 3,
+      {"upgrade of the running 2.0 (XP)", [] { return ExampleMachine("xp-upgrade", "{}", ""); }, "D:", 3,
        false},
-      {"NT 4.0 and its restart", [] { return Example("nt4sp6a", kRegisteringInstaller, "WinNT"); },
+      {"NT 4.0 and its restart", [] { return ExampleMachine("nt4sp6a", kRegisteringInstaller, "WinNT"); },
        "D:", 4, true},
       {"Windows 98 SE and the restart after Windows Installer",
        [] {
-         return Example("win98se", R"({"files": {"C:\\WINDOWS\\SYSTEM\\msiexec.exe":
+         return ExampleMachine("win98se", R"({"files": {"C:\\WINDOWS\\SYSTEM\\msiexec.exe":
              {"text": "", "version": {"FileVersion": "1.10.1029.0"}}}})",
                         "Win98");
        },

@@ -32,29 +32,6 @@ const char kRunKey[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
 const char kSettingsKey[] = "HKCU\\Software\\Corvane\\Zentavo\\Settings";
 const char kUsualLog[] = "C:\\Documents and Settings\\User\\Local Settings\\Temp\\ZentavoInstall.log";
 
-// An example machine of docs/machines with `overlay` merged over it and the
-// demo medium mounted; `targetOs`, when given, is the package's system.
-std::unique_ptr<SimMachine> ExampleMachine(const std::string& name,
-                                           const std::string& overlay = "{}",
-                                           const std::string& targetOs = "") {
-  std::ifstream in(std::string(ZT_SOURCE_DIR) + "/docs/machines/" + name + ".json");
-  std::stringstream text;
-  text << in.rdbuf();
-  SimJson description = SimJson::parse(text.str());
-  description.merge_patch(SimJson::parse(overlay));
-  std::string error;
-  std::unique_ptr<SimMachine> machine = SimMachine::FromJson(description.dump(), name, &error);
-  EXPECT_TRUE(machine) << error;
-  if (!machine) return nullptr;
-  EXPECT_TRUE(machine->MountMedium(ZT_DEMO_MEDIUM_DIR, &error)) << error;
-  if (!targetOs.empty()) {
-    EXPECT_TRUE(machine->simFiles().Put(machine->setupFolder() + "setup.ini",
-                                        "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\n"
-                                        "PackageType=CD\r\nTargetOS=" + targetOs + "\r\n"));
-  }
-  return machine;
-}
-
 // Windows 98 SE whose Windows Installer (1.10) must be updated, with a restart.
 std::unique_ptr<SimMachine> Win98WithOldInstaller() {
   return ExampleMachine("win98se", R"({"files": {"C:\\WINDOWS\\SYSTEM\\msiexec.exe":

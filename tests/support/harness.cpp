@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -16,6 +17,26 @@ std::unique_ptr<SimMachine> MakeMachine(const std::string& overlay) {
   EXPECT_TRUE(machine) << error;
   if (!machine) return nullptr;
   EXPECT_TRUE(machine->MountMedium(ZT_DEMO_MEDIUM_DIR, &error)) << error;
+  return machine;
+}
+
+std::unique_ptr<SimMachine> ExampleMachine(const std::string& name, const std::string& overlay,
+                                           const std::string& targetOs) {
+  std::ifstream in(std::string(ZT_SOURCE_DIR) + "/docs/machines/" + name + ".json");
+  std::stringstream text;
+  text << in.rdbuf();
+  nlohmann::json description = nlohmann::json::parse(text.str());
+  description.merge_patch(nlohmann::json::parse(overlay));
+  std::string error;
+  std::unique_ptr<SimMachine> machine = SimMachine::FromJson(description.dump(), name, &error);
+  EXPECT_TRUE(machine) << error;
+  if (!machine) return nullptr;
+  EXPECT_TRUE(machine->MountMedium(ZT_DEMO_MEDIUM_DIR, &error)) << error;
+  if (!targetOs.empty()) {
+    EXPECT_TRUE(machine->simFiles().Put(machine->setupFolder() + "setup.ini",
+                                        "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\n"
+                                        "PackageType=CD\r\nTargetOS=" + targetOs + "\r\n"));
+  }
   return machine;
 }
 

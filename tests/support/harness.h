@@ -13,6 +13,13 @@
 // merged over it, and the demo medium mounted. Fails the test on a bad description.
 std::unique_ptr<SimMachine> MakeMachine(const std::string& overlay = "{}");
 
+// An example machine of docs/machines (`name` without ".json") with `overlay`
+// merged over it and the demo medium mounted; with `targetOs`, the medium's
+// setup.ini is replaced by a CD package's for that system ("WinNT", "Win98").
+std::unique_ptr<SimMachine> ExampleMachine(const std::string& name,
+                                           const std::string& overlay = "{}",
+                                           const std::string& targetOs = "");
+
 struct Rehearsal {
   SetupRun run;
   RecordingScreen screen;
