@@ -1,6 +1,23 @@
-# Checks shared by the Windows stage's installation scripts (install.sh,
-# quiet.sh), sourced after they define pass and fail. The registry is read
-# with Wine's reg.exe in the 64-bit view.
+# What the Windows stage's installation scripts (install.sh, quiet.sh) share:
+# the product's registry names, the ok/not ok lines (FAILED is set by any
+# failure), and the registry and log checks. The registry is read with
+# Wine's reg.exe in the 64-bit view.
+
+PRODUCT_CODE='{3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93}'
+UNINSTALL_KEY="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$PRODUCT_CODE"
+RUN_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+INSTALLATION_KEY='HKCU\Software\Corvane\Zentavo\Installation'
+SETTINGS_KEY='HKCU\Software\Corvane\Zentavo\Settings'
+
+FAILED=0
+
+pass() { echo "ok - $*"; }
+fail() { echo "not ok - $*"; FAILED=1; }
+check() {  # check <description> <command...>: ok when the command succeeds
+  local what="$1"
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
 
 # The data of a registry value in the 64-bit view, as `reg query` prints it;
 # fails when the value is missing.

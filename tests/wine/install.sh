@@ -42,24 +42,14 @@ CASES="${ZT_INSTALL_CASES:-first upgrade}"
 # the driver and the wait for setup.exe to end have limits of their own.
 STEP_SECONDS="${ZT_STEP_SECONDS:-90}"
 
-PRODUCT_CODE='{3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93}'
-UNINSTALL_KEY="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$PRODUCT_CODE"
-RUN_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
-INSTALLATION_KEY='HKCU\Software\Corvane\Zentavo\Installation'
-SETTINGS_KEY='HKCU\Software\Corvane\Zentavo\Settings'
+# The product's registry names, FAILED, pass, fail and check; reg_value,
+# reg_missing, key_missing, expect_value and expect_in_order.
+. "$ROOT/tests/wine/checks.sh"
 
-FAILED=0
 SETUP_PID=""
 PRODUCT_PID=""
 
 say() { echo "--- install: $*"; }
-pass() { echo "ok - $*"; }
-fail() { echo "not ok - $*"; FAILED=1; }
-check() {  # check <description> <command...>: ok when the command succeeds
-  local what="$1"
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
 
 finish() {
   # Nothing started here may outlive the script: the caller waits for the
@@ -90,9 +80,6 @@ rm -rf "$OUT"
 mkdir -p "$OUT"
 
 # ---- helpers -------------------------------------------------------------------
-
-# reg_value, reg_missing, key_missing, expect_value, expect_in_order
-. "$ROOT/tests/wine/checks.sh"
 
 # A folder of the Shell Folders key as a Unix path (empty when unread).
 shell_folder() {
