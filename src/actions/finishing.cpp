@@ -6,6 +6,7 @@
 
 #include "actions/installation.h"
 #include "actions/launch.h"
+#include "actions/user_data.h"
 #include "analysis/analysis.h"
 #include "app/context.h"
 #include "app/setup_app.h"
@@ -21,20 +22,6 @@ const char kShellFoldersKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const char kStartupLinkName[] = "\\Zentavo.lnk";
 const char kCleanerName[] = "\\ztcleanup.exe";
-
-// The registered installation folder (it ends with a backslash). False when
-// the key or the value cannot be read, or the value is empty: a folder that
-// was not read never becomes a path.
-bool ReadInstallDir(Registry& registry, std::string* installDir) {
-  RegKey key(registry);
-  std::string dir;
-  if (key.Open(HKEY_CURRENT_USER, kInstallationKey, KEY_ALL_ACCESS) != ERROR_SUCCESS ||
-      key.QueryString("InstallDir", MAX_PATH, &dir) != ERROR_SUCCESS || dir.empty()) {
-    return false;
-  }
-  *installDir = dir;
-  return true;
-}
 
 enum class LinkPath { kRead, kUnreadable, kTooLong };
 
@@ -65,6 +52,18 @@ bool StartsWithTempPath(Environment& environment, const std::string& setupDir,
 }
 
 }  // namespace
+
+bool ReadInstallDir(Registry& registry, std::string* installDir) {
+  RegKey key(registry);
+  std::string dir;
+  if (key.Open(HKEY_CURRENT_USER, kInstallationKey, KEY_ALL_ACCESS) != ERROR_SUCCESS ||
+      key.QueryString("InstallDir", MAX_PATH, &dir) != ERROR_SUCCESS || dir.empty()) {
+    return false;
+  }
+  *installDir = dir;
+  return true;
+}
+
 
 bool GetStartupLinkPath(CSetupContext& context, std::string* path) {
   std::string link;
@@ -127,6 +126,9 @@ int CSetupContext::FinishSetup(int action) {
     return 0;
   }
   if (action != 1) return 1;
+  // Answered: the button goes, and does not stand on the clean-up step.
+  window().ShowConfirm(false);
+  EndUpgrade(*this);
 
   AllowUserTos(*this);
   Log("setting default language\n");

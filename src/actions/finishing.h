@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/registry.h"
+
 class CSetupContext;
 
 // The Startup folder's shortcut: the "Startup" value of the user's Shell
@@ -13,6 +15,10 @@ class CSetupContext;
 // nothing is then tested, deleted or created.
 bool GetStartupLinkPath(CSetupContext& context, std::string* path);
 
+// The registered installation folder (it ends with a backslash). False when
+// the key or the value cannot be read, or the value is empty: a folder that
+// was not read never becomes a path.
+bool ReadInstallDir(Registry& registry, std::string* installDir);
 // Whether the Startup folder's shortcut exists (FindFirstFile finds it).
 bool StartupLinkExists(CSetupContext& context);
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "actions/launch.h"
+#include "actions/user_data.h"
 #include "analysis/analysis.h"
 #include "app/context.h"
 #include "app/exit_codes.h"
@@ -32,19 +33,23 @@ DWORD StartChild(CSetupContext& context, const std::string& program,
   return error;
 }
 
-// Reads the child's exit code once. True when the child has ended: it is
-// forgotten, its handle closed and its code in *exitCode. False while it
-// runs; also when its exit code cannot be read, which is logged and ends the
+// Looks at the child once. True when it has ended: it is forgotten, its
+// handle closed and its code in *exitCode. False while it runs. Whether it
+// runs is asked of its handle, not read from its code: a program may end
+// with 259 itself, which is also STILL_ACTIVE, and would be polled forever.
+// A child whose state or exit code cannot be read is logged and ends the
 // setup with 1603 (nothing tells whether it did its work).
 bool ChildEnded(CSetupContext& context, DWORD* exitCode) {
+  Processes& processes = context.machine().processes();
+  DWORD wait = processes.Wait(context.childProcess.get(), 0);
+  if (wait == WAIT_TIMEOUT) return false;
   DWORD code = 0;
-  if (context.machine().processes().GetExitCode(context.childProcess.get(), &code) !=
-      ERROR_SUCCESS) {
+  if (wait != WAIT_OBJECT_0 ||
+      processes.GetExitCode(context.childProcess.get(), &code) != ERROR_SUCCESS) {
     context.Log("failed to get process status\n");
     context.EndSetup(kExitFailure);
     return false;
   }
-  if (code == static_cast<DWORD>(STILL_ACTIVE)) return false;
   context.childRunning = 0;
   context.childProcess.reset();
   *exitCode = code;
@@ -52,9 +57,9 @@ bool ChildEnded(CSetupContext& context, DWORD* exitCode) {
 }
 
 // Windows Installer's codes of a run that installed: success, and success
-// with a restart still to come (ERROR_SUCCESS_REBOOT_REQUIRED, _INITIATED).
+// with a restart still to come.
 bool InstallerSucceeded(DWORD exitCode) {
-  return exitCode == 0 || exitCode == 3010 || exitCode == 1641;
+  return exitCode == 0 || InstallerNeedsRestart(exitCode);
 }
 
 // The program of the registered product: its Uninstall key exists and the
@@ -145,6 +150,17 @@ void EndWithoutRestart(CSetupContext& context) {
 }
 
 }  // namespace
+
+bool InstallerNeedsRestart(DWORD exitCode) { return exitCode == 3010 || exitCode == 1641; }
+
+DWORD LaunchMsiexec(CSetupContext& context, const std::string& arguments,
+                    LaunchedProcess* launched) {
+  if (context.systemDir.empty()) {
+    context.Log("system folder unknown - Windows Installer not started\n");
+    return ERROR_PATH_NOT_FOUND;
+  }
+  return LaunchProcess(context, context.systemDir + "\\msiexec.exe", arguments, launched);
+}
 
 std::string ResumeCommand(const std::string& setupDir, int nextStep, int languageId,
                           const std::string& switches) {
@@ -263,14 +279,20 @@ int CSetupContext::LaunchProductSetup(int action) {
     char transformPart[64];
     snprintf(transformPart, sizeof(transformPart), "\" TRANSFORMS=\"%d.mst\"", transform);
     std::string arguments = "/i \"" + setupDir + "\\Zentavo.msi" + transformPart +
-                            msiExtraProperties + app().unattended().InstallerUiSwitch();
+                            msiExtraProperties + kSuppressRestartProperty +
+                            app().unattended().InstallerUiSwitch();
     window().ShowConfirm(false);
     window().ShowCancel(false);
     NoteProgramBeforeInstall(*this);
+    NoteProductInstalling(*this);
     // Windows Installer by its full path: a bare name is looked for in the
     // setup's own folder first, where a network package could plant one.
-    DWORD error = StartChild(*this, systemDir + "\\msiexec.exe", arguments);
-    if (error != ERROR_SUCCESS) {
+    LaunchedProcess launched;
+    DWORD error = LaunchMsiexec(*this, arguments, &launched);
+    if (error == ERROR_SUCCESS) {
+      childProcess = std::move(launched.process);
+      childRunning = 1;
+    } else {
       Log("CreateProcess failed error=%d\n", static_cast<int>(error));
       EndSetup(kExitFailure);
     }
@@ -283,13 +305,20 @@ int CSetupContext::LaunchProductSetup(int action) {
     Log("Zentavo setup complete - exit code %08xh\n", static_cast<unsigned>(exitCode));
     if (ProductInstalled(*this, exitCode)) {
       productInstalled = 1;
+      NoteProductInstalled(*this);
       if (!isWin9x && osMajor < 5) {
         Log("Scheduling forced restart required for NT.\n");
+        rebootRequired = 1;
+      } else if (InstallerNeedsRestart(exitCode)) {
+        // Files in use are replaced when Windows starts again: the restart
+        // is asked for once the data is back.
+        Log("Windows Installer needs a restart to complete the installation\n");
         rebootRequired = 1;
       }
       return 1;
     }
     Log("Zentavo software install failed\n");
+    failureShown = 1;
     waitForInput = 1;
     window().SetConfirmText(OK);
     window().ShowConfirm(true);

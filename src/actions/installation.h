@@ -5,6 +5,9 @@
 
 #include <string>
 
+#include "actions/launch.h"
+#include "platform/wintypes.h"
+
 class CSetupContext;
 
 // The Run-key value that starts the setup again after a restart.
@@ -25,6 +28,24 @@ inline constexpr char kProductProgram[] = "Zentavo.exe";
 // of the run (CUnattended::ResumeSwitches, with their leading space).
 std::string ResumeCommand(const std::string& setupDir, int nextStep, int languageId,
                           const std::string& switches = std::string());
+
+// The property every Windows Installer command line of the setup carries.
+// Without it, Windows Installer run without its dialogs restarts Windows by
+// itself at the end of a run that needs a restart (files in use), ending the
+// setup that waits for it before anything resumes; with it, the run ends
+// with 3010 and the setup makes the restart itself, at the end.
+inline constexpr char kSuppressRestartProperty[] = " REBOOT=ReallySuppress";
+
+// Windows Installer's codes of a run that did its work and needs a restart
+// to complete it (ERROR_SUCCESS_REBOOT_REQUIRED, _INITIATED).
+bool InstallerNeedsRestart(DWORD exitCode);
+
+// Starts Windows Installer by its full path in the system folder with these
+// arguments. An unknown system folder is refused (logged) with
+// ERROR_PATH_NOT_FOUND: "\msiexec.exe" would name a file at the root of the
+// current drive.
+DWORD LaunchMsiexec(CSetupContext& context, const std::string& arguments,
+                    LaunchedProcess* launched);
 
 // Writes the resume value for the step after the current one. Silent: a
 // restart goes ahead without it. True when the value was written.

@@ -1,6 +1,7 @@
 #include "actions/previous_versions.h"
 
 #include "actions/finishing.h"
+#include "actions/installation.h"
 #include "actions/launch.h"
 #include "actions/user_data.h"
 #include "analysis/analysis.h"
@@ -35,6 +36,9 @@ void ReadPreviousInstallDir(CSetupContext& context) {
   }
   std::string folder;
   if (installation.QueryString("InstallDir", kPathBuffer, &folder) != ERROR_SUCCESS) return;
+  // An empty value names no folder: the files would be looked for at the
+  // root of the current drive.
+  if (folder.empty()) return;
   context.previousInstallDir = folder;
   // The stored folder ends with a backslash.
   std::string program = folder + "Zentavo.exe";
@@ -49,20 +53,18 @@ namespace {
 
 // Waits for a program started by one of the uninstall steps; these steps
 // block until Windows Installer is done. False when the wait failed: the
-// program may still be running.
-bool WaitForExit(CSetupContext& context, const LaunchedProcess& launched, DWORD* exitCode) {
+// program may still be running. *codeRead tells whether its exit code could
+// be read afterwards.
+bool WaitForExit(CSetupContext& context, const LaunchedProcess& launched, DWORD* exitCode,
+                 bool* codeRead) {
   Processes& processes = context.machine().processes();
   if (processes.Wait(launched.process.get(), INFINITE) == WAIT_FAILED) return false;
   *exitCode = 0;
-  processes.GetExitCode(launched.process.get(), exitCode);
+  *codeRead = processes.GetExitCode(launched.process.get(), exitCode) == ERROR_SUCCESS;
   return true;
 }
 
 }  // namespace
-
-std::string MsiexecPath(const CSetupContext& context) {
-  return context.systemDir + "\\msiexec.exe";
-}
 
 bool GetShellFolderLink(CSetupContext& context, const std::string& valueName, std::string* path) {
   RegKey folders(context.machine().registry());
@@ -102,6 +104,7 @@ int CSetupContext::CheckPreviousVersions() {
 
   if (previousEdition == 0) {
     Log("no previous version of Zentavo detected\n");
+    userDataToKeep = FindUnfinishedUpgrade(*this) ? 1 : 0;
     return 1;
   }
   previousFound = 1;
@@ -117,20 +120,28 @@ int CSetupContext::CheckPreviousVersions() {
     Log("Zentavo install dir: %s\n", previousInstallDir.c_str());
     upgradeFound = 1;
   }
+  userDataToKeep = upgradeFound ? 1 : (FindUnfinishedUpgrade(*this) ? 1 : 0);
   return 1;
 }
 
 int CSetupContext::RemoveViewOnly(int) {
   Log("removing Zentavo view-only\n");
   LaunchedProcess launched;
-  DWORD error = LaunchProcess(*this, MsiexecPath(*this),
-                              std::string("/x ") + kViewOnlyProductCode + " /qn", &launched);
+  DWORD error = LaunchMsiexec(*this, std::string("/x ") + kViewOnlyProductCode + " /qn" +
+                                         kSuppressRestartProperty,
+                              &launched);
   if (error != ERROR_SUCCESS) {
     Log("launch failed %d\n", static_cast<int>(error));
     EndSetup(kExitFailure);
     return 0;
   }
-  machine().processes().Wait(launched.process.get(), INFINITE);
+  DWORD exitCode = 0;
+  bool codeRead = false;
+  // A removal that needs a restart completes with the one at the end.
+  if (WaitForExit(*this, launched, &exitCode, &codeRead) && codeRead &&
+      InstallerNeedsRestart(exitCode)) {
+    rebootRequired = 1;
+  }
   return 1;
 }
 
@@ -147,23 +158,33 @@ int CSetupContext::RemoveStartupLinks(int) {
 int CSetupContext::UninstallPrevious(int) {
   if (previousEdition != 2) return 1;
   msiExtraProperties.clear();
-  // From here until the data is back, the saved copies may be the only ones.
-  MarkUpgradePending(*this);
   LaunchedProcess launched;
-  DWORD error = LaunchProcess(*this, MsiexecPath(*this),
-                              std::string("/x ") + kProduct2xCode + " /q", &launched);
+  DWORD error = LaunchMsiexec(
+      *this, std::string("/x ") + kProduct2xCode + " /q" + kSuppressRestartProperty, &launched);
   if (error == ERROR_SUCCESS) {
     DWORD exitCode = 0;
-    if (!WaitForExit(*this, launched, &exitCode)) {
+    bool codeRead = false;
+    if (!WaitForExit(*this, launched, &exitCode, &codeRead)) {
       // The removal may still be under way: installing and putting the data
       // back now could be undone by it. The saved copies stay named.
       Log("failed to get process status\n");
       EndSetup(kExitFailure);
       return 0;
     }
-    Log("uninstall complete - exit code 0x%x\n", static_cast<unsigned>(exitCode));
+    if (!codeRead) {
+      Log("uninstall complete - exit code not read\n");
+    } else {
+      Log("uninstall complete - exit code 0x%x\n", static_cast<unsigned>(exitCode));
+      // Files in use go when Windows starts again: the installation goes on
+      // and the restart comes at the end.
+      if (InstallerNeedsRestart(exitCode)) rebootRequired = 1;
+    }
+  } else if (systemDir.empty()) {
+    // Nothing was started and nothing can be: the earlier edition stays
+    // installed, with the user's data in place.
+    EndSetup(kExitFailure);
+    return 0;
   } else {
-    ClearUpgradePending(*this);
     Log("failed to uninstall previous version\n");
     Log("installation will continue, but installation problems may be observed\n");
     Log("manual uninstallation of the previous version is recommended\n");

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "actions/installation.h"
+
 class CSetupContext;
 
 // Windows Installer product codes of the three editions, each the name of a
@@ -14,7 +16,6 @@ inline constexpr char kProduct1xCode[] = "{9D2E4B61-7C3A-11D4-8E21-00A0C4D5E6F7}
 inline constexpr char kProduct2xCode[] = "{3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93}";
 
 inline constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-inline constexpr char kInstallationKey[] = "Software\\Corvane\\Zentavo\\Installation";
 inline constexpr char kShellFoldersKey[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 inline constexpr char kProductLinkName[] = "\\Zentavo.lnk";
@@ -30,6 +31,3 @@ bool GetShellFolderLink(CSetupContext& context, const std::string& valueName, st
 // backslash) into `previousInstallDir` and its program's version into
 // `previousExeVersion`; leaves them as they were when either cannot be read.
 void ReadPreviousInstallDir(CSetupContext& context);
-
-// Windows Installer by its full path in the system directory.
-std::string MsiexecPath(const CSetupContext& context);

@@ -1,13 +1,17 @@
 #include "actions/user_data.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <new>
+#include <vector>
 
+#include "actions/finishing.h"
 #include "actions/launch.h"
-#include "actions/previous_versions.h"
 #include "analysis/analysis.h"
 #include "app/context.h"
 #include "app/exit_codes.h"
+#include "app/setup_app.h"
 #include "lang/language_strings.h"
 #include "ui/setup_window.h"
 
@@ -19,18 +23,36 @@ constexpr DWORD kNameBuffer = 512;       // value, subkey and class names while 
 constexpr char kHiveName[] = "TEMP_HIVE";
 constexpr char kDirectoriesKey[] = "SOFTWARE\\Corvane\\Zentavo\\WebServer\\Parameters\\Directories";
 
-struct KeyItem {
-  const char* item;  // the Save value
+constexpr char kPendingValue[] = "UpgradePending";
+// Beside an item's value once the new package is installed: what it put in
+// the item's place ("absent", or the fingerprint of the file or key).
+constexpr char kInstalledSuffix[] = " Installed";
+constexpr char kAbsent[] = "absent";
+
+// One piece of the user's data: a file of the installation folder or a
+// registry key with everything below it, recorded under `item`.
+struct DataItem {
+  const char* item;      // the Save value
+  const char* fileName;  // null for a key
   HKEY root;
   const char* subKey;
+  const char* saveFailed;     // logged when a file item cannot be saved
+  const char* restoreFailed;  // logged when it cannot be put back
 };
 
-const KeyItem kSettings = {"Settings", HKEY_CURRENT_USER, "Software\\Corvane\\Zentavo\\Settings"};
-const KeyItem kSpeedDial = {"Speed Dial", HKEY_CURRENT_USER,
-                            "Software\\Corvane\\Zentavo\\Speed Dial"};
-const KeyItem kGlobals = {"Globals", HKEY_LOCAL_MACHINE, "Software\\Corvane\\Zentavo"};
-
-constexpr char kPendingValue[] = "UpgradePending";
+const DataItem kItems[] = {
+    {"AddressBook", "Zentavo.mdb", nullptr, nullptr, "save address book failed\n",
+     "restore address book failed\n"},
+    {"Calibration", "calibrate.mi", nullptr, nullptr, "save calibration failed\n",
+     "restore calibration failed\n"},
+    {"Settings", nullptr, HKEY_CURRENT_USER, "Software\\Corvane\\Zentavo\\Settings", nullptr,
+     "read settings value failed\n"},
+    {"Speed Dial", nullptr, HKEY_CURRENT_USER, "Software\\Corvane\\Zentavo\\Speed Dial", nullptr,
+     "read settings value failed\n"},
+    {"Globals", nullptr, HKEY_LOCAL_MACHINE, "Software\\Corvane\\Zentavo", nullptr,
+     "read globals value failed\n"},
+};
+constexpr size_t kGlobalsIndex = 4;
 
 // A file of the previous installation folder ("%s\%s"), or false when that
 // folder was never read: nothing is copied to or from a folder not known.
@@ -43,65 +65,274 @@ bool PreviousInstallFile(CSetupContext& context, const std::string& fileName, st
   return true;
 }
 
-// Saves one registry item into a new hive file and records it.
-bool PreserveKey(CSetupContext& context, const KeyItem& key) {
-  std::string file;
-  LONG rc = static_cast<LONG>(NewTemporaryFile(context, &file));
-  if (rc == ERROR_SUCCESS) rc = SaveRegKey(context, key.root, key.subKey, file);
-  if (rc != ERROR_SUCCESS) {
-    context.Log("save reg key failed - error %d\n", static_cast<int>(rc));
-    return false;
+// The installation folder of the user's data: the one the analysis read,
+// else the one registered now (after an earlier upgrade removed the product
+// the folder is known again once the new package is installed).
+void FindInstallDir(CSetupContext& context) {
+  std::string folder;
+  if (context.previousInstallDir.empty() && ReadInstallDir(context.machine().registry(), &folder)) {
+    context.previousInstallDir = folder;
   }
-  return SetSavedItem(context, key.item, file);
 }
 
-// True when there is nothing of this file to save: the installation folder
-// is known and the file is not in it (the user never calibrated).
-bool FileAbsent(CSetupContext& context, const std::string& fileName) {
-  if (context.previousInstallDir.empty()) return true;  // nothing can be found, or removed
-  DWORD attributes = 0;
-  DWORD rc = context.machine().files().GetAttributes(
-      context.previousInstallDir + "\\" + fileName, &attributes);
-  return rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND;
+// The Save key's value `name`, read without a log line.
+bool ReadSaveValue(CSetupContext& context, const std::string& name, std::string* text) {
+  RegKey key(context.machine().registry());
+  return key.Open(HKEY_CURRENT_USER, kSaveKey, KEY_QUERY_VALUE) == ERROR_SUCCESS &&
+         key.QueryString(name, kSavedItemBuffer - 1, text) == ERROR_SUCCESS;
 }
 
-// True when the key does not exist (the user has no speed dial yet).
-bool KeyAbsent(CSetupContext& context, const KeyItem& key) {
-  RegKey probe(context.machine().registry());
-  return probe.Open(key.root, key.subKey, KEY_READ) == ERROR_FILE_NOT_FOUND;
+void DeleteSaveValue(CSetupContext& context, const std::string& name) {
+  RegKey key(context.machine().registry());
+  if (key.Open(HKEY_CURRENT_USER, kSaveKey, KEY_SET_VALUE) == ERROR_SUCCESS) {
+    context.machine().registry().DeleteValue(key.get(), name);
+  }
 }
 
-// True when an upgrade that removed the previous version saved the user's
-// data and ended before it put it back.
-bool UpgradePending(CSetupContext& context) {
+void SetUpgradeStage(CSetupContext& context, UpgradeStage stage) {
   RegKey save(context.machine().registry());
-  DWORD pending = 0;
-  return save.Open(HKEY_CURRENT_USER, kSaveKey, KEY_QUERY_VALUE) == ERROR_SUCCESS &&
-         save.QueryDword(kPendingValue, &pending) == ERROR_SUCCESS && pending != 0;
+  LONG rc = save.Create(HKEY_CURRENT_USER, kSaveKey, KEY_ALL_ACCESS);
+  if (rc == ERROR_SUCCESS) rc = save.SetDword(kPendingValue, static_cast<DWORD>(stage));
+  if (rc != ERROR_SUCCESS) {
+    context.Log("mark upgrade pending failed - error %d\n", static_cast<int>(rc));
+  }
 }
 
-// The copy an unfinished upgrade saved for this item, when it is still there:
-// what is in place now may be the new package's, the user's is in the copy.
-bool KeepEarlierCopy(CSetupContext& context, const std::string& item) {
+void ClearUpgradeStage(CSetupContext& context) {
+  RegKey save(context.machine().registry());
+  LONG rc = save.Open(HKEY_CURRENT_USER, kSaveKey, KEY_SET_VALUE);
+  if (rc == ERROR_SUCCESS) rc = context.machine().registry().DeleteValue(save.get(), kPendingValue);
+  if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+    context.Log("clear upgrade pending failed - error %d\n", static_cast<int>(rc));
+    return;
+  }
+  for (const DataItem& item : kItems) {
+    DeleteSaveValue(context, std::string(item.item) + kInstalledSuffix);
+  }
+}
+
+// The copy an unfinished upgrade saved for this item and never put back:
+// only while the mark is set, and only while the copy is still there.
+bool LeftoverCopy(CSetupContext& context, const DataItem& item, std::string* path) {
   std::string saved;
   DWORD attributes = 0;
-  if (!GetSavedItem(context, item, &saved) ||
+  if (!ReadSaveValue(context, item.item, &saved) || saved.empty() ||
       context.machine().files().GetAttributes(saved, &attributes) != ERROR_SUCCESS) {
     return false;
   }
-  context.Log("keeping %s saved by an unfinished upgrade: %s\n", item.c_str(), saved.c_str());
+  *path = saved;
   return true;
 }
 
-// Loads one registry item back from the hive file recorded for it.
-void RestoreKey(CSetupContext& context, const KeyItem& key, const char* readFailed) {
-  std::string file;
-  if (!GetSavedItem(context, key.item, &file)) {
-    context.Log("%s", readFailed);
-    return;
+// True when the item is there to be saved: the file in the known folder, or
+// the key.
+bool ItemPresent(CSetupContext& context, const DataItem& item) {
+  if (item.fileName == nullptr) {
+    RegKey probe(context.machine().registry());
+    return probe.Open(item.root, item.subKey, KEY_READ) == ERROR_SUCCESS;
   }
-  LONG rc = LoadRegKey(context, key.root, key.subKey, file);
-  if (rc != ERROR_SUCCESS) context.Log("load reg key failed - error %d\n", static_cast<int>(rc));
+  if (context.previousInstallDir.empty()) return false;
+  DWORD attributes = 0;
+  return context.machine().files().GetAttributes(
+             context.previousInstallDir + "\\" + item.fileName, &attributes) == ERROR_SUCCESS;
+}
+
+// FNV-1a, 64 bits: enough to tell the new package's data from a change.
+void Mix(uint64_t* hash, const void* data, size_t size) {
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  for (size_t i = 0; i < size; ++i) {
+    *hash ^= bytes[i];
+    *hash *= 1099511628211ull;
+  }
+}
+
+// Every value and subkey below an open key, in the order Windows lists them.
+bool MixKey(CSetupContext& context, HKEY key, int depth, uint64_t* hash) {
+  Registry& registry = context.machine().registry();
+  if (depth > 32) return false;
+  DWORD count = 0, longestData = 0;
+  if (registry.QueryInfoKey(key, nullptr, nullptr, &count, nullptr, &longestData) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  std::string data(longestData + 1, '\0');
+  for (DWORD index = 0; index < count; ++index) {
+    char name[kNameBuffer] = {};
+    DWORD nameSize = kNameBuffer;
+    DWORD dataSize = longestData;
+    DWORD type = REG_NONE;
+    if (registry.EnumValue(key, index, name, &nameSize, &type,
+                           reinterpret_cast<BYTE*>(data.data()), &dataSize) != ERROR_SUCCESS) {
+      return false;
+    }
+    Mix(hash, name, nameSize + 1);
+    Mix(hash, &type, sizeof(type));
+    Mix(hash, data.data(), dataSize);
+  }
+  for (DWORD index = 0;; ++index) {
+    char name[kNameBuffer] = {};
+    char keyClass[kNameBuffer] = {};
+    DWORD nameSize = kNameBuffer;
+    DWORD classSize = kNameBuffer;
+    LONG rc = registry.EnumKey(key, index, name, &nameSize, keyClass, &classSize);
+    if (rc == ERROR_NO_MORE_ITEMS) return true;
+    if (rc != ERROR_SUCCESS) return false;
+    Mix(hash, "\\", 1);
+    Mix(hash, name, nameSize + 1);
+    RegKey child(registry);
+    if (child.Open(key, std::string(name, nameSize), KEY_READ) != ERROR_SUCCESS ||
+        !MixKey(context, child.get(), depth + 1, hash)) {
+      return false;
+    }
+  }
+}
+
+// What is in the item's place now: "absent", or its fingerprint. False when
+// it could not be read.
+bool Fingerprint(CSetupContext& context, const DataItem& item, std::string* print) {
+  if (!ItemPresent(context, item)) {
+    *print = kAbsent;
+    return true;
+  }
+  uint64_t hash = 14695981039346656037ull;
+  if (item.fileName != nullptr) {
+    std::string bytes;
+    if (context.machine().files().ReadFile(context.previousInstallDir + "\\" + item.fileName,
+                                           &bytes) != ERROR_SUCCESS) {
+      return false;
+    }
+    Mix(&hash, bytes.data(), bytes.size());
+  } else {
+    RegKey key(context.machine().registry());
+    if (key.Open(item.root, item.subKey, KEY_READ) != ERROR_SUCCESS ||
+        !MixKey(context, key.get(), 0, &hash)) {
+      return false;
+    }
+  }
+  char text[24];
+  snprintf(text, sizeof(text), "%016llx", static_cast<unsigned long long>(hash));
+  *print = text;
+  return true;
+}
+
+// Copies the item as it is now into a new temporary file. Logs as the
+// preservation always has; false when it could not be saved.
+bool SaveItemTo(CSetupContext& context, const DataItem& item, std::string* file) {
+  if (item.fileName != nullptr) {
+    context.Log("preserving %s %s\n", item.item, item.fileName);
+    std::string source;
+    if (!PreviousInstallFile(context, item.fileName, &source)) return false;
+    DWORD rc = NewTemporaryFile(context, file);
+    if (rc != ERROR_SUCCESS) {
+      context.Log("copy failed - error %d\n", static_cast<int>(rc));
+      return false;
+    }
+    context.Log("copy %s to %s\n", source.c_str(), file->c_str());
+    FileSystem& files = context.machine().files();
+    rc = files.Copy(source, *file, false);
+    if (rc != ERROR_SUCCESS) {
+      context.Log("copy failed - error %d\n", static_cast<int>(rc));
+      files.Delete(*file);  // the empty placeholder made for the copy
+      return false;
+    }
+    return true;
+  }
+  LONG rc = static_cast<LONG>(NewTemporaryFile(context, file));
+  if (rc == ERROR_SUCCESS) rc = SaveRegKey(context, item.root, item.subKey, *file);
+  if (rc != ERROR_SUCCESS) {
+    context.Log("save reg key failed - error %d\n", static_cast<int>(rc));
+    context.machine().files().Delete(*file);
+    return false;
+  }
+  return true;
+}
+
+// Saves the item and records its copy.
+bool PreserveItem(CSetupContext& context, const DataItem& item) {
+  std::string file;
+  if (!SaveItemTo(context, item, &file)) {
+    if (item.saveFailed != nullptr) context.Log("%s", item.saveFailed);
+    return false;
+  }
+  return SetSavedItem(context, item.item, file);
+}
+
+// Whether an unfinished upgrade's copy, rather than what is in place now, is
+// the user's data. What is absent cannot be; before the new package ran what
+// is in place is the user's own; once it ran, what is in place is the
+// package's unless it changed since. While the package was being installed
+// nothing tells which: the copy wins, and what is in place is kept beside it.
+bool PreferLeftover(CSetupContext& context, const DataItem& item, UpgradeStage stage,
+                    bool* keepCurrent) {
+  *keepCurrent = false;
+  if (!ItemPresent(context, item)) return true;
+  if (stage == UpgradeStage::kSaved) return false;
+  std::string installed, now;
+  if (stage == UpgradeStage::kInstalled &&
+      ReadSaveValue(context, std::string(item.item) + kInstalledSuffix, &installed) &&
+      Fingerprint(context, item, &now)) {
+    return installed == now;
+  }
+  *keepCurrent = true;
+  return true;
+}
+
+// Keeps the saved copy of an unfinished upgrade as the item's copy (or not),
+// logging what happens to each. True when the item needs no saving now.
+bool HandleLeftover(CSetupContext& context, const DataItem& item, UpgradeStage stage) {
+  std::string leftover;
+  if (stage == UpgradeStage::kNone || !LeftoverCopy(context, item, &leftover)) return false;
+  bool keepCurrent = false;
+  if (!PreferLeftover(context, item, stage, &keepCurrent)) {
+    // The user's data in place is saved now; the earlier copy stays on the
+    // disk, no longer named.
+    context.Log("%s saved by an unfinished upgrade kept at %s\n", item.item, leftover.c_str());
+    return false;
+  }
+  context.Log("keeping %s saved by an unfinished upgrade: %s\n", item.item, leftover.c_str());
+  std::string aside;
+  if (keepCurrent && SaveItemTo(context, item, &aside)) {
+    context.Log("%s found in place kept at %s\n", item.item, aside.c_str());
+  }
+  return true;
+}
+
+// Puts one item back from its copy. Once it is back, the copy and its
+// value go; a copy that did not come back stays, and so does its value.
+bool RestoreItem(CSetupContext& context, const DataItem& item) {
+  std::string saved;
+  bool restored = false;
+  if (item.fileName != nullptr) {
+    restored = RestoreFile(context, item.item, item.fileName);
+    if (!restored) context.Log("%s", item.restoreFailed);
+  } else if (!GetSavedItem(context, item.item, &saved)) {
+    context.Log("%s", item.restoreFailed);
+  } else {
+    LONG rc = LoadRegKey(context, item.root, item.subKey, saved);
+    if (rc != ERROR_SUCCESS) {
+      context.Log("load reg key failed - error %d\n", static_cast<int>(rc));
+    } else {
+      context.machine().files().Delete(saved);  // the hive file is spent
+      restored = true;
+    }
+  }
+  std::string kept;
+  if (restored) {
+    DeleteSaveValue(context, item.item);
+    DeleteSaveValue(context, std::string(item.item) + kInstalledSuffix);
+  } else if (ReadSaveValue(context, item.item, &kept) && !kept.empty()) {
+    context.Log("saved %s kept at %s - it was not restored\n", item.item, kept.c_str());
+  }
+  return restored;
+}
+
+// True when some item's value still names a copy that exists.
+bool AnyCopyLeft(CSetupContext& context) {
+  for (const DataItem& item : kItems) {
+    std::string path;
+    if (LeftoverCopy(context, item, &path)) return true;
+  }
+  return false;
 }
 
 // The web server's two directory values that the new package wrote, read
@@ -239,24 +470,9 @@ DWORD NewTemporaryFile(CSetupContext& context, std::string* path) {
 }
 
 bool PreserveFile(CSetupContext& context, const std::string& item, const std::string& fileName) {
-  context.Log("preserving %s %s\n", item.c_str(), fileName.c_str());
-  std::string source;
-  if (!PreviousInstallFile(context, fileName, &source)) return false;
-  std::string destination;
-  DWORD rc = NewTemporaryFile(context, &destination);
-  if (rc != ERROR_SUCCESS) {
-    context.Log("copy failed - error %d\n", static_cast<int>(rc));
-    return false;
-  }
-  context.Log("copy %s to %s\n", source.c_str(), destination.c_str());
-  FileSystem& files = context.machine().files();
-  rc = files.Copy(source, destination, false);
-  if (rc != ERROR_SUCCESS) {
-    context.Log("copy failed - error %d\n", static_cast<int>(rc));
-    files.Delete(destination);  // the empty placeholder made for the copy
-    return false;
-  }
-  return SetSavedItem(context, item, destination);
+  const DataItem file = {item.c_str(), fileName.c_str(), nullptr, nullptr, nullptr, nullptr};
+  std::string copy;
+  return SaveItemTo(context, file, &copy) && SetSavedItem(context, item, copy);
 }
 
 bool RestoreFile(CSetupContext& context, const std::string& item, const std::string& fileName) {
@@ -350,82 +566,127 @@ LONG CopyKeyTree(CSetupContext& context, HKEY destination, HKEY source) {
   }
 }
 
-int CSetupContext::PreserveUserData(int action) {
-  // OK on the stop below: the previous version stays, and so does the data.
-  if (action == 1) {
-    EndSetup(kExitFailure);
-    return 0;
+UpgradeStage ReadUpgradeStage(CSetupContext& context) {
+  RegKey save(context.machine().registry());
+  DWORD stage = 0;
+  if (save.Open(HKEY_CURRENT_USER, kSaveKey, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+      save.QueryDword(kPendingValue, &stage) != ERROR_SUCCESS || stage == 0) {
+    return UpgradeStage::kNone;
   }
+  // Earlier setups wrote 1 for any stage.
+  return stage > static_cast<DWORD>(UpgradeStage::kInstalled) ? UpgradeStage::kSaved
+                                                             : static_cast<UpgradeStage>(stage);
+}
+
+bool FindUnfinishedUpgrade(CSetupContext& context) {
+  if (ReadUpgradeStage(context) == UpgradeStage::kNone) return false;
+  if (AnyCopyLeft(context)) {
+    context.Log("an earlier upgrade left the user's data saved - it is put back after the "
+                "installation\n");
+    return true;
+  }
+  ClearUpgradeStage(context);
+  return false;
+}
+
+void NoteProductInstalling(CSetupContext& context) {
+  if (ReadUpgradeStage(context) == UpgradeStage::kSaved) {
+    SetUpgradeStage(context, UpgradeStage::kInstalling);
+  }
+}
+
+void NoteProductInstalled(CSetupContext& context) {
+  if (ReadUpgradeStage(context) == UpgradeStage::kNone) return;
+  FindInstallDir(context);
+  for (const DataItem& item : kItems) {
+    std::string print;
+    // An item that cannot be read leaves no record: it then counts as the
+    // user's, never as the package's.
+    if (Fingerprint(context, item, &print)) {
+      SetSavedItem(context, std::string(item.item) + kInstalledSuffix, print);
+    }
+  }
+  SetUpgradeStage(context, UpgradeStage::kInstalled);
+}
+
+void EndUpgrade(CSetupContext& context) {
+  if (ReadUpgradeStage(context) != UpgradeStage::kNone && !AnyCopyLeft(context)) {
+    ClearUpgradeStage(context);
+  }
+}
+
+int CSetupContext::PreserveUserData(int action) {
   if (action != 0) return 1;
   Log("preserving user data\n");
   // The analysis may have failed to read the folder that a later look finds.
-  if (previousInstallDir.empty()) ReadPreviousInstallDir(*this);
-  const bool pending = UpgradePending(*this);
-  bool unsaved = false;
-  struct FileItem {
-    const char* item;
-    const char* fileName;
-    const char* failed;
-  };
-  for (const FileItem& file : {FileItem{"AddressBook", "Zentavo.mdb", "save address book failed\n"},
-                               FileItem{"Calibration", "calibrate.mi", "save calibration failed\n"}}) {
-    if (pending && KeepEarlierCopy(*this, file.item)) continue;
-    if (PreserveFile(*this, file.item, file.fileName)) continue;
-    Log("%s", file.failed);
-    // An item not preserved now is never restored from an earlier upgrade.
-    ClearSavedItem(*this, file.item);
-    if (!FileAbsent(*this, file.fileName)) unsaved = true;
+  FindInstallDir(*this);
+  const UpgradeStage stage = ReadUpgradeStage(*this);
+  std::vector<const DataItem*> toSave;
+  for (const DataItem& item : kItems) {
+    if (!HandleLeftover(*this, item, stage)) toSave.push_back(&item);
   }
-  for (const KeyItem* key : {&kSettings, &kSpeedDial, &kGlobals}) {
-    if (pending && KeepEarlierCopy(*this, key->item)) continue;
-    if (PreserveKey(*this, *key)) continue;
-    ClearSavedItem(*this, key->item);
-    if (!KeyAbsent(*this, *key)) unsaved = true;
+  while (true) {
+    std::vector<const DataItem*> unsaved;
+    for (const DataItem* item : toSave) {
+      if (PreserveItem(*this, *item)) continue;
+      if (ItemPresent(*this, *item)) {
+        unsaved.push_back(item);
+      } else {
+        // Nothing to save, and nothing saved by an earlier upgrade is ever
+        // restored over what the user has now.
+        ClearSavedItem(*this, item->item);
+      }
+    }
+    if (unsaved.empty()) break;
+    // Removing the previous version now would take with it what could not
+    // be saved: nothing is removed until it is saved or the user gives up.
+    Log("user data could not be saved - the previous version is not removed\n");
+    std::string names;
+    for (const DataItem* item : unsaved) {
+      std::string name = item->fileName != nullptr
+                             ? previousInstallDir + "\\" + item->fileName
+                             : std::string(item->root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER\\"
+                                                                           : "HKEY_LOCAL_MACHINE\\") +
+                                   item->subKey;
+      Log("%s could not be saved: %s\n", item->item, name.c_str());
+      names += "\n" + name;
+    }
+    if (app().unattended().Active()) {
+      Log("unattended: the user data could not be saved - ending with 1603\n");
+      failureShown = 1;
+      EndSetup(kExitFailure);
+      return 0;
+    }
+    // Retry saves what is still unsaved; Cancel leaves everything as it is.
+    if (app().MessageBox(GetText(PRESERVEDATA) + ":\n" + names, MB_RETRYCANCEL | MB_ICONWARNING) !=
+        IDRETRY) {
+      Log("user data not saved - setup cancelled\n");
+      EndSetup(kExitUserCancel);
+      return 0;
+    }
+    Log("saving the user data again\n");
+    toSave = unsaved;
   }
-  if (!unsaved) return 1;
-  // Removing the previous version now would take with it what could not be
-  // saved: the setup stops here, before anything is removed.
-  Log("user data could not be saved - the previous version is not removed\n");
-  window().SetText(1, ABORTINSTALL);
-  window().SetText(2, ABORTINSTALLHELP);
-  window().SetConfirmText(OK);
-  window().ShowConfirm(true);
-  window().ShowCancel(false);
-  waitForInput = 1;
-  return 0;
-}
-
-void MarkUpgradePending(CSetupContext& context) {
-  RegKey save(context.machine().registry());
-  LONG rc = save.Create(HKEY_CURRENT_USER, kSaveKey, KEY_ALL_ACCESS);
-  if (rc == ERROR_SUCCESS) rc = save.SetDword(kPendingValue, 1);
-  if (rc != ERROR_SUCCESS) {
-    context.Log("mark upgrade pending failed - error %d\n", static_cast<int>(rc));
-  }
-}
-
-void ClearUpgradePending(CSetupContext& context) {
-  RegKey save(context.machine().registry());
-  LONG rc = save.Open(HKEY_CURRENT_USER, kSaveKey, KEY_SET_VALUE);
-  if (rc == ERROR_SUCCESS) rc = context.machine().registry().DeleteValue(save.get(), kPendingValue);
-  if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
-    context.Log("clear upgrade pending failed - error %d\n", static_cast<int>(rc));
-  }
+  // From here until the data is back, the saved copies may be the only ones.
+  if (stage == UpgradeStage::kNone) SetUpgradeStage(*this, UpgradeStage::kSaved);
+  return 1;
 }
 
 int CSetupContext::RestoreUserData(int) {
   Log("restoring user data\n");
-  if (!RestoreFile(*this, "AddressBook", "Zentavo.mdb")) Log("restore address book failed\n");
-  if (!RestoreFile(*this, "Calibration", "calibrate.mi")) Log("restore calibration failed\n");
-  RestoreKey(*this, kSettings, "read settings value failed\n");
-  RestoreKey(*this, kSpeedDial, "read settings value failed\n");
+  // After an earlier upgrade removed the product, the folder is the new one.
+  FindInstallDir(*this);
+  bool allBack = true;
+  for (size_t index = 0; index < kGlobalsIndex; ++index) {
+    allBack = RestoreItem(*this, kItems[index]) && allBack;
+  }
   DirectoryValues directories = ReadDirectoryValues(*this);
-  RestoreKey(*this, kGlobals, "read globals value failed\n");
+  allBack = RestoreItem(*this, kItems[kGlobalsIndex]) && allBack;
   WriteDirectoryValues(*this, directories);
   if (startupLinkExisted && comHolder) {
     HRESULT hr = comHolder->CreateStartupLink();
     if (FAILED(hr)) Log("create startup link failed - error 0x%x\n", static_cast<unsigned>(hr));
   }
-  ClearUpgradePending(*this);
+  if (allBack || !AnyCopyLeft(*this)) ClearUpgradeStage(*this);
   return 1;
 }

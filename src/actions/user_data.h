@@ -24,12 +24,30 @@ bool GetSavedItem(CSetupContext& context, const std::string& item, std::string* 
 // user's current data. Logs what it removed or could not remove.
 void ClearSavedItem(CSetupContext& context, const std::string& item);
 
-// The Save key's mark of an upgrade under way: set before the previous
-// version is removed, cleared once the data has been put back. While it is
-// set, the saved copies may be the only ones, and a setup started again
-// keeps them instead of saving what the new package put in their place.
-void MarkUpgradePending(CSetupContext& context);
-void ClearUpgradePending(CSetupContext& context);
+// The Save key's mark of an upgrade under way ("UpgradePending"), and with it
+// everything this file keeps there: the items' values name the copies that
+// are not back yet, and each value goes once its item is restored. The mark
+// says how far the upgrade came, so that a setup started again after a
+// failed or interrupted one knows whether what is in place now is the
+// user's data or the new package's:
+//   1  saved: the earlier edition may be removed, but nothing new is in place;
+//   2  the new package is being installed;
+//   3  installed: "<item> Installed" beside each value records what the new
+//      package put in the item's place.
+// Reads and writes of the mark live here alone.
+enum class UpgradeStage : DWORD { kNone = 0, kSaved = 1, kInstalling = 2, kInstalled = 3 };
+UpgradeStage ReadUpgradeStage(CSetupContext& context);
+
+// The analysis found no 2.x edition: true when an earlier upgrade left
+// copies that never came back (they are then put back after the new package
+// is installed); otherwise a mark left behind is cleared.
+bool FindUnfinishedUpgrade(CSetupContext& context);
+// The product package is about to run, and has run and installed: the
+// stages of a marked upgrade (nothing without a mark).
+void NoteProductInstalling(CSetupContext& context);
+void NoteProductInstalled(CSetupContext& context);
+// The installation is complete: the mark goes when no copy is left to restore.
+void EndUpgrade(CSetupContext& context);
 
 // Copies `fileName` of the previous installation folder to a new temporary
 // file and records it under `item`.

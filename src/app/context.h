@@ -120,6 +120,9 @@ class CSetupContext {
   int previousFound = 0;
   int upgradeFound = 0;
   int viewOnlyFound = 0;
+  // The user's data is saved and put back: the 2.x edition is upgraded, or
+  // an earlier upgrade left saved copies that never came back.
+  int userDataToKeep = 0;
 
   HWND runningAppWindow = nullptr;
   int childRunning = 0;
@@ -151,6 +154,9 @@ class CSetupContext {
   // The product package ran and the product is registered with its program:
   // from here on, ending the setup is no longer a cancel.
   int productInstalled = 0;
+  // A failure screen is shown: closing the window now ends the setup as the
+  // failure it is, not as a cancel.
+  int failureShown = 0;
 
   // The analysis table the engine walks; tests may run the engine over a table
   // of their own (same length, ending in a row without handler).

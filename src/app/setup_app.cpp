@@ -121,6 +121,7 @@ void CSetupApp::SetExitCode(int exitCode) {
 }
 
 int CSetupApp::ClosedWindowExitCode() const {
+  if (m_context.failureShown) return kExitFailure;
   if (!m_context.productInstalled) return kExitUserCancel;
   return m_context.rebootRequired ? kExitRestartRequired : kExitSuccess;
 }
@@ -276,6 +277,11 @@ int CSetupApp::ExitInstance() {
   // Start-up's own CoInitialize is balanced here; the context balances its own.
   if (SUCCEEDED(m_hrCoInitialize)) machine_.com().CoUninitialize();
   m_hrCoInitialize = E_FAIL;
+  // A deployment reads how an unattended run ended from its log's last line.
+  // The list of switches (/?) leaves the log alone.
+  if (m_unattended.Active() && !m_unattended.HelpRequested()) {
+    log_.Log("unattended: exit code %d\n", m_nExitCode);
+  }
   return m_nExitCode;
 }
 

@@ -9,6 +9,9 @@ int CSetupContext::RunUpdateStep(int action) {
   if (currentStep > 0 && resumeStep > 0) {
     currentStep = resumeStep;
     resumeStep = 0;
+    // Resumed after the product's package ran (its restart, or one that
+    // Windows announced): the product the analysis found is the new one.
+    if (currentStep > kLaunchSetupStep && previousEdition == 2) productInstalled = 1;
   }
   const int s = currentStep;
   // Past the last row (a hand-made /c above it): end as the last row does.

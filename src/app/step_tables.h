@@ -37,6 +37,8 @@ struct AnalysisStep {
 inline constexpr int kUpdateStepCount = 20;
 inline constexpr int kAnalysisStepCount = 13;
 inline constexpr int kLastUpdateStep = kUpdateStepCount - 1;
+// The row of the product package (LAUNCHSETUP).
+inline constexpr int kLaunchSetupStep = 14;
 extern const int kAlwaysTrue;
 extern const UpdateStep kUpdateSteps[kUpdateStepCount];
 extern const AnalysisStep kAnalysisSteps[kAnalysisStepCount];

@@ -149,6 +149,7 @@ typedef struct HINSTANCE__* HMODULE;
 
 // Message boxes.
 #define MB_OK 0x0u
+#define MB_RETRYCANCEL 0x5u
 #define MB_ICONHAND 0x10u
 #define MB_ICONSTOP 0x10u
 #define MB_ICONWARNING 0x30u
@@ -156,6 +157,7 @@ typedef struct HINSTANCE__* HMODULE;
 #define MB_ICONINFORMATION 0x40u
 #define IDOK 1
 #define IDCANCEL 2
+#define IDRETRY 4
 
 // Window messages and commands the core names.
 #define WM_SYSCOMMAND 0x0112u

@@ -104,7 +104,7 @@ TEST(Installation, FirstInstallationRunsThePackageFinishesAndStartsTheProduct) {
   EXPECT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
   ExpectInOrder(r, {UpdateLine(0, kLaunchStep, 1),
                     "launching: C:\\WINDOWS\\system32\\msiexec.exe /i \"D:\\Zentavo.msi\" "
-                    "TRANSFORMS=\"1033.mst\"",
+                    "TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress",
                     "Zentavo setup complete - exit code 00000000h",
                     "new Zentavo executable version is 2.1.240.0",
                     UpdateLine(0, kRebootStep, 0),
@@ -118,7 +118,7 @@ TEST(Installation, FirstInstallationRunsThePackageFinishesAndStartsTheProduct) {
                     "setup terminating"});
   // Windows Installer by its full path, the product's path in quotes.
   EXPECT_TRUE(Started(*machine, "\"C:\\WINDOWS\\system32\\msiexec.exe\" /i \"D:\\Zentavo.msi\" "
-                                "TRANSFORMS=\"1033.mst\""));
+                                "TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress"));
   EXPECT_TRUE(Started(*machine, "\"C:\\Program Files\\Zentavo\\Zentavo.exe\" "));
   EXPECT_FALSE(r.HasLine("Scheduling forced restart required for NT."));
   EXPECT_FALSE(r.HasLine("temp path is C:\\DOCUME~1\\User\\LOCALS~1\\Temp\\ inst source D:"))
@@ -149,8 +149,8 @@ TEST(Installation, LanguageChoosesTheTransformAndTheProductLanguage) {
     const char* transform;
     const char* languageData;
   };
-  for (const Case& c : {Case{"/l 2057", "TRANSFORMS=\"1033.mst\"", "English UK"},
-                        Case{"/l 1031", "TRANSFORMS=\"1031.mst\"", "Deutsch"}}) {
+  for (const Case& c : {Case{"/l 2057", "TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress", "English UK"},
+                        Case{"/l 1031", "TRANSFORMS=\"1031.mst\" REBOOT=ReallySuppress", "Deutsch"}}) {
     auto machine = MakeMachine(Installer(0));
     Rehearsal r = Rehearse(*machine, c.commandLine);
     EXPECT_EQ(r.run.exitCode, kExitSuccess) << c.commandLine;
@@ -236,7 +236,7 @@ TEST(Installation, NtFourRestartsAfterTheInstallationAndCompletesAfterTheResume)
   ExpectInOrder(r, {"launching: D:\\vcredist.exe /q /r:n", "run-time update install complete",
                     "launching: D:\\instmsiw.exe /q /r:n", "Windows Installer update complete",
                     "launching: C:\\WINNT\\system32\\msiexec.exe /i \"D:\\Zentavo.msi\" "
-                    "TRANSFORMS=\"1033.mst\"",
+                    "TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress",
                     "new Zentavo executable version is 2.1.240.0",
                     "Scheduling forced restart required for NT.", UpdateLine(0, kRebootStep, 1),
                     "waiting for input", "confirm", "setup terminating", "OnQueryEndSession",
@@ -278,7 +278,7 @@ TEST(Installation, WindowsInstallerUpdateRestartsInTheMiddleAndTheSetupResumes) 
                     "MSI will not be updated", "run-time libraries will not be updated",
                     UpdateLine(0, kPreserveStep, 0), UpdateLine(0, kLaunchStep, 1),
                     "launching: C:\\WINDOWS\\SYSTEM\\msiexec.exe /i \"D:\\Zentavo.msi\" "
-                    "TRANSFORMS=\"1033.mst\"",
+                    "TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress",
                     UpdateLine(0, kRebootStep, 0), "setting default language",
                     "setup terminating"});
   EXPECT_FALSE(r.HasLine("Scheduling forced restart required for NT."));

@@ -97,9 +97,9 @@ bool ArgumentsKeepTheirForm(const std::string& program, const std::string& argum
   const std::string folder = std::regex_replace(setupDir, std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
   if (name == "msiexec.exe") {
     return std::regex_match(arguments,
-                            std::regex("/i \"" + folder + R"(\\Zentavo\.msi" TRANSFORMS="\d+\.mst")")) ||
-           arguments == "/x {3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93} /q" ||
-           arguments == "/x {C47A1E05-2B9F-4D83-8E6A-5F1D0C3B9A28} /qn";
+                            std::regex("/i \"" + folder + R"(\\Zentavo\.msi" TRANSFORMS="\d+\.mst" REBOOT=ReallySuppress)")) ||
+           arguments == "/x {3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93} /q REBOOT=ReallySuppress" ||
+           arguments == "/x {C47A1E05-2B9F-4D83-8E6A-5F1D0C3B9A28} /qn REBOOT=ReallySuppress";
   }
   if (name == "vcredist.exe" || name == "instmsia.exe" || name == "instmsiw.exe") {
     return arguments == "/q /r:n" && Lower(program) == Lower(setupDir + "\\" + name);

@@ -113,7 +113,7 @@ TEST(Unattended, QuietFirstInstallationShowsNothingAndEndsWithZero) {
                     UpdateLine(0, kGreetingStep, 1), "unattended: the greeting proceeds",
                     UpdateLine(0, kLaunchStep, 1),
                     "launching: C:\\WINDOWS\\system32\\msiexec.exe /i \"D:\\Zentavo.msi\" "
-                    "TRANSFORMS=\"1033.mst\" /qn",
+                    "TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress /qn",
                     "new Zentavo executable version is 2.1.240.0", UpdateLine(0, kCompleteStep, 1),
                     "unattended: the installation is complete - OK", "setting default language",
                     "setting value", "unattended: the product is not started",
@@ -129,7 +129,7 @@ TEST(Unattended, QuietFirstInstallationShowsNothingAndEndsWithZero) {
   EXPECT_FALSE(ProductWindowRuns(*machine));
   // No window of Windows Installer's either.
   EXPECT_TRUE(Started(*machine, "\"C:\\WINDOWS\\system32\\msiexec.exe\" /i \"D:\\Zentavo.msi\" "
-                                "TRANSFORMS=\"1033.mst\" /qn"));
+                                "TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress /qn"));
   EXPECT_TRUE(machine->simDesktop().windows().empty());
 }
 
@@ -148,7 +148,7 @@ TEST(Unattended, QuietUpgradeClosesTheRunningProduct) {
                     "Zentavo instance found running", "unattended: the running Zentavo is closed",
                     "shutting down Zentavo application", UpdateLine(0, kPreserveStep, 1),
                     "launching: C:\\WINDOWS\\system32\\msiexec.exe /i \"D:\\Zentavo.msi\" "
-                    "TRANSFORMS=\"1031.mst\" /qn",
+                    "TRANSFORMS=\"1031.mst\" REBOOT=ReallySuppress /qn",
                     "restoring user data", "unattended: the product is not started",
                     "setup terminating"});
   EXPECT_EQ(CountPrefix(r, "Zentavo instance found running"), 1);
@@ -218,7 +218,7 @@ TEST(Unattended, NoRestartEndsWith3010AndTheNextStartCompletesQuietly) {
                        "unattended: language 1033 from the command line",
                        "MSI will not be updated", UpdateLine(0, kPreserveStep, 0),
                        "launching: C:\\WINDOWS\\SYSTEM\\msiexec.exe /i \"D:\\Zentavo.msi\" "
-                       "TRANSFORMS=\"1033.mst\" /qn",
+                       "TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress /qn",
                        "unattended: the product is not started", "setup terminating"});
   // The log holds both runs: the greeting was answered in the first only.
   EXPECT_EQ(CountPrefix(next, "unattended: the greeting proceeds"), 1)
@@ -312,7 +312,7 @@ TEST(Unattended, PassiveShowsTheWindowsAndTakesNoAnswer) {
   ExpectInOrder(r, {"unattended: passive installation - the progress is shown, nothing waits",
                     "movie D:\\install.swf", "unattended: the greeting proceeds",
                     "launching: C:\\WINDOWS\\system32\\msiexec.exe /i \"D:\\Zentavo.msi\" "
-                    "TRANSFORMS=\"1033.mst\" /qb!-",
+                    "TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress /qb!-",
                     "unattended: the installation is complete - OK",
                     "unattended: the product is started (/passive)",
                     "launching: C:\\Program Files\\Zentavo\\Zentavo.exe ", "setup terminating"});
@@ -426,7 +426,7 @@ TEST(Unattended, AnInteractiveRunKeepsItsScreensAndLog) {
   EXPECT_EQ(Count(r, ScreenEvent::Kind::NeverShown), 0);
   EXPECT_TRUE(r.HasLine("movie D:\\install.swf"));
   EXPECT_TRUE(r.HasLine("launching: C:\\WINDOWS\\system32\\msiexec.exe /i \"D:\\Zentavo.msi\" "
-                        "TRANSFORMS=\"1033.mst\""));
+                        "TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress"));
   ScreenState greeting = StateAtAnswer(r.screen, 1);
   EXPECT_EQ(greeting.header, English(WELCOMEMSG));
   EXPECT_TRUE(greeting.confirmVisible && greeting.cancelVisible);
