@@ -28,6 +28,11 @@ constexpr char kPendingValue[] = "UpgradePending";
 // the item's place ("absent", or the fingerprint of the file or key).
 constexpr char kInstalledSuffix[] = " Installed";
 constexpr char kAbsent[] = "absent";
+// Beside the mark: the folder of the data and the version of the program of
+// the edition being upgraded, so that a setup started again knows both even
+// after the earlier edition has gone.
+constexpr char kFolderValue[] = "Folder";
+constexpr char kVersionValue[] = "Version";
 
 // One piece of the user's data: a file of the installation folder or a
 // registry key with everything below it, recorded under `item`.
@@ -68,9 +73,13 @@ bool PreviousInstallFile(CSetupContext& context, const std::string& fileName, st
 // The installation folder of the user's data: the one the analysis read,
 // else the one registered now (after an earlier upgrade removed the product
 // the folder is known again once the new package is installed).
+bool ReadSaveValue(CSetupContext& context, const std::string& name, std::string* text);
+
 void FindInstallDir(CSetupContext& context) {
   std::string folder;
-  if (context.previousInstallDir.empty() && ReadInstallDir(context.machine().registry(), &folder)) {
+  if (!context.previousInstallDir.empty()) return;
+  if ((ReadSaveValue(context, kFolderValue, &folder) && !folder.empty()) ||
+      ReadInstallDir(context.machine().registry(), &folder)) {
     context.previousInstallDir = folder;
   }
 }
@@ -109,6 +118,8 @@ void ClearUpgradeStage(CSetupContext& context) {
   for (const DataItem& item : kItems) {
     DeleteSaveValue(context, std::string(item.item) + kInstalledSuffix);
   }
+  DeleteSaveValue(context, kFolderValue);
+  DeleteSaveValue(context, kVersionValue);
 }
 
 // The copy an unfinished upgrade saved for this item and never put back:
@@ -267,6 +278,14 @@ bool PreferLeftover(CSetupContext& context, const DataItem& item, UpgradeStage s
   *keepCurrent = false;
   if (!ItemPresent(context, item)) return true;
   if (stage == UpgradeStage::kSaved) return false;
+  // Without the edition that was being installed, what is in place is the
+  // user's: no 2.x program now, or still the one the upgrade started from.
+  std::string earlier;
+  if (stage == UpgradeStage::kInstalling &&
+      (context.previousExeVersion.empty() ||
+       (ReadSaveValue(context, kVersionValue, &earlier) && earlier == context.previousExeVersion))) {
+    return false;
+  }
   std::string installed, now;
   if (stage == UpgradeStage::kInstalled &&
       ReadSaveValue(context, std::string(item.item) + kInstalledSuffix, &installed) &&
@@ -668,7 +687,11 @@ int CSetupContext::PreserveUserData(int action) {
     toSave = unsaved;
   }
   // From here until the data is back, the saved copies may be the only ones.
-  if (stage == UpgradeStage::kNone) SetUpgradeStage(*this, UpgradeStage::kSaved);
+  if (stage == UpgradeStage::kNone) {
+    if (!previousInstallDir.empty()) SetSavedItem(*this, kFolderValue, previousInstallDir);
+    SetSavedItem(*this, kVersionValue, previousExeVersion);
+    SetUpgradeStage(*this, UpgradeStage::kSaved);
+  }
   return 1;
 }
 

@@ -353,6 +353,133 @@ void WalkInterruptions(const Example& example) {
   EXPECT_EQ(totals.survived, totals.tried);
 }
 
+// The user goes on after a first upgrade that failed or was cut off: the
+// address book and calibration get new bytes, each key a new value.
+void ChangeUserData(SimMachine& machine) {
+  for (const FileItem& f : kFileItems) {
+    machine.simFiles().Put(std::string(kProgramFolder) + f.name, std::string("changed ") + f.name);
+  }
+  for (const KeyItem& k : kKeyItems) machine.simRegistry().SetString(k.key, "Changed", "yes");
+}
+
+bool HiveHoldsChange(const std::string& hiveBytes) {
+  return hiveBytes.find("\"Changed\"") != std::string::npos;
+}
+
+// Where the changed item is after the second upgrade: in place, or in the
+// copy the second run kept beside what it restored (the log names it).
+enum class Change { kInPlace, kKeptBeside, kLost };
+Change WhereIsTheChange(SimMachine& machine, const Rehearsal& r, const std::string& item,
+                        const char* fileName, const char* key) {
+  if (fileName ? machine.simFiles().Contents(std::string(kProgramFolder) + fileName) ==
+                     std::optional<std::string>(std::string("changed ") + fileName)
+               : machine.simRegistry().GetString(key, "Changed") ==
+                     std::optional<std::string>("yes")) {
+    return Change::kInPlace;
+  }
+  const std::string prefix = item + " found in place kept at ";
+  for (const std::string& line : r.lines) {
+    if (line.rfind(prefix, 0) != 0) continue;
+    std::optional<std::string> kept = machine.simFiles().Contents(line.substr(prefix.size()));
+    if (kept && (fileName ? *kept == std::string("changed ") + fileName : HiveHoldsChange(*kept))) {
+      return Change::kKeptBeside;
+    }
+  }
+  return Change::kLost;
+}
+
+// A first upgrade failed at `fault`, the user's data changed, and a second
+// upgrade started fresh: the change is what the user finds (or, where
+// nothing tells the new package's data from the change, it is kept beside),
+// and every copy the first upgrade saved is still on the machine or back
+// in place.
+void WalkTwoUpgrades(const Example& example, const std::vector<SimFault>& faults,
+                     const std::string& what) {
+  WalkTotals totals;
+  int keptBeside = 0;
+  for (const SimFault& fault : faults) {
+    auto machine = LoadExample(example, {fault});
+    const std::string where = what + " " + fault.operation + " " + std::to_string(fault.call);
+    RehearseAll(*machine, "/l 1033");
+    std::map<std::string, std::pair<std::string, std::string>> firstCopies;  // item -> path, bytes
+    for (const char* item : {"AddressBook", "Calibration", "Settings", "Speed Dial", "Globals"}) {
+      std::optional<std::string> path = machine->simRegistry().GetString(kSaveKey, item);
+      std::optional<std::string> bytes = path ? machine->simFiles().Contents(*path) : std::nullopt;
+      if (bytes) firstCopies[item] = {*path, *bytes};
+    }
+    ChangeUserData(*machine);
+    Rehearsal second = RehearseAll(*machine, "/l 1033");
+    ++totals.tried;
+    std::vector<std::string> problems = Leftovers(*machine, second);
+    if (second.run.exitCode != kExitSuccess || !Upgraded(*machine)) {
+      problems.push_back("the second upgrade did not finish (exit code " +
+                         std::to_string(second.run.exitCode) + ")");
+    }
+    bool lost = false;
+    for (const FileItem& f : kFileItems) {
+      Change change = WhereIsTheChange(*machine, second, f.item, f.name, nullptr);
+      if (change == Change::kKeptBeside) ++keptBeside;
+      if (change == Change::kLost) lost = true, problems.push_back(std::string("lost the changed ") + f.item);
+    }
+    for (const KeyItem& k : kKeyItems) {
+      Change change = WhereIsTheChange(*machine, second, k.item, nullptr, k.key);
+      if (change == Change::kKeptBeside) ++keptBeside;
+      if (change == Change::kLost) lost = true, problems.push_back(std::string("lost the changed ") + k.item);
+    }
+    // A copy of the first upgrade stays where it was unless it came back.
+    for (const auto& [item, copy] : firstCopies) {
+      if (machine->simFiles().Contents(copy.first) == copy.second) continue;
+      bool back = false;
+      for (const FileItem& f : kFileItems) {
+        if (item == f.item) {
+          back = machine->simFiles().Contents(std::string(kProgramFolder) + f.name) == copy.second;
+        }
+      }
+      for (const KeyItem& k : kKeyItems) {
+        if (item != k.item) continue;
+        SimJson parsed = SimJson::parse(copy.second, nullptr, false);
+        ValueMap saved;
+        if (parsed.is_object()) FlattenHive(parsed, k.key, std::string(), &saved);
+        back = Holds(TreeOf(*machine, k.key), saved);
+      }
+      if (!back) lost = true, problems.push_back("lost the first upgrade's copy of " + item);
+    }
+    if (lost) ++totals.dataLost;
+    if (problems.empty()) ++totals.survived;
+    for (const std::string& problem : problems) ADD_FAILURE() << where << ": " << problem;
+  }
+  Report(what + " of the upgrade on " + example.name + ", then a change and a second upgrade",
+         totals);
+  std::cout << "[reliability] " << what << " of the upgrade on " << example.name
+            << ": changes kept beside the restored copy " << keptBeside << std::endl;
+  EXPECT_EQ(totals.survived, totals.tried);
+}
+
+std::vector<SimFault> EveryFaultPoint(const Example& example) {
+  Rehearsal clean;
+  std::vector<SimFault> faults;
+  for (const auto& [operation, call] : FaultPointsOf(example, &clean)) {
+    SimFault fault;
+    fault.operation = operation;
+    fault.call = call;
+    fault.error = kInjectedError;
+    faults.push_back(fault);
+  }
+  return faults;
+}
+
+std::vector<SimFault> EveryInterruption(const Example& example) {
+  std::vector<SimFault> cuts;
+  for (uint64_t at : StepBoundaries(example)) {
+    SimFault cut;
+    cut.operation = "*";
+    cut.call = at;
+    cut.powerCut = true;
+    cuts.push_back(cut);
+  }
+  return cuts;
+}
+
 }  // namespace
 
 TEST(FaultInjection, TheMachineFailsTheNthCallOfAnOperationAndCountsOnlyTheSetupsCalls) {
@@ -426,4 +553,11 @@ TEST(FaultInjection, TheXpUpgradeCutOffBeforeEachStepAndStartedAgainLosesNoData)
 
 TEST(FaultInjection, TheWindows98UpgradeCutOffBeforeEachStepAndStartedAgainLosesNoData) {
   WalkInterruptions(k98);
+}
+
+TEST(FaultInjection, AFailedOrCutOffUpgradeThenAChangeThenASecondUpgradeKeepsTheChange) {
+  for (const Example& example : {kXp, k98}) {
+    WalkTwoUpgrades(example, EveryFaultPoint(example), "fault points");
+    WalkTwoUpgrades(example, EveryInterruption(example), "interruptions");
+  }
 }

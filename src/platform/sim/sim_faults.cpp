@@ -575,7 +575,7 @@ uint64_t SimFaults::Calls(const std::string& operation) const {
 
 DWORD SimFaults::Check(const char* operation, const std::string& detail) {
   if (!armed_) return 0;
-  if (poweredOff_) {
+  if (poweredOff_ || halted_) {
     if (tracing_) trace_.push_back(SimSeamCall{operation, detail, true, true});
     return ERROR_NOT_READY;
   }

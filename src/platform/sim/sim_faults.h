@@ -61,8 +61,14 @@ class SimFaults {
   DWORD Check(const char* operation, const std::string& detail);
   // True when the power went off during this run (the run must end).
   bool powerCut() const { return poweredOff_; }
-  // The machine boots again after a power cut.
-  void PowerOn() { poweredOff_ = false; }
+  // The machine boots again after a power cut (or a restart that ended the setup).
+  void PowerOn() {
+    poweredOff_ = false;
+    halted_ = false;
+  }
+  // Windows ended the setup (it did not answer a restart that another
+  // program made): its later calls do nothing and fail with ERROR_NOT_READY.
+  void Halt() { halted_ = true; }
   // Told once, when the power goes.
   void SetPowerCutHandler(std::function<void()> handler) { onPowerCut_ = std::move(handler); }
 
@@ -82,6 +88,7 @@ class SimFaults {
   bool armed_ = false;
   bool tracing_ = false;
   bool poweredOff_ = false;
+  bool halted_ = false;
   std::function<void()> onPowerCut_;
 };
 

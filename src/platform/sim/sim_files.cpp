@@ -288,6 +288,18 @@ bool SimFileSystem::Unlock(const std::string& path) {
   return true;
 }
 
+void SimFileSystem::UnlockAll() {
+  std::vector<SimFile*> pending;
+  for (auto& [drive, root] : drives_) pending.push_back(root.get());
+  while (!pending.empty()) {
+    SimFile* node = pending.back();
+    pending.pop_back();
+    node->lockError = 0;
+    node->lockUntilMs.reset();
+    for (auto& [name, child] : node->children) pending.push_back(child.get());
+  }
+}
+
 DWORD SimFileSystem::ActiveLock(const SimFile& file) const {
   if (file.lockError == 0) return 0;
   if (file.lockUntilMs && clock_.now() >= *file.lockUntilMs) return 0;

@@ -73,6 +73,8 @@ class SimFileSystem : public FileSystem {
   // `error` (reads too when it is ERROR_SHARING_VIOLATION) until released.
   bool Lock(const std::string& path, DWORD error, std::optional<uint64_t> untilMs);
   bool Unlock(const std::string& path);
+  // Every lock goes: the programs that held the files have ended.
+  void UnlockAll();
   DWORD ActiveLock(const SimFile& file) const;
   // Find handles handed out and not closed yet.
   size_t openFindCount() const { return finds_.size(); }

@@ -282,3 +282,97 @@ std::string SimMachine::ToJson() const {
   if (faults_.HasPlan()) out["faults"] = faults_.ToJson();
   return out.dump(2) + "\n";
 }
+
+namespace {
+
+constexpr char kSessionManagerKey[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr char kPendingOperations[] = "PendingFileRenameOperations";
+constexpr char kNtPrefix[] = "\\??\\";
+
+// "\??\C:\x" as the NT record names a file.
+std::string NtName(const std::string& path) { return path.empty() ? path : kNtPrefix + path; }
+std::string FromNtName(std::string name) {
+  if (!name.empty() && name[0] == '!') name.erase(0, 1);
+  if (name.rfind(kNtPrefix, 0) == 0) name.erase(0, sizeof(kNtPrefix) - 1);
+  return name;
+}
+
+}  // namespace
+
+void SimMachine::ScheduleFileOperation(const std::string& from, const std::string& to) {
+  if (environment_.os.platformId == VER_PLATFORM_WIN32_NT) {
+    DWORD type = REG_MULTI_SZ;
+    std::string data;
+    if (!registry_.GetValue(kSessionManagerKey, kPendingOperations, &type, &data)) data.clear();
+    // Zero-terminated strings, in pairs, and one more zero that ends the list.
+    if (!data.empty() && data.back() == '\0') data.pop_back();
+    data += NtName(from) + '\0' + (to.empty() ? std::string() : "!" + NtName(to)) + '\0' + '\0';
+    registry_.SetValue(kSessionManagerKey, kPendingOperations, REG_MULTI_SZ, data);
+    return;
+  }
+  const std::string ini = environment_.windowsDirectory + "\\WININIT.INI";
+  std::string text = files_.Contents(ini).value_or("");
+  if (text.find("[rename]") == std::string::npos) text += "[rename]\r\n";
+  text += (to.empty() ? std::string("NUL") : to) + "=" + from + "\r\n";
+  files_.Put(ini, text);
+}
+
+void SimMachine::ApplyFileOperations() {
+  std::vector<std::pair<std::string, std::string>> operations;  // from, to
+  DWORD type = REG_MULTI_SZ;
+  std::string data;
+  if (registry_.GetValue(kSessionManagerKey, kPendingOperations, &type, &data)) {
+    std::vector<std::string> names;
+    size_t from = 0;
+    while (from < data.size()) {
+      size_t end = data.find('\0', from);
+      if (end == std::string::npos) end = data.size();
+      names.push_back(data.substr(from, end - from));
+      from = end + 1;
+    }
+    // Pairs; a trailing empty string ends the list.
+    for (size_t i = 0; i + 1 < names.size(); i += 2) {
+      if (names[i].empty()) break;
+      operations.emplace_back(FromNtName(names[i]), FromNtName(names[i + 1]));
+    }
+    HKEY key = nullptr;
+    if (registry_.OpenKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                          KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+      registry_.DeleteValue(key, kPendingOperations);
+      registry_.CloseKey(key);
+    }
+  }
+  const std::string ini = environment_.windowsDirectory + "\\WININIT.INI";
+  if (std::optional<std::string> text = files_.Contents(ini)) {
+    bool inRename = false;
+    size_t from = 0;
+    while (from < text->size()) {
+      size_t end = text->find('\n', from);
+      if (end == std::string::npos) end = text->size();
+      std::string line = text->substr(from, end - from);
+      from = end + 1;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty() && line[0] == '[') {
+        inRename = line == "[rename]";
+        continue;
+      }
+      size_t equals = line.find('=');
+      if (!inRename || equals == std::string::npos) continue;
+      std::string to = line.substr(0, equals);
+      operations.emplace_back(line.substr(equals + 1), to == "NUL" ? std::string() : to);
+    }
+    files_.Delete(ini);
+  }
+  for (const auto& [source, target] : operations) {
+    files_.Unlock(source);
+    if (target.empty()) {
+      files_.SetAttributes(source, FILE_ATTRIBUTE_NORMAL);
+      files_.Delete(source);
+      continue;
+    }
+    files_.Unlock(target);
+    files_.SetAttributes(target, FILE_ATTRIBUTE_NORMAL);
+    files_.Delete(target);
+    if (files_.Copy(source, target, true) == ERROR_SUCCESS) files_.Delete(source);
+  }
+}

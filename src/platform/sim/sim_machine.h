@@ -59,6 +59,15 @@ class SimMachine : public Machine {
   // their trace (docs/machine-format.md, Faults).
   SimFaults& faults() { return faults_; }
 
+  // Files that a program could not replace or delete because they were in
+  // use, done when Windows starts again, as Windows does them: on the NT
+  // family the "PendingFileRenameOperations" of the Session Manager key, on
+  // Windows 9x the [rename] section of "WININIT.INI" in the Windows folder.
+  // An empty `to` deletes `from`; otherwise `from` replaces `to`.
+  void ScheduleFileOperation(const std::string& from, const std::string& to);
+  // At a restart: the scheduled operations, in order, and then their record goes.
+  void ApplyFileOperations();
+
   // What the setup is handed: every service behind the fault gate.
   Registry& registry() override { return *seam_.registry; }
   FileSystem& files() override { return *seam_.files; }

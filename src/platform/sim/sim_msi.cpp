@@ -87,9 +87,31 @@ struct MsiCommand {
   enum Action { kNone, kInstall, kUninstall } action = kNone;
   std::string target;  // the package path or product code
   bool visibleUi = true;
+  // Without its dialogs (/q, /qn, /quiet, /qb- and /qb!-, /passive) Windows
+  // Installer restarts Windows by itself when the run needs it; with them
+  // it asks (the rehearsal's user declines).
+  bool restartsItself = false;
+  bool norestart = false;     // /norestart
+  bool forceRestart = false;  // /forcerestart
   std::map<std::string, std::string> properties;  // by upper-cased name
   std::string error;
 };
+
+// REBOOT=ReallySuppress (R) and Suppress (S), or /norestart: the run ends
+// with 3010 instead of restarting.
+bool RestartSuppressed(const MsiCommand& command) {
+  auto reboot = command.properties.find("REBOOT");
+  std::string value = reboot == command.properties.end() ? std::string() : Upper(reboot->second);
+  return command.norestart || value == "R" || value == "REALLYSUPPRESS" || value == "S" ||
+         value == "SUPPRESS";
+}
+
+// What a run does when it needs a restart (or is told to make one).
+void PlanRestart(const MsiCommand& command, bool needed, SimProgramRun* run) {
+  run->restartNeeded = needed || command.forceRestart;
+  run->restartAutomatic =
+      !RestartSuppressed(command) && (command.restartsItself || command.forceRestart);
+}
 
 // Splits as msiexec does: blanks separate, double quotes group (and go).
 std::vector<std::string> SplitArguments(const std::string& line) {
@@ -141,14 +163,24 @@ MsiCommand ParseCommand(const std::string& arguments) {
         } else if (i + 1 < tokens.size()) {
           command.target = tokens[++i];
         }
+      } else if (option == "QUIET") {
+        command.visibleUi = false;
+        command.restartsItself = true;
       } else if (letter == 'Q') {
         std::string level = option.substr(1);
         command.visibleUi = !(level.empty() || level == "N" || level == "N+" || level == "N-");
+        command.restartsItself = !command.visibleUi ||
+                                 (level[0] == 'B' && level.find('-') != std::string::npos);
       } else if (letter == 'L') {
         ++i;  // the log file
       } else if (option == "NORESTART" || option == "PASSIVE" || option == "PROMPTRESTART" ||
                  option == "FORCERESTART") {
-        if (option == "PASSIVE") command.visibleUi = true;
+        if (option == "PASSIVE") {
+          command.visibleUi = true;
+          command.restartsItself = true;
+        }
+        if (option == "NORESTART") command.norestart = true;
+        if (option == "FORCERESTART") command.forceRestart = true;
       } else {
         command.error = "unknown option " + token;
       }
@@ -453,6 +485,19 @@ int CompareVersions(const std::string& a, const std::string& b) {
 
 std::string Dword(uint32_t value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
 
+// A file of the package that a running program holds: it can be neither
+// replaced nor deleted until Windows starts again.
+bool InUse(SimFileSystem& files, const std::string& path) {
+  const SimFile* node = files.Node(path);
+  return node != nullptr && !node->directory && files.ActiveLock(*node) != 0;
+}
+
+bool AnyFileInUse(SimMachine& machine, const MsiPlan& plan) {
+  return std::any_of(plan.files.begin(), plan.files.end(), [&machine](const MsiFileItem& item) {
+    return InUse(machine.simFiles(), item.path);
+  });
+}
+
 void WriteFiles(SimMachine& machine, const MsiPlan& plan, const std::string& packageName) {
   SimFileSystem& files = machine.simFiles();
   for (const std::string& folder : plan.folders) files.MakeFolders(folder);
@@ -469,15 +514,21 @@ void WriteFiles(SimMachine& machine, const MsiPlan& plan, const std::string& pac
     }
     std::string content = LongName(item.path.substr(item.path.rfind('\\') + 1)) + " (" +
                           std::to_string(item.size) + " bytes in " + packageName + ")\r\n";
-    if (!files.Put(item.path, content)) continue;
-    SimFile* node = files.MutableNode(item.path);
+    // A file in use is written beside it and takes its place at the restart.
+    std::string target = item.path;
+    if (InUse(files, item.path)) {
+      target = FolderOf(item.path) + "~zt" + std::to_string(machine.clock().now() % 100000) + ".tmp";
+      machine.ScheduleFileOperation(target, item.path);
+    }
+    if (!files.Put(target, content)) continue;
+    SimFile* node = files.MutableNode(target);
     if (!item.version.empty()) node->version = SimJson{{"FileVersion", item.version}};
     else node->version = SimJson();
     DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
     if (item.attributes & 1) attributes |= FILE_ATTRIBUTE_READONLY;
     if (item.attributes & 2) attributes |= FILE_ATTRIBUTE_HIDDEN;
     if (item.attributes & 4) attributes |= FILE_ATTRIBUTE_SYSTEM;
-    files.SetAttributes(item.path, attributes);
+    files.SetAttributes(target, attributes);
   }
 }
 
@@ -533,6 +584,10 @@ void RemoveInstalled(SimMachine& machine, const MsiPlan& plan) {
   SimFileSystem& files = machine.simFiles();
   SimRegistry& registry = machine.simRegistry();
   for (const MsiFileItem& item : plan.files) {
+    if (InUse(files, item.path)) {
+      machine.ScheduleFileOperation(item.path, std::string());
+      continue;
+    }
     files.SetAttributes(item.path, FILE_ATTRIBUTE_NORMAL);
     files.Delete(item.path);
   }
@@ -764,6 +819,7 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
   SimProgramRun run;
   run.exitCode = ERROR_SUCCESS;
   run.durationMs = kInstallMs + kPerFileMs * plan->files.size();
+  PlanRestart(command, AnyFileInUse(machine, *plan), &run);
   SimMachine* target = &machine;
   run.onExit = [target, plan, packagePath, packageBytes, transforms, packageName]() {
     WriteFiles(*target, *plan, packageName);
@@ -803,6 +859,7 @@ SimProgramRun Uninstall(SimMachine& machine, const SimProcessStart& start,
   SimProgramRun run;
   run.exitCode = ERROR_SUCCESS;
   run.durationMs = kUninstallMs;
+  PlanRestart(command, AnyFileInUse(machine, *plan), &run);
   SimMachine* target = &machine;
   run.onExit = [target, plan, code]() {
     RemoveInstalled(*target, *plan);
@@ -825,6 +882,8 @@ void RegisterSimWindowsInstaller(SimMachine& machine) {
         if (!command.error.empty()) return Failed(m, start, command, kErrorInvalidCommandLine);
         SimProgramRun run = command.action == MsiCommand::kInstall ? Install(m, start, command)
                                                                    : Uninstall(m, start, command);
+        // A need described for this program is met as this command line says.
+        if (!run.restartNeeded && run.exitCode == ERROR_SUCCESS) PlanRestart(command, false, &run);
         *running = start.processId;
         return run;
       });

@@ -55,7 +55,9 @@ bool SimProcesses::LoadPrograms(const SimJson& section, const std::string& point
 bool SimProcesses::LoadProgram(const SimJson& described, const std::string& at,
                                ProgramSpec* program, std::string* error) const {
   if (!CheckObject(described, at,
-                   {"exitCode", "durationMs", "fails", "leaves", "window", "endSession"}, error)) {
+                   {"exitCode", "durationMs", "fails", "leaves", "window", "endSession",
+                    "restartNeeded", "commands"},
+                   error)) {
     return false;
   }
   uint64_t number = 0;
@@ -138,6 +140,27 @@ bool SimProcesses::LoadProgram(const SimJson& described, const std::string& at,
       return false;
     }
     program->endSessionAtMs = number;
+  }
+  if (described.contains("restartNeeded")) {
+    bool needed = false;
+    if (!ReadBool(described["restartNeeded"], JsonPointer(at, "restartNeeded"), &needed, error)) {
+      return false;
+    }
+    program->restartNeeded = needed;
+  }
+  if (described.contains("commands")) {
+    const SimJson& commands = described["commands"];
+    std::string commandsAt = JsonPointer(at, "commands");
+    if (!commands.is_object()) return Fail(commandsAt, "expected an object", error);
+    for (auto it = commands.begin(); it != commands.end(); ++it) {
+      std::string commandAt = JsonPointer(commandsAt, it.key());
+      if (it.value().is_object() && it.value().contains("commands")) {
+        return Fail(commandAt, "a command has no commands of its own", error);
+      }
+      auto command = std::make_shared<ProgramSpec>();
+      if (!LoadProgram(it.value(), commandAt, command.get(), error)) return false;
+      program->commands[Lower(it.key())] = command;
+    }
   }
   program->described = described;
   return true;
@@ -411,12 +434,26 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
   const bool hasBehaviour = behaviour != behaviours_.end();
   // A described failure starts nothing; otherwise the behaviour runs and the
   // description sets what it gives on top of it.
+  const ProgramSpec* command = nullptr;
+  if (described != programs_.end()) {
+    std::string first = arguments.substr(0, arguments.find_first_of(" \t"));
+    auto it = described->second.commands.find(Lower(first));
+    if (it != described->second.commands.end()) command = it->second.get();
+  }
+  if (command != nullptr && command->fails != 0) return command->fails;
   if (described != programs_.end() && described->second.fails != 0) {
     return described->second.fails;
   }
   if (hasBehaviour) run = behaviour->second(machine_, start);
   if (run.createError != 0) return run.createError;
   if (described != programs_.end()) ApplySpec(described->second, hasBehaviour, start, &run);
+  if (command != nullptr) ApplySpec(*command, hasBehaviour, start, &run);
+  if (run.restartNeeded && !run.runsUntilEnded) {
+    if (run.exitCode == ERROR_SUCCESS) run.exitCode = run.restartAutomatic ? 1641 : 3010;
+    if (run.restartAutomatic) {
+      RequestSessionEnd(machine_.clock().now() + run.durationMs, program, true);
+    }
+  }
 
   DWORD id = start.processId;
   SimProcess& process = processes_[id];
@@ -444,6 +481,7 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
 void SimProcesses::ApplySpec(const ProgramSpec& spec, bool hasBehaviour,
                              const SimProcessStart& start, SimProgramRun* run) {
   if (spec.exitCode) run->exitCode = *spec.exitCode;
+  if (spec.restartNeeded) run->restartNeeded = *spec.restartNeeded;
   if (spec.durationMs) {
     run->durationMs = *spec.durationMs;
     run->runsUntilEnded = false;
@@ -480,8 +518,23 @@ void SimProcesses::ApplySpec(const ProgramSpec& spec, bool hasBehaviour,
   }
 }
 
-void SimProcesses::RequestSessionEnd(uint64_t atMs, const std::string& requester) {
-  sessionRequests_.push_back(SimSessionRequest{atMs, requester, true});
+void SimProcesses::RequestSessionEnd(uint64_t atMs, const std::string& requester,
+                                     bool forceIfHung) {
+  sessionRequests_.push_back(SimSessionRequest{atMs, requester, true, forceIfHung});
+}
+
+void SimProcesses::EndHungSetup() {
+  const uint64_t now = machine_.clock().now();
+  for (auto it = sessionRequests_.begin(); it != sessionRequests_.end(); ++it) {
+    if (!it->forceIfHung || it->atMs > now) continue;
+    // The setup cannot answer the session's end: Windows ends it and
+    // restarts. Whatever it would still do does not happen.
+    setupEndedBy_ = it->requester;
+    sessionRequests_.erase(it);
+    sessionEnded_ = true;
+    machine_.faults().Halt();
+    return;
+  }
 }
 
 std::optional<uint64_t> SimProcesses::NextSessionRequestAt() const {
@@ -515,9 +568,13 @@ void SimProcesses::Restart() {
   }
   sessionRequests_.clear();
   sessionEnded_ = false;
+  setupEndedBy_.clear();
   enabledPrivileges_.clear();
   ++restarts_;
   machine_.clock().Advance(kRestartDurationMs);
+  // No program holds a file any more, and what waited for the restart is done.
+  machine_.simFiles().UnlockAll();
+  machine_.ApplyFileOperations();
 }
 
 DWORD SimProcesses::GetExitCode(HANDLE handle, DWORD* exitCode) {
@@ -542,11 +599,13 @@ DWORD SimProcesses::Wait(HANDLE handle, DWORD milliseconds) {
   if (process->endMs && (milliseconds == INFINITE || *process->endMs - now <= milliseconds)) {
     machine_.clock().AdvanceTo(*process->endMs);
     Refresh();
+    EndHungSetup();
     return WAIT_OBJECT_0;
   }
   if (milliseconds == INFINITE) return WAIT_FAILED;
   machine_.clock().Advance(milliseconds);
   Refresh();
+  if (milliseconds > 0) EndHungSetup();
   return process->ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,12 @@ struct SimProgramRun {
   bool runsUntilEnded = false;
   std::function<void(DWORD processId)> onStart;
   std::function<void()> onExit;
+  // The run needs a restart to complete (files in use). What the program
+  // then does: with `restartAutomatic` it restarts Windows itself at its end
+  // and ends with 1641 (Windows Installer without its dialogs); otherwise it
+  // ends with 3010 and leaves the restart to whoever started it.
+  bool restartNeeded = false;
+  bool restartAutomatic = false;
 };
 
 // A request to end the Windows session (ExitWindowsEx, from the setup or
@@ -49,6 +56,9 @@ struct SimSessionRequest {
   uint64_t atMs = 0;
   std::string requester;  // the program that asked
   bool restart = true;
+  // Made by a program that restarts Windows by itself (EWX_FORCEIFHUNG): a
+  // program that does not answer, because it is blocked in a wait, is ended.
+  bool forceIfHung = false;
 };
 
 using SimProgramBehaviour = std::function<SimProgramRun(SimMachine&, const SimProcessStart&)>;
@@ -96,7 +106,11 @@ class SimProcesses : public Processes {
   // agrees, reports the session ended.
   std::optional<uint64_t> NextSessionRequestAt() const;
   std::optional<SimSessionRequest> TakeSessionRequest(uint64_t now);
-  void RequestSessionEnd(uint64_t atMs, const std::string& requester);
+  void RequestSessionEnd(uint64_t atMs, const std::string& requester, bool forceIfHung = false);
+  // The program that restarted Windows while the setup was blocked in a
+  // wait, which Windows ended as a program that does not respond; empty
+  // while the setup runs on.
+  const std::string& setupEndedBy() const { return setupEndedBy_; }
   void NoteSessionEnded() { sessionEnded_ = true; }
   bool sessionEnded() const { return sessionEnded_; }
   // The machine restarts: every running program ends (without the effects
@@ -140,6 +154,10 @@ class SimProcesses : public Processes {
     bool windowClosesOnRequest = true;
     uint64_t windowCloseDelayMs = 0;
     std::optional<uint64_t> endSessionAtMs;
+    std::optional<bool> restartNeeded;
+    // Per command: the entry for the first argument ("/x", "/i"), applied
+    // over this one.
+    std::map<std::string, std::shared_ptr<ProgramSpec>> commands;
     SimJson described;
   };
   struct HandleEntry {
@@ -148,6 +166,8 @@ class SimProcesses : public Processes {
   };
 
   void Refresh();
+  // A restart that a program made by itself came while the setup waited.
+  void EndHungSetup();
   void RegisterBuiltInPrograms();
   bool LoadProgram(const SimJson& described, const std::string& at, ProgramSpec* program,
                    std::string* error) const;
@@ -180,5 +200,6 @@ class SimProcesses : public Processes {
   bool restartAccepted_ = false;
   std::vector<SimSessionRequest> sessionRequests_;
   bool sessionEnded_ = false;
+  std::string setupEndedBy_;
   int restarts_ = 0;
 };

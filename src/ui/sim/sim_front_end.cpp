@@ -508,6 +508,15 @@ bool SimFrontEnd::ApplyWindowAnswer(const Answer& answer) {
 
 int SimFrontEnd::RunMessageLoop() {
   while (true) {
+    // A program restarted Windows while the setup was blocked waiting for
+    // it: Windows ended the setup, which gets no further message.
+    if (session_ && !session_->setupEndedBy().empty()) {
+      sessionEnded_ = true;
+      Stop("Windows restarted (" + session_->setupEndedBy() +
+               ") while the setup waited for it; the setup was ended",
+           false);
+      break;
+    }
     // Sent messages come before posted ones: a session request that is due
     // reaches the windows even after the quit message was posted.
     if (DeliverDueSessionRequest()) continue;
