@@ -870,21 +870,24 @@ SimProgramRun Uninstall(SimMachine& machine, const SimProcessStart& start,
 
 }  // namespace
 
-void RegisterSimWindowsInstaller(SimMachine& machine) {
+SimProgramBehaviour SimWindowsInstaller() {
   // One installation at a time, as Windows Installer's execution mutex allows.
   auto running = std::make_shared<DWORD>(0);
-  machine.simProcesses().RegisterProgram(
-      "msiexec.exe", [running](SimMachine& m, const SimProcessStart& start) {
-        MsiCommand command = ParseCommand(start.arguments);
-        if (*running && m.simProcesses().IsRunning(*running)) {
-          return Failed(m, start, command, kErrorInstallAlreadyRunning);
-        }
-        if (!command.error.empty()) return Failed(m, start, command, kErrorInvalidCommandLine);
-        SimProgramRun run = command.action == MsiCommand::kInstall ? Install(m, start, command)
-                                                                   : Uninstall(m, start, command);
-        // A need described for this program is met as this command line says.
-        if (!run.restartNeeded && run.exitCode == ERROR_SUCCESS) PlanRestart(command, false, &run);
-        *running = start.processId;
-        return run;
-      });
+  return [running](SimMachine& m, const SimProcessStart& start) {
+    MsiCommand command = ParseCommand(start.arguments);
+    if (*running && m.simProcesses().IsRunning(*running)) {
+      return Failed(m, start, command, kErrorInstallAlreadyRunning);
+    }
+    if (!command.error.empty()) return Failed(m, start, command, kErrorInvalidCommandLine);
+    SimProgramRun run = command.action == MsiCommand::kInstall ? Install(m, start, command)
+                                                               : Uninstall(m, start, command);
+    // A need described for this program is met as this command line says.
+    if (!run.restartNeeded && run.exitCode == ERROR_SUCCESS) PlanRestart(command, false, &run);
+    *running = start.processId;
+    return run;
+  };
+}
+
+void RegisterSimWindowsInstaller(SimMachine& machine) {
+  machine.simProcesses().RegisterProgram("msiexec.exe", SimWindowsInstaller());
 }

@@ -9,8 +9,11 @@
 #pragma once
 
 #include "platform/sim/sim_msi_tables.h"
+#include "platform/sim/sim_processes.h"
 
 class SimMachine;
 
-// Registers "msiexec.exe" with the machine's processes.
+// The behaviour of "msiexec.exe", one installation at a time.
+SimProgramBehaviour SimWindowsInstaller();
+// Registers it with the machine's processes.
 void RegisterSimWindowsInstaller(SimMachine& machine);
