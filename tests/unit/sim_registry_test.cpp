@@ -220,6 +220,14 @@ TEST_F(SimRegistryTest, SavedHiveRestoresTheWholeKey) {
   ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Product", KEY_ALL_ACCESS),
             ERROR_SUCCESS);
   ASSERT_TRUE(machine_->simFiles().MakeFolders("C:\\Temp\\"));
+  // On NT the hive calls need the backup and restore privileges enabled.
+  EXPECT_EQ(reg().SaveKey(key.get(), "C:\\Temp\\product.hiv"), 1314);
+  EXPECT_EQ(reg().RestoreKey(key.get(), "C:\\Temp\\product.hiv", 0), 1314);
+  EXPECT_EQ(reg().LoadKey(HKEY_USERS, "TEMP_HIVE", "C:\\Temp\\product.hiv"), 1314);
+  EXPECT_EQ(reg().UnLoadKey(HKEY_USERS, "TEMP_HIVE"), 1314);
+  DWORD adjusted = 0;
+  machine_->processes().EnablePrivilege("SeBackupPrivilege", &adjusted);
+  machine_->processes().EnablePrivilege("SeRestorePrivilege", &adjusted);
   ASSERT_EQ(reg().SaveKey(key.get(), "C:\\Temp\\product.hiv"), ERROR_SUCCESS);
   EXPECT_EQ(reg().SaveKey(key.get(), "C:\\Temp\\product.hiv"), ERROR_ALREADY_EXISTS);
   EXPECT_EQ(reg().SaveKey(key.get(), "C:\\Missing\\product.hiv"), ERROR_PATH_NOT_FOUND);
@@ -270,6 +278,9 @@ TEST_F(SimRegistryTest, LoadedHiveIsWrittenBackWhenUnloaded) {
   SimRegistry& sim = machine_->simRegistry();
   RegKey key(reg());
   ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Product", KEY_READ), ERROR_SUCCESS);
+  DWORD adjusted = 0;
+  machine_->processes().EnablePrivilege("SeBackupPrivilege", &adjusted);
+  machine_->processes().EnablePrivilege("SeRestorePrivilege", &adjusted);
   ASSERT_EQ(reg().SaveKey(key.get(), "C:\\saved.hiv"), ERROR_SUCCESS);
   key.Close();
 

@@ -1,5 +1,7 @@
 #include "platform/sim/sim_machine.h"
 
+#include <algorithm>
+
 #include "platform/sim/sim_msi.h"
 #include "platform/sim/sim_xml.h"
 
@@ -37,6 +39,11 @@ SimMachine::SimMachine()
   SimEnvironment::ParseLocalTime("2026-03-14T10:05:17", &environment_.startLocalMs);
   environment_.startTickCount = 3600000;
   registry_.AttachFiles(&files_);
+  registry_.AttachPrivileges([this](const char* privilege) {
+    if (environment_.os.platformId != VER_PLATFORM_WIN32_NT) return true;
+    const std::vector<std::string>& enabled = processes_.enabledPrivileges();
+    return std::find(enabled.begin(), enabled.end(), privilege) != enabled.end();
+  });
   RegisterSimWindowsInstaller(*this);
 }
 

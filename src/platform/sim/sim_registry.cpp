@@ -487,7 +487,17 @@ LONG SimRegistry::WriteHive(const SimRegKey& key, const std::string& file) {
   return static_cast<LONG>(files_->WriteFile(file, json.dump(1) + "\n"));
 }
 
+LONG SimRegistry::CheckPrivileges(bool backup, bool restore) const {
+  if (!privilegeHeld_) return ERROR_SUCCESS;
+  if ((backup && !privilegeHeld_("SeBackupPrivilege")) ||
+      (restore && !privilegeHeld_("SeRestorePrivilege"))) {
+    return 1314;  // ERROR_PRIVILEGE_NOT_HELD
+  }
+  return ERROR_SUCCESS;
+}
+
 LONG SimRegistry::SaveKey(HKEY key, const std::string& file) {
+  if (LONG rc = CheckPrivileges(true, false)) return rc;
   std::shared_ptr<SimRegKey> node;
   REGSAM access = 0;
   LONG rc = Resolve(key, &node, &access);
@@ -501,6 +511,7 @@ LONG SimRegistry::SaveKey(HKEY key, const std::string& file) {
 }
 
 LONG SimRegistry::RestoreKey(HKEY key, const std::string& file, DWORD flags) {
+  if (LONG rc = CheckPrivileges(false, true)) return rc;
   std::shared_ptr<SimRegKey> node;
   REGSAM access = 0;
   LONG rc = Resolve(key, &node, &access);
@@ -521,6 +532,7 @@ LONG SimRegistry::RestoreKey(HKEY key, const std::string& file, DWORD flags) {
 }
 
 LONG SimRegistry::LoadKey(HKEY key, const std::string& subKey, const std::string& file) {
+  if (LONG rc = CheckPrivileges(true, true)) return rc;
   if (key != HKEY_USERS && key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_PARAMETER;
   if (subKey.empty() || subKey.find('\\') != std::string::npos) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<SimRegKey> root = Root(key);
@@ -538,6 +550,7 @@ LONG SimRegistry::LoadKey(HKEY key, const std::string& subKey, const std::string
 }
 
 LONG SimRegistry::UnLoadKey(HKEY key, const std::string& subKey) {
+  if (LONG rc = CheckPrivileges(true, true)) return rc;
   if (key != HKEY_USERS && key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<SimRegKey> root = Root(key);
   auto it = root->subkeys.find(Fold(subKey));

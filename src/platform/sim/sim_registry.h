@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -94,7 +95,19 @@ class SimRegistry : public Registry {
                      std::string* error) const;
   SimJson ValueToJson(const SimRegValue& value) const;
 
+ // On the NT family the hive operations need privileges of the caller's
+  // token: RegSaveKey SeBackupPrivilege, RegRestoreKey SeRestorePrivilege,
+  // RegLoadKey and RegUnLoadKey both; without them they fail with 1314
+  // (ERROR_PRIVILEGE_NOT_HELD). `held` answers whether a privilege is
+  // enabled; none attached (Windows 9x, or a registry of its own) checks nothing.
+  void AttachPrivileges(std::function<bool(const char* privilege)> held) {
+    privilegeHeld_ = std::move(held);
+  }
+
  private:
+  // 0, or ERROR_PRIVILEGE_NOT_HELD when one of the privileges is not enabled.
+  LONG CheckPrivileges(bool backup, bool restore) const;
+  std::function<bool(const char*)> privilegeHeld_;
   struct Handle {
     std::shared_ptr<SimRegKey> key;
     REGSAM access = 0;
