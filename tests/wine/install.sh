@@ -254,7 +254,7 @@ case_first() {
     "run-time libraries will not be updated" \
     "no previous version of Zentavo detected" \
     "Analyze action=0 state=Analysis complete" \
-    "launching: C:\\windows\\system32\\msiexec.exe /i \"$MEDIUM_WINDOWS\\Zentavo.msi\" TRANSFORMS=\"1033.mst\"" \
+    "launching: C:\\windows\\system32\\msiexec.exe /i \"$MEDIUM_WINDOWS\\Zentavo.msi\" TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress" \
     "Zentavo setup complete - exit code " \
     "new Zentavo executable version is $VERSION.0" \
     "setting default language" \
@@ -331,9 +331,9 @@ case_upgrade() {
     "preserving user data" \
     "preserving AddressBook Zentavo.mdb" \
     "preserving Calibration calibrate.mi" \
-    "launching: C:\\windows\\system32\\msiexec.exe /x $PRODUCT_CODE /q" \
+    "launching: C:\\windows\\system32\\msiexec.exe /x $PRODUCT_CODE /q REBOOT=ReallySuppress" \
     "uninstall complete - exit code 0x0" \
-    "launching: C:\\windows\\system32\\msiexec.exe /i \"$MEDIUM_WINDOWS\\Zentavo.msi\" TRANSFORMS=\"1033.mst\"" \
+    "launching: C:\\windows\\system32\\msiexec.exe /i \"$MEDIUM_WINDOWS\\Zentavo.msi\" TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress" \
     "Zentavo setup complete - exit code " \
     "new Zentavo executable version is $VERSION.0" \
     "restoring user data" \

@@ -62,7 +62,7 @@ lacks_before_end() {
   ! sed '/setup terminating/,$d' "$LOG" | tr -d '\r' | cut -c30- | grep -qxF -- "$1"
 }
 not_in_log() { ! grep -qF -- "$1" "$LOG" 2>/dev/null; }
-msiexec_quiet() { grep -F -- 'msiexec.exe /i' "$LOG" | grep -qF -- '.mst" /qn'; }
+msiexec_quiet() { grep -F -- 'msiexec.exe /i' "$LOG" | grep -qF -- '.mst" REBOOT=ReallySuppress /qn'; }
 
 # The display's pixels, as a checksum: of the pixels alone, since xwd's
 # header changes with what Wine does to windows nobody sees.
