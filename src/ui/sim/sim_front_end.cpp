@@ -58,10 +58,10 @@ std::optional<Answer> ListAnswers::Next(const RecordingScreen&) {
 
 std::string ListAnswers::RanOutReason() const {
   if (!unlimitedConfirm_) return AnswerSource::RanOutReason();
-  return "the setup waited " + std::to_string(kUnlimitedConfirmLimit) +
-         " times, the limit of a rehearsal without --answers (each wait answered confirm; a "
-         "setup that keeps asking, as when a restart is refused again and again, stops here); "
-         "give --answers for a longer one";
+  return "the limit of " + std::to_string(kUnlimitedConfirmLimit) +
+         " waits without --answers was reached (each answered confirm; a setup that keeps "
+         "asking, as when a restart is refused again and again, stops here); give --answers "
+         "for a longer rehearsal";
 }
 
 int LanguageIdOf(const std::string& displayName) {
