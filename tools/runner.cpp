@@ -1,6 +1,9 @@
 #include "runner.h"
 
+#include <cerrno>
+#include <cstring>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -21,8 +24,9 @@ std::string RunnerUsage() {
          "                   [--interactive] [-- SETUP-ARGUMENTS...]\n"
          "       zentavo-sim --compare A.json B.json [--medium DIR]\n"
          "  --machine FILE   the machine description (default: the embedded Windows XP machine)\n"
-         "  --medium DIR     the folder whose files are the setup directory\n"
-         "                   (default: the demo medium the build lays out)\n"
+         "  --medium DIR     the folder whose files are the setup directory, as it is\n"
+         "                   (default: the demo medium the build lays out, made for the\n"
+         "                   machine's Windows family: TargetOS Win98, WinNT or Win2K)\n"
          "  --no-medium      mount no medium: the machine's own files are the setup folder\n"
          "  --answers LIST   comma-separated answers: confirm, cancel, close, lang=<id>,\n"
          "                   wait=<ms> (lets that much virtual time pass),\n"
@@ -37,11 +41,14 @@ std::string RunnerUsage() {
          "  --compare A B    no run: what changed from machine file A to machine file B\n"
          "  --interactive    show the setup window in the terminal; Enter confirms, Esc cancels\n"
          "  -- ARGS          the setup's own command line, e.g. -- /c 12 /l 1031\n"
-         "exit status: the setup's exit code; 2 unusable input; 3 the answers ran out\n";
+         "exit status: the setup's exit code (0, 1602, 1603 or 3010, which a shell sees as\n"
+         "  0, 66, 67 or 194); 2 unusable input; 3 the answers ran out or did not fit;\n"
+         "  4 the machine lost its power (a planned fault) and nothing ran after it\n";
 }
 
 bool ParseRunnerArguments(const std::vector<std::string>& args, RunnerOptions* options,
                           std::string* error) {
+  auto isOption = [](const std::string& arg) { return arg.rfind("--", 0) == 0; };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&](std::string* target) {
@@ -65,7 +72,7 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, RunnerOptions* o
         line += quote ? "\"" + part + "\"" : part;
       }
       options->setupArguments = line;
-      return true;
+      break;
     } else if (arg == "--help" || arg == "-h") {
       *error = "help";
       return false;
@@ -84,7 +91,12 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, RunnerOptions* o
     } else if (arg == "--no-medium") {
       options->noMedium = true;
     } else if (arg == "--compare") {
-      if (!value(&options->compareBefore) || !value(&options->compareAfter)) return false;
+      if (i + 2 >= args.size() || isOption(args[i + 1]) || isOption(args[i + 2])) {
+        *error = "--compare needs two machine files: --compare A.json B.json";
+        return false;
+      }
+      options->compareBefore = args[++i];
+      options->compareAfter = args[++i];
       options->compare = true;
     } else if (arg == "--interactive") {
       options->interactive = true;
@@ -110,6 +122,11 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, RunnerOptions* o
       return false;
     }
   }
+  if (options->noMedium && !options->mediumDir.empty()) {
+    *error = "--medium and --no-medium exclude each other: --medium DIR mounts that folder, "
+             "--no-medium mounts none";
+    return false;
+  }
   return true;
 }
 
@@ -133,8 +150,21 @@ bool ReadHostFile(const std::string& path, std::string* text) {
 // The machine of a description file; null with a message on `err`.
 std::unique_ptr<SimMachine> LoadMachineFile(const std::string& path, std::ostream& err) {
   std::string text, error;
+  std::error_code ec;
+  std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (!std::filesystem::exists(status)) {
+    err << "zentavo-sim: " << path
+        << ": no such file (the example machines are docs/machines/*.json)\n";
+    return nullptr;
+  }
+  if (std::filesystem::is_directory(status)) {
+    err << "zentavo-sim: " << path
+        << ": a folder, not a machine description (name a .json file, such as "
+           "docs/machines/xpsp2.json)\n";
+    return nullptr;
+  }
   if (!ReadHostFile(path, &text)) {
-    err << "zentavo-sim: " << path << ": cannot read the file\n";
+    err << "zentavo-sim: " << path << ": cannot read the file: " << std::strerror(errno) << "\n";
     return nullptr;
   }
   std::unique_ptr<SimMachine> machine = SimMachine::FromJson(text, path, &error);
@@ -152,6 +182,51 @@ bool ReportsChanges(const std::string& report) {
     }
   }
   return false;
+}
+
+// Mounts a medium folder; false with a message on `err`.
+bool MountMediumFolder(SimMachine& machine, const std::string& folder, std::ostream& err) {
+  std::string error;
+  if (!std::filesystem::exists(folder)) {
+    err << "zentavo-sim: " << folder << ": no such medium folder\n";
+    return false;
+  }
+  if (machine.MountMedium(folder, &error)) return true;
+  err << "zentavo-sim: " << error << "\n";
+  return false;
+}
+
+// The system setup.ini's TargetOS names for the machine's Windows family:
+// the medium a release engineer would put in that machine's drive.
+const char* TargetOsFor(const OsVersion& os) {
+  if (os.platformId != VER_PLATFORM_WIN32_NT) return "Win98";
+  return os.majorVersion < 5 ? "WinNT" : "Win2K";
+}
+
+// Makes the mounted demo medium the one for the machine's Windows family: the
+// media differ only in setup.ini's TargetOS.
+void MakeMediumForMachine(SimMachine& machine) {
+  SimFile* ini = machine.simFiles().MutableNode(machine.setupFolder() + "\\setup.ini");
+  if (!ini || ini->directory || !ini->content) return;
+  std::string text = *ini->content;
+  const std::string key = "\nTargetOS=";
+  size_t at = text.find(key);
+  if (at == std::string::npos) return;
+  at += key.size();
+  size_t end = text.find_first_of("\r\n", at);
+  text.replace(at, end == std::string::npos ? std::string::npos : end - at,
+               TargetOsFor(machine.simEnvironment().os));
+  ini->content = std::make_shared<const std::string>(std::move(text));
+}
+
+// "the machine lost its power at call N of OPERATION", from the last power cut.
+std::string PowerCutText(const SimFaults& faults) {
+  for (auto it = faults.fired().rbegin(); it != faults.fired().rend(); ++it) {
+    if (!it->powerCut) continue;
+    return "the machine lost its power at call " + std::to_string(it->call) + " of " +
+           (it->operation == "*" ? std::string("the setup's calls (\"*\")") : it->operation);
+  }
+  return "the machine lost its power";
 }
 
 bool WriteHostFile(const std::string& path, const std::string& bytes, std::ostream& err) {
@@ -193,13 +268,24 @@ SetupRun RunSetupOnce(SimMachine& machine, AnswerSource& answers,
     }
     faults.Arm(false);
     faults.SetPowerCutHandler(nullptr);
-    run.powerCut = faults.powerCut();
+    run.powerCut = run.endedInPowerCut = faults.powerCut();
     run.answersRanOut = frontEnd.answersRanOut();
     run.sessionEnded = frontEnd.sessionEnded();
     run.stopReason = frontEnd.stopReason();
+    // The transcript ends with how the run ended: its full exit code, which
+    // a shell sees only modulo 256, or why it stopped without one.
+    if (run.powerCut) {
+      run.powerCutText = PowerCutText(faults);
+      frontEnd.NoteEnd("stopped", run.powerCutText);
+    } else if (run.answersRanOut) {
+      frontEnd.NoteEnd("stopped", run.stopReason);
+    } else {
+      frontEnd.NoteEnd("exit code " + std::to_string(run.exitCode));
+    }
     run.transcript = frontEnd.screen().Transcript();
-    run.finalScreen = RecordingScreen::Render(
-        frontEnd.stopReason().empty() ? frontEnd.screen().current() : frontEnd.stopScreen());
+    run.finalScreen = run.answersRanOut
+                          ? RecordingScreen::Render(frontEnd.stopScreen())
+                          : RecordingScreen::Render(frontEnd.screen().current());
     if (screenOut) *screenOut = frontEnd.screen();
   }
   std::string path = logPath.empty() ? LogPath(machine) : logPath;
@@ -307,6 +393,8 @@ SetupRun RunSetupWithRestarts(SimMachine& machine, AnswerSource& answers,
     total.finalScreen = run.finalScreen;
     total.sessionEnded = run.sessionEnded;
     total.powerCut = total.powerCut || run.powerCut;
+    total.endedInPowerCut = run.powerCut;
+    if (run.powerCut) total.powerCutText = run.powerCutText;
     if (run.answersRanOut) break;
     if (processes.sessionEnded() || run.powerCut) {
       // Copies started before the restart end with it.
@@ -345,13 +433,11 @@ bool WriteChanges(const RunnerOptions& options, SimRehearsalWatch* watch, SimMac
 
 int CompareMachineFiles(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
   std::unique_ptr<SimMachine> before = LoadMachineFile(options.compareBefore, err);
-  if (!before) return 2;
+  if (!before) return kStatusUnusableInput;
   std::unique_ptr<SimMachine> after = LoadMachineFile(options.compareAfter, err);
-  if (!after) return 2;
-  std::string error;
-  if (!options.mediumDir.empty() && !before->MountMedium(options.mediumDir, &error)) {
-    err << "zentavo-sim: " << error << "\n";
-    return 2;
+  if (!after) return kStatusUnusableInput;
+  if (!options.mediumDir.empty() && !MountMediumFolder(*before, options.mediumDir, err)) {
+    return kStatusUnusableInput;
   }
   std::string report = CompareMachines(
       *before, *after, "Changes from " + options.compareBefore + " to " + options.compareAfter);
@@ -362,23 +448,20 @@ int CompareMachineFiles(const RunnerOptions& options, std::ostream& out, std::os
 int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
   if (options.compare) return CompareMachineFiles(options, out, err);
   std::unique_ptr<SimMachine> machine;
-  std::string error;
   if (options.machineFile.empty()) {
     machine = SimMachine::Default();
     if (!machine) {
       err << "zentavo-sim: the embedded default machine is not valid\n";
-      return 2;
+      return kStatusUnusableInput;
     }
   } else {
     machine = LoadMachineFile(options.machineFile, err);
-    if (!machine) return 2;
+    if (!machine) return kStatusUnusableInput;
   }
   std::string medium = options.mediumDir.empty() ? std::string(ZT_DEMO_MEDIUM_DIR)
                                                  : options.mediumDir;
-  if (!options.noMedium && !machine->MountMedium(medium, &error)) {
-    err << "zentavo-sim: " << error << "\n";
-    return 2;
-  }
+  if (!options.noMedium && !MountMediumFolder(*machine, medium, err)) return kStatusUnusableInput;
+  if (!options.noMedium && options.mediumDir.empty()) MakeMediumForMachine(*machine);
   if (options.setupArgumentsGiven) machine->SetCommandLine(options.setupArguments);
   // The machine as the rehearsal finds it, medium in the drive.
   std::unique_ptr<SimRehearsalWatch> watch;
@@ -416,13 +499,19 @@ int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& 
   if (!options.stateFile.empty()) wrote = WriteHostFile(options.stateFile, machine->ToJson(), err) && wrote;
 
   if (run.answersRanOut) {
-    err << "zentavo-sim: " << run.stopReason << "; the screen was:\n"
+    err << "zentavo-sim: " << run.stopReason << "; what waited for the answer:\n"
         << run.finalScreen;
-    return 3;
+    return kStatusAnswersRanOut;
   }
-  if (!run.answersRanOut && !run.stopReason.empty() && run.restarts >= kMaxRehearsalRestarts) {
+  if (!run.stopReason.empty() && run.restarts >= kMaxRehearsalRestarts) {
     err << "zentavo-sim: " << run.stopReason << "\n";
   }
-  if (!wrote) return 2;
-  return run.exitCode;
+  if (run.powerCut) {
+    err << "zentavo-sim: " << run.powerCutText
+        << (run.endedInPowerCut ? "; nothing ran after the machine started again, so the setup "
+                                  "left no exit code\n"
+                                : "; the setup ran again after the machine started again\n");
+  }
+  if (!wrote) return kStatusUnusableInput;
+  return run.endedInPowerCut ? kStatusPowerLost : run.exitCode;
 }

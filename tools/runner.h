@@ -40,6 +40,8 @@ struct SetupRun {
   std::string finalScreen;
   bool sessionEnded = false;  // the run ended with the Windows session: the machine restarts
   bool powerCut = false;      // the machine lost its power (a planned fault): it restarts
+  bool endedInPowerCut = false;  // the last run is the one the power cut ended
+  std::string powerCutText;   // "the machine lost its power at call N of OPERATION"
   int runs = 1;               // runs of the setup program (its copies and resumed runs included)
   int restarts = 0;           // restarts of the machine in between
   std::vector<int> exitCodes;  // the exit code of each run, in order
@@ -73,9 +75,14 @@ SetupRun RunSetupWithRestarts(SimMachine& machine, AnswerSource& answers,
 // and HKCU Run keys are started, in that order and in the order of their values.
 void BootMachine(SimMachine& machine);
 
+// The runner's own exit statuses; none is a setup exit code modulo 256.
+inline constexpr int kStatusUnusableInput = 2;
+inline constexpr int kStatusAnswersRanOut = 3;  // or an answer did not fit what waited
+inline constexpr int kStatusPowerLost = 4;      // a power cut, and no run after it
+
 // The whole runner: loads the machine and medium, runs, writes the outputs.
-// Returns the process exit status (the setup's exit code, 2 for unusable
-// input, 3 when the answers ran out).
+// Returns the process exit status: the setup's exit code, or one of the
+// runner's own above.
 int RunRehearsal(const RunnerOptions& options, std::ostream& out, std::ostream& err);
 
 // `zentavo-sim --compare A B`: the changes from machine file A to machine

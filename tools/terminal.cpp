@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <iostream>
 
-#include "lang/language_dlg.h"
-
 namespace {
 
 // One terminal column stands for 7 pixels of the 500-pixel window.
@@ -127,6 +125,7 @@ void TerminalScreen::Show(const ScreenEvent& e) {
     case ScreenEvent::Kind::Answer:
       break;
     case ScreenEvent::Kind::NeverShown:
+    case ScreenEvent::Kind::End:
       out_ << RecordingScreen::Render(e) << std::flush;
       break;
   }
@@ -147,13 +146,8 @@ std::optional<Answer> TerminalAnswers::Next(const RecordingScreen& screen) {
     if (key == 'q') return Answer{Answer::Kind::Close, 0};
     if (dialog && key >= '1' && key <= '9') {
       size_t index = static_cast<size_t>(key - '1');
-      if (index < dialog->entries.size()) {
-        for (int id : {1033, 2057, 1031, 1034, 1036, 1040, 1041, 2070}) {
-          if (dialog->entries[index] == DisplayLanguageName(id)) {
-            return Answer{Answer::Kind::Language, id};
-          }
-        }
-      }
+      int id = index < dialog->entries.size() ? LanguageIdOf(dialog->entries[index]) : 0;
+      if (id != 0) return Answer{Answer::Kind::Language, id};
     }
   }
 }

@@ -24,6 +24,16 @@ bool IsHexCode(const std::string& text) {
   return true;
 }
 
+// Merges `over` onto `base`: objects member by member, any other value
+// replaces the one beneath it.
+void MergeOnto(SimJson* base, const SimJson& over) {
+  if (!base->is_object() || !over.is_object()) {
+    *base = over;
+    return;
+  }
+  for (auto it = over.begin(); it != over.end(); ++it) MergeOnto(&(*base)[it.key()], it.value());
+}
+
 }  // namespace
 
 SimMachine::SimMachine()
@@ -70,6 +80,23 @@ std::unique_ptr<SimMachine> SimMachine::FromJson(const std::string& jsonText,
   if (!ParseJsonText(jsonText, &description, &problem)) {
     *error = sourceName + ": " + problem;
     return nullptr;
+  }
+  // "base": "default" describes only what differs from the embedded default
+  // machine; without it, what is not described takes the format's defaults.
+  if (description.is_object() && description.contains("base")) {
+    if (description["base"] != "default") {
+      *error = sourceName + ": /base: expected \"default\" (the embedded default machine, "
+                            "the only base there is)";
+      return nullptr;
+    }
+    SimJson merged;
+    if (!ParseJsonText(kDefaultMachineJson, &merged, &problem)) {
+      *error = "default machine: " + problem;
+      return nullptr;
+    }
+    description.erase("base");
+    MergeOnto(&merged, description);
+    description = std::move(merged);
   }
   std::unique_ptr<SimMachine> machine(new SimMachine());
   if (!machine->Load(description, &problem)) {

@@ -27,7 +27,8 @@ class SimMachine : public Machine {
 
   // Parses a machine description; on a bad one returns null and sets *error
   // to "<sourceName>: <json pointer>: <what is wrong>" (syntax errors name the
-  // line and column instead of a pointer). Unknown members are errors too.
+  // line and column instead of a pointer). Unknown members are errors too. A
+  // description with "base": "default" is merged over the embedded default.
   static std::unique_ptr<SimMachine> FromJson(const std::string& jsonText,
                                               const std::string& sourceName, std::string* error);
   // The embedded default machine (src/platform/sim/default_machine.json).

@@ -178,6 +178,8 @@ std::string RecordingScreen::Render(const ScreenEvent& e) {
       return "--- answer, " + stamp + ": " + e.text + "\n";
     case ScreenEvent::Kind::NeverShown:
       return "--- " + e.caption + " never shown, created hidden at " + stamp + "\n";
+    case ScreenEvent::Kind::End:
+      return "--- " + e.caption + ", " + stamp + (e.text.empty() ? "" : ": " + e.text) + "\n";
   }
   return std::string();
 }

@@ -31,9 +31,10 @@ struct ScreenState {
 
 // One entry of the transcript: a window state, or a modal box shown over it;
 // or, for a window that was never shown (a quiet installation), a note that
-// it existed hidden from `time` on, its name in `caption`.
+// it existed hidden from `time` on, its name in `caption`; or the end of the
+// run, "exit code N" or "stopped" in `caption` and why in `text`.
 struct ScreenEvent {
-  enum class Kind { Window, MessageBox, LanguageDialog, Answer, NeverShown };
+  enum class Kind { Window, MessageBox, LanguageDialog, Answer, NeverShown, End };
   Kind kind = Kind::Window;
   uint64_t time = 0;  // virtual milliseconds since the run started
   ScreenState window;

@@ -56,6 +56,21 @@ std::optional<Answer> ListAnswers::Next(const RecordingScreen&) {
   return answers_[next_++];
 }
 
+std::string ListAnswers::RanOutReason() const {
+  if (!unlimitedConfirm_) return AnswerSource::RanOutReason();
+  return "the limit of " + std::to_string(kUnlimitedConfirmLimit) +
+         " waits without --answers was reached (each answered confirm; a setup that keeps "
+         "asking, as when a restart is refused again and again, stops here); give --answers "
+         "for a longer rehearsal";
+}
+
+int LanguageIdOf(const std::string& displayName) {
+  for (int id : {1033, 2057, 1031, 1034, 1036, 1040, 1041, 2070}) {
+    if (displayName == DisplayLanguageName(id)) return id;
+  }
+  return 0;
+}
+
 namespace {
 
 // The caption of the language dialog's template (dialog 135).
@@ -109,6 +124,16 @@ bool MessageBoxPress(UINT type, const Answer& answer, int* pressed) {
       return false;
   }
   return false;
+}
+
+// Why an answer the message box cannot take does not fit it.
+std::string MessageBoxMisfit(const Answer& answer) {
+  if (answer.kind == Answer::Kind::Cancel || answer.kind == Answer::Kind::Close) {
+    return "does not fit the message box: Escape does not close a box without a Cancel or a "
+           "lone OK button; confirm presses its default button";
+  }
+  return "does not fit the message box, which takes confirm (Enter: its default button), "
+         "cancel or close (Escape)";
 }
 
 // The code page a styled control's font shows text in: its character set's.
@@ -326,12 +351,12 @@ void SimFrontEnd::Show(const ScreenEvent& event) {
 
 // A wait lets its time pass on the machine's clock (the user reads, or
 // unplugs the camera meanwhile) and the next answer is taken after it.
-std::optional<Answer> SimFrontEnd::NextAnswer() {
+std::optional<Answer> SimFrontEnd::NextAnswer(const ScreenEvent& waiting) {
   for (;;) {
     if (quit_) return std::nullopt;
     std::optional<Answer> answer = answers_.Next(screen_);
     if (!answer) {
-      Stop("the answers ran out while the setup waited", true);
+      Stop(answers_.RanOutReason(), true, &waiting);
       return std::nullopt;
     }
     ScreenEvent event;
@@ -343,8 +368,9 @@ std::optional<Answer> SimFrontEnd::NextAnswer() {
       clock_.Advance(answer->waitMs);
     } else if (answer->kind == Answer::Kind::Activate || answer->kind == Answer::Kind::Press) {
       // The user does something else meanwhile; the setup still waits.
-      if (!ApplyWindowAnswer(*answer)) {
-        Stop("answer " + answer->ToString() + " finds no such window", true);
+      std::string misfit = ApplyWindowAnswer(*answer);
+      if (!misfit.empty()) {
+        Stop("answer " + answer->ToString() + " " + misfit, true, &waiting);
         return std::nullopt;
       }
     } else {
@@ -365,13 +391,13 @@ int SimFrontEnd::MessageBox(const std::string& text, const std::string& caption,
   event.style = type;
   event.codePage = codePage_;
   Show(event);
-  std::optional<Answer> answer = NextAnswer();
+  std::optional<Answer> answer = NextAnswer(event);
   int closed = MessageBoxEscape(type);
   if (closed == 0) closed = MessageBoxButtonIds(type).front();
   if (!answer) return closed;  // the run stops here
   int pressed = 0;
   if (!MessageBoxPress(type, *answer, &pressed)) {
-    Stop("answer " + answer->ToString() + " does not fit the message box", true);
+    Stop("answer " + answer->ToString() + " " + MessageBoxMisfit(*answer), true, &event);
     return closed;
   }
   return pressed;
@@ -387,21 +413,28 @@ bool SimFrontEnd::RunLanguageDialog(CLanguageDlg& dialog) {
   event.caption = kLanguageDialogCaption;
   event.codePage = codePage_;
   Show(event);
-  std::optional<Answer> answer = NextAnswer();
+  std::optional<Answer> answer = NextAnswer(event);
   if (!answer) return false;
   switch (answer->kind) {
     case Answer::Kind::Confirm:
       dialog.OnOK(dialog.Preselection());
       return true;
     case Answer::Kind::Language: {
-      std::string name = DisplayLanguageName(answer->languageId);
+      // Matched by id: DisplayLanguageName gives English US for any id it
+      // does not know, which must not pass for a choice.
+      std::string offered;
       for (const std::string& entry : event.entries) {
-        if (entry == name) {
-          dialog.OnOK(name);
+        int id = LanguageIdOf(entry);
+        if (id != 0 && id == answer->languageId) {
+          dialog.OnOK(entry);
           return true;
         }
+        offered += (offered.empty() ? "lang=" : ", lang=") + std::to_string(id) + " (" +
+                   ShownText(entry, 1252) + ")";
       }
-      Stop("answer " + answer->ToString() + " names no entry of the language list", true);
+      Stop("answer " + answer->ToString() + " names no language of the dialog, which offers " +
+               offered,
+           true, &event);
       return false;
     }
     case Answer::Kind::Cancel:
@@ -435,13 +468,30 @@ void SimFrontEnd::PostQuitMessage(int exitCode) {
   quitCode_ = exitCode;
 }
 
-void SimFrontEnd::Stop(const std::string& reason, bool ranOut) {
+void SimFrontEnd::Stop(const std::string& reason, bool ranOut, const ScreenEvent* waiting) {
   if (stopReason_.empty()) {
     stopReason_ = reason;
-    stopScreen_ = screen_.current();
+    stopScreen_ = waiting ? *waiting : WindowEvent();
   }
   if (ranOut) answersRanOut_ = true;
   quit_ = true;
+}
+
+ScreenEvent SimFrontEnd::WindowEvent() const {
+  ScreenEvent event;
+  event.kind = ScreenEvent::Kind::Window;
+  event.time = Elapsed();
+  event.window = screen_.current();
+  return event;
+}
+
+void SimFrontEnd::NoteEnd(const std::string& caption, const std::string& text) {
+  ScreenEvent event;
+  event.kind = ScreenEvent::Kind::End;
+  event.time = Elapsed();
+  event.caption = caption;
+  event.text = text;
+  Show(event);
 }
 
 bool SimFrontEnd::SimulateEndSessionRequest() {
@@ -469,41 +519,50 @@ bool SimFrontEnd::DeliverDueSessionRequest() {
   return true;
 }
 
-bool SimFrontEnd::ApplyAnswer(const Answer& answer) {
+std::string SimFrontEnd::ApplyAnswer(const Answer& answer) {
   SimSetupWindowImpl* window = setupWindow_;
   switch (answer.kind) {
     case Answer::Kind::Confirm:
-      return window && window->PressConfirm();
+      if (window && window->PressConfirm()) return std::string();
+      return "does not fit the setup window: it shows no confirm button";
     case Answer::Kind::Cancel:
-      return window && window->PressCancel();
+      if (window && window->PressCancel()) return std::string();
+      return "does not fit the setup window: it shows no cancel button";
     case Answer::Kind::Close:
       // The user closes the setup window, and then the background window.
       if (window) window->Destroy();
       if (background_) background_->Destroy();
-      return true;
+      return std::string();
     case Answer::Kind::Language:
+      return "does not fit the setup window: only the language dialog takes a language";
     case Answer::Kind::Wait:
     case Answer::Kind::Activate:
     case Answer::Kind::Press:
-      return false;
+      break;  // taken by NextAnswer
   }
-  return false;
+  return "does not fit the setup window";
 }
 
 // A click on one of the setup's own windows lets the setup bring the product
 // installer's dialog forward (or its own window); another program's window
 // is brought to the front, or its default button pressed.
-bool SimFrontEnd::ApplyWindowAnswer(const Answer& answer) {
+std::string SimFrontEnd::ApplyWindowAnswer(const Answer& answer) {
+  const std::string noWindow = "finds no such window";
   if (answer.kind == Answer::Kind::Activate && answer.window == "setup") {
-    return setupWindow_ && setupWindow_->Click();
+    return setupWindow_ && setupWindow_->Click() ? std::string() : noWindow;
   }
   if (answer.kind == Answer::Kind::Activate && answer.window == "background") {
-    return background_ && background_->Click();
+    return background_ && background_->Click() ? std::string() : noWindow;
   }
   HWND window = desktop_ ? desktop_->FindByTitle(answer.window) : nullptr;
-  if (window == nullptr) return false;
-  if (answer.kind == Answer::Kind::Press) return desktop_->PressButton(window);
-  return desktop_->ActivateWindow(window) != FALSE;
+  if (window == nullptr) return noWindow;
+  if (answer.kind == Answer::Kind::Press) {
+    if (desktop_->PressButton(window)) return std::string();
+    return "finds the window \"" + answer.window +
+           "\", which has no button to press (only a window described with a \"button\" "
+           "has one)";
+  }
+  return desktop_->ActivateWindow(window) != FALSE ? std::string() : noWindow;
 }
 
 int SimFrontEnd::RunMessageLoop() {
@@ -552,10 +611,12 @@ int SimFrontEnd::RunMessageLoop() {
       Stop("nothing left to wait for", false);
       break;
     }
-    std::optional<Answer> answer = NextAnswer();
+    ScreenEvent waiting = WindowEvent();
+    std::optional<Answer> answer = NextAnswer(waiting);
     if (!answer) break;
-    if (!ApplyAnswer(*answer)) {
-      Stop("answer " + answer->ToString() + " does not fit the screen", true);
+    std::string misfit = ApplyAnswer(*answer);
+    if (!misfit.empty()) {
+      Stop("answer " + answer->ToString() + " " + misfit, true, &waiting);
       break;
     }
   }

@@ -35,7 +35,13 @@ class AnswerSource {
  public:
   virtual ~AnswerSource() = default;
   virtual std::optional<Answer> Next(const RecordingScreen& screen) = 0;
+  // Why Next gave nothing, for the person who reads why the rehearsal stopped.
+  virtual std::string RanOutReason() const { return "the answers ran out while the setup waited"; }
 };
+
+// The language id of an entry of the language dialog (its display name); 0
+// for a text that names none of the eight languages.
+int LanguageIdOf(const std::string& displayName);
 
 // Answers from a list, in order; every wait is answered `confirm` when the
 // list was not given at all, up to kUnlimitedConfirmLimit times.
@@ -45,6 +51,7 @@ class ListAnswers : public AnswerSource {
   ListAnswers() : unlimitedConfirm_(true) {}
   explicit ListAnswers(std::vector<Answer> answers) : answers_(std::move(answers)) {}
   std::optional<Answer> Next(const RecordingScreen& screen) override;
+  std::string RanOutReason() const override;
 
  private:
   bool unlimitedConfirm_ = false;
@@ -74,8 +81,9 @@ class SimFrontEnd : public FrontEnd {
   bool answersRanOut() const { return answersRanOut_; }
   // Why the run stopped early (answers ran out, or an answer did not fit the screen).
   const std::string& stopReason() const { return stopReason_; }
-  // The window as it was when the run stopped early.
-  const ScreenState& stopScreen() const { return stopScreen_; }
+  // What waited for the answer when the run stopped early: the setup window,
+  // a message box or the language dialog.
+  const ScreenEvent& stopScreen() const { return stopScreen_; }
   // Called after every recorded change (the terminal screen redraws).
   void SetObserver(std::function<void(const ScreenEvent&)> observer) {
     observer_ = std::move(observer);
@@ -111,18 +119,27 @@ class SimFrontEnd : public FrontEnd {
   void SetBackground(class SimBackgroundWindowImpl* window) { background_ = window; }
   class SimSetupWindowImpl* setupWindow() const { return setupWindow_; }
   void SetSetupWindow(class SimSetupWindowImpl* window) { setupWindow_ = window; }
-  void Stop(const std::string& reason, bool ranOut);
+  // Ends the run early; `waiting` is what waited for an answer (by default
+  // the setup window as it stands).
+  void Stop(const std::string& reason, bool ranOut, const ScreenEvent* waiting = nullptr);
+  // Closes the transcript of a run: how it ended ("exit code 1602", or
+  // "stopped" with why).
+  void NoteEnd(const std::string& caption, const std::string& text = std::string());
 
  private:
-  bool ApplyAnswer(const Answer& answer);
-  // Answers that act on a window without answering the setup's wait.
-  bool ApplyWindowAnswer(const Answer& answer);
+  // Empty when the answer was applied, else why it does not fit the window.
+  std::string ApplyAnswer(const Answer& answer);
+  // Answers that act on a window without answering the setup's wait; empty
+  // when applied, else why not.
+  std::string ApplyWindowAnswer(const Answer& answer);
+  // The setup window as it stands, as the event of a wait for it.
+  ScreenEvent WindowEvent() const;
   // Delivers the session request that is due now, if any.
   bool DeliverDueSessionRequest();
   std::optional<uint64_t> NextSessionRequestAt() const;
   // Records a modal box or an answer and lets the observer see it.
   void Show(const ScreenEvent& event);
-  std::optional<Answer> NextAnswer();
+  std::optional<Answer> NextAnswer(const ScreenEvent& waiting);
 
   SimClock& clock_;
   AnswerSource& answers_;
@@ -138,7 +155,7 @@ class SimFrontEnd : public FrontEnd {
   int quitCode_ = 0;
   bool answersRanOut_ = false;
   std::string stopReason_;
-  ScreenState stopScreen_;
+  ScreenEvent stopScreen_;
   uint64_t runStart_ = 0;
   class SimBackgroundWindowImpl* background_ = nullptr;
   class SimSetupWindowImpl* setupWindow_ = nullptr;
