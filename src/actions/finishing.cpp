@@ -23,6 +23,49 @@ const char kShellFoldersKey[] =
 const char kStartupLinkName[] = "\\Zentavo.lnk";
 const char kCleanerName[] = "\\ztcleanup.exe";
 
+// A new folder for the clean-up copy in the temporary folder ("ztcl" and
+// eight hex digits mixed from the clock), made by us: a name that exists is
+// never taken, another is tried. Admits only Administrators and SYSTEM on NT.
+bool MakeCleanerFolder(CSetupContext& context, const std::string& tempFolder,
+                       std::string* folder) {
+  Environment& environment = context.machine().environment();
+  LocalTime now{};
+  environment.GetLocalTime(&now);
+  // A name guessed in advance buys nothing: a folder that exists is refused
+  // and the next name tried, and the folder we make admits nobody else.
+  uint32_t seed = environment.GetTickCount() ^ (now.milliseconds * 2654435761u) ^
+                  ((now.second + 60u * now.minute) * 40503u);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    seed = seed * 1664525u + 1013904223u;
+    char name[16];
+    snprintf(name, sizeof(name), "ztcl%08x", static_cast<unsigned>(seed ^ (seed >> 13)));
+    std::string path = tempFolder + (tempFolder.back() == '\\' ? "" : "\\") + name;
+    if (!PathFits(context, path + kCleanerName)) return false;
+    DWORD rc = context.machine().files().CreatePrivateDirectory(path);
+    if (rc == ERROR_SUCCESS) {
+      *folder = path;
+      return true;
+    }
+    if (rc != ERROR_ALREADY_EXISTS) {
+      context.Log("clean-up folder %s cannot be made - error %d\n", path.c_str(),
+                  static_cast<int>(rc));
+      return false;
+    }
+  }
+  context.Log("no clean-up folder of our own could be made\n");
+  return false;
+}
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 enum class LinkPath { kRead, kUnreadable, kTooLong };
 
 // The Startup folder's shortcut path, without logging.
@@ -170,24 +213,61 @@ int CSetupContext::CleanUpTempSource(int /*action*/) {
   }
   Log("temp directory %s will be cleaned up\n", setupDir.c_str());
 
-  // The copy lives in the temporary folder itself, outside the folder it deletes.
+  // The copy goes into a new folder of our own in the temporary folder,
+  // outside the folder it deletes: the temporary folder is everybody's, and a
+  // program started there would load a library planted beside it first.
+  std::string tempFolder;
+  if (environment.GetTempPath(&tempFolder) != ERROR_SUCCESS) return 1;
   std::string cleanerFolder;
-  if (environment.GetTempPath(&cleanerFolder) != ERROR_SUCCESS) return 1;
+  if (!MakeCleanerFolder(*this, tempFolder, &cleanerFolder)) return 1;
   std::string cleaner = cleanerFolder + kCleanerName;
-  if (!PathFits(*this, cleaner)) return 1;
-  // The temporary folder is everybody's: a file of that name may be there
-  // already. It is overwritten, and started only when it then holds the
-  // setup program's own bytes.
   FileSystem& files = machine().files();
   const std::string source = setupDir + "\\setup.exe";
-  if (files.Copy(source, cleaner, false) != ERROR_SUCCESS) return 1;
+  // Never over a file that is there; started only when it holds the setup's
+  // own bytes.
   std::string ours, copied;
-  if (files.ReadFile(source, &ours) != ERROR_SUCCESS ||
+  if (!PathFits(*this, cleaner) || files.Copy(source, cleaner, true) != ERROR_SUCCESS ||
+      files.ReadFile(source, &ours) != ERROR_SUCCESS ||
       files.ReadFile(cleaner, &copied) != ERROR_SUCCESS || copied != ours) {
     Log("clean-up copy %s is not the setup program - not started\n", cleaner.c_str());
+    files.Delete(cleaner);
+    files.RemoveDirectory(cleanerFolder);
     return 1;
   }
+  Log("clean-up copy is %s\n", cleaner.c_str());
+  // It starts in the temporary folder, never in the folder it deletes.
   LaunchedProcess launched;
-  (void)LaunchProcess(*this, cleaner, "/ct " + setupDir, &launched);
+  (void)LaunchProcess(*this, cleaner, "/ct " + setupDir, &launched, tempFolder);
   return 1;
+}
+
+void RemoveCleanerAtRestart(CSetupContext& context) {
+  Environment& environment = context.machine().environment();
+  std::string program, tempFolder;
+  if (environment.GetModuleFileName(&program) != ERROR_SUCCESS ||
+      environment.GetTempPath(&tempFolder) != ERROR_SUCCESS) {
+    return;
+  }
+  const size_t slash = program.rfind('\\');
+  if (slash == std::string::npos) return;
+  const std::string folder = program.substr(0, slash);
+  const size_t folderSlash = folder.rfind('\\');
+  if (folderSlash == std::string::npos) return;
+  if (tempFolder.back() != '\\') tempFolder += '\\';
+  // Only a copy the setup made: nothing else is ever scheduled for deletion.
+  if (!EqualsNoCase(program.substr(slash), kCleanerName) ||
+      !EqualsNoCase(folder.substr(0, folderSlash + 1), tempFolder) ||
+      !EqualsNoCase(folder.substr(folderSlash + 1, 4), "ztcl")) {
+    return;
+  }
+  FileSystem& files = context.machine().files();
+  DWORD rc = files.DeleteAtRestart(program);
+  if (rc == ERROR_SUCCESS) {
+    context.Log("clean-up copy %s is removed when Windows next starts\n", program.c_str());
+    // After the file; Windows 9x leaves the empty folder.
+    (void)files.DeleteAtRestart(folder);
+  } else {
+    context.Log("clean-up copy %s cannot be removed - error %d\n", program.c_str(),
+                static_cast<int>(rc));
+  }
 }

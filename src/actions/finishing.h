@@ -19,6 +19,10 @@ bool GetStartupLinkPath(CSetupContext& context, std::string* path);
 // the key or the value cannot be read, or the value is empty: a folder that
 // was not read never becomes a path.
 bool ReadInstallDir(Registry& registry, std::string* installDir);
+// The clean-up run of a copy the setup made (its program "ztcleanup.exe" in
+// a "ztcl..." folder of the temporary folder): the copy cannot delete
+// itself while it runs, so it and its folder go when Windows next starts.
+void RemoveCleanerAtRestart(CSetupContext& context);
 // Whether the Startup folder's shortcut exists (FindFirstFile finds it).
 bool StartupLinkExists(CSetupContext& context);
 

@@ -11,7 +11,8 @@ std::string LaunchCommandLine(const std::string& program, const std::string& arg
 }
 
 DWORD LaunchProcess(CSetupContext& context, const std::string& program,
-                    const std::string& arguments, LaunchedProcess* launched) {
+                    const std::string& arguments, LaunchedProcess* launched,
+                    const std::string& currentDirectory) {
   context.Log("launching: %s %s\n", program.c_str(), arguments.c_str());
   std::string commandLine = LaunchCommandLine(program, arguments);
   if (commandLine.size() + 1 > kLaunchCommandLineBuffer) {
@@ -21,7 +22,7 @@ DWORD LaunchProcess(CSetupContext& context, const std::string& program,
   }
   Processes& processes = context.machine().processes();
   ProcessInformation info;
-  DWORD error = processes.CreateProcess(commandLine, kNormalPriorityClass, &info);
+  DWORD error = processes.CreateProcess(commandLine, kNormalPriorityClass, &info, currentDirectory);
   if (error != ERROR_SUCCESS) return error;
   // The thread handle is never used; the process handle goes to the caller.
   UniqueProcessHandle thread(processes, info.thread);

@@ -26,8 +26,11 @@ struct LaunchedProcess {
 // with NORMAL_PRIORITY_CLASS, never waiting. Returns ERROR_SUCCESS, the
 // error of CreateProcess, or ERROR_INSUFFICIENT_BUFFER (logged) when the
 // command line would not fit its 512-byte buffer: nothing is started then.
+// `currentDirectory`, when given, is where the program starts instead of
+// the setup's own current folder.
 DWORD LaunchProcess(CSetupContext& context, const std::string& program,
-                    const std::string& arguments, LaunchedProcess* launched);
+                    const std::string& arguments, LaunchedProcess* launched,
+                    const std::string& currentDirectory = std::string());
 
 // The command line LaunchProcess builds for a program and its arguments.
 std::string LaunchCommandLine(const std::string& program, const std::string& arguments);

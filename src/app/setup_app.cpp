@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "actions/running_app.h"
+#include "actions/finishing.h"
 #include "app/exit_codes.h"
 #include "analysis/analysis.h"
 #include "lang/language_dlg.h"
@@ -205,6 +206,7 @@ bool CSetupApp::InitInstance() {
       return false;
     }
     DeleteDirectoryTree(m_context, m_strCleanupDir);
+    RemoveCleanerAtRestart(m_context);
     return false;
   }
 

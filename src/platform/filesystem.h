@@ -33,6 +33,15 @@ class FileSystem {
   virtual DWORD FindNext(FindHandle handle, FindData* data) = 0;  // ERROR_NO_MORE_FILES at the end
   virtual DWORD FindClose(FindHandle handle) = 0;
   virtual DWORD CreateDirectory(const std::string& path) = 0;
+  // CreateDirectory with a security descriptor that admits only the
+  // Administrators group and SYSTEM on the NT family (Windows 9x has no file
+  // security: a plain folder there). ERROR_ALREADY_EXISTS when the path
+  // exists: a folder someone else made is never taken for ours.
+  virtual DWORD CreatePrivateDirectory(const std::string& path) = 0;
+  // Deletes the file, or the empty folder, when Windows next starts:
+  // MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT on NT, a "NUL=" line of
+  // WININIT.INI's [rename] section (files only) on Windows 9x.
+  virtual DWORD DeleteAtRestart(const std::string& path) = 0;
   virtual DWORD RemoveDirectory(const std::string& path) = 0;
   // GetTempFileName: creates the empty file and returns its full path.
   virtual DWORD GetTempFileName(const std::string& dir, const std::string& prefix, UINT unique,

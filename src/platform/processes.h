@@ -18,9 +18,15 @@ class Processes {
   virtual ~Processes() = default;
 
   // CreateProcess with no application name: the first token of the command
-  // line names the program, looked up the usual way. Returns the error code.
+  // line names the program, looked up the usual way. The new process starts
+  // in `currentDirectory`, or in the caller's when it is empty. Returns the
+  // error code.
   virtual DWORD CreateProcess(const std::string& commandLine, DWORD creationFlags,
-                              ProcessInformation* info) = 0;
+                              ProcessInformation* info, const std::string& currentDirectory) = 0;
+  DWORD CreateProcess(const std::string& commandLine, DWORD creationFlags,
+                      ProcessInformation* info) {
+    return CreateProcess(commandLine, creationFlags, info, std::string());
+  }
   // GetExitCodeProcess: STILL_ACTIVE while the process runs.
   virtual DWORD GetExitCode(HANDLE process, DWORD* exitCode) = 0;
   // WaitForSingleObject: WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED.

@@ -422,13 +422,28 @@ TEST(Installation, NetPackageFromTheTemporaryFolderIsCleanedUpByACopy) {
   }
   Rehearsal r = RehearseAll(*machine, "/l 1033");
   EXPECT_EQ(r.run.exitCodes, (std::vector<int>{kExitSuccess, kExitSuccess})) << r.run.log;
-  const std::string cleaner = "C:\\DOCUME~1\\User\\LOCALS~1\\Temp\\\\ztcleanup.exe";
+  // The copy sits in a new folder of its own in the temporary folder.
+  const std::string temp = "C:\\DOCUME~1\\User\\LOCALS~1\\Temp\\";
+  std::string cleaner;
+  for (const std::string& line : r.lines) {
+    if (line.rfind("clean-up copy is ", 0) == 0) cleaner = line.substr(17);
+  }
+  ASSERT_EQ(cleaner.rfind(temp + "ztcl", 0), 0u) << r.run.log;
+  ASSERT_EQ(cleaner.size(), temp.size() + 12 + 14) << cleaner;
+  const std::string folder = cleaner.substr(0, cleaner.rfind('\\'));
   ExpectInOrder(r, {std::string("temp directory ") + kFolder + " will be cleaned up",
                     "launching: " + cleaner + " /ct " + kFolder, "setup terminating",
-                    std::string("cleaning up ") + kFolder});
+                    std::string("cleaning up ") + kFolder,
+                    "clean-up copy " + cleaner + " is removed when Windows next starts"});
   EXPECT_TRUE(Started(*machine, "\"" + cleaner + "\" /ct " + kFolder));
+  // It started in the temporary folder, not in the folder it deletes.
+  EXPECT_EQ(machine->simProcesses().StartedProcesses().back()->currentDirectory, temp);
   EXPECT_FALSE(machine->simFiles().Exists(kFolder)) << machine->Describe();
-  EXPECT_TRUE(machine->simFiles().IsFile("C:\\DOCUME~1\\User\\LOCALS~1\\Temp\\ztcleanup.exe"));
+  EXPECT_TRUE(machine->simFiles().IsFile(cleaner));
+  // The copy and its folder go at the next start of Windows.
+  machine->simProcesses().Restart();
+  EXPECT_FALSE(machine->simFiles().Exists(cleaner));
+  EXPECT_FALSE(machine->simFiles().Exists(folder));
 }
 
 }  // namespace

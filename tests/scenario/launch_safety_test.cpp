@@ -208,35 +208,51 @@ TEST(LaunchSafety, WindowsStartsProgramsByTheSearchPathButTheSetupDoesNotDependO
   control->simProcesses().CloseHandle(info.thread);
 }
 
-TEST(LaunchSafety, APlantedCleanUpCopyIsOverwrittenOrNeverStarted) {
+// The folder of the clean-up copy that a rehearsal of the net package makes.
+std::string CleanerFolderOf(const Rehearsal& r) {
+  for (const std::string& line : r.lines) {
+    if (line.rfind("clean-up copy is ", 0) == 0) return line.substr(17, line.rfind('\\') - 17);
+  }
+  return std::string();
+}
+
+TEST(LaunchSafety, APlantedCleanUpCopyOrFolderIsNeverUsed) {
+  const std::string first = CleanerFolderOf(RehearseAll(*NetPackageMachine(), "/l 1033"));
+  const std::string kLongTemp = "C:\\Documents and Settings\\User\\Local Settings\\Temp\\";
+  ASSERT_EQ(first.rfind(std::string(kTempFolder) + "ztcl", 0), 0u);
   struct Case {
     const char* what;
-    const char* planted;  // the file object in the temporary folder
-    bool started;
+    std::string path;     // planted in the temporary folder
+    const char* planted;  // its file object
   };
   const Case cases[] = {
-      {"nothing planted", nullptr, true},
-      {"a planted program", R"({"text": "MZ planted"})", true},
-      {"a planted read-only program", R"({"text": "MZ planted", "readOnly": true})", false},
-      {"a planted program held open", R"({"text": "MZ planted", "locked": 32})", false},
+      {"nothing planted", std::string(), nullptr},
+      {"a program of the copy's name", kCleanerLong, R"({"text": "MZ planted"})"},
+      {"a read-only one, held open", kCleanerLong,
+       R"({"text": "MZ planted", "readOnly": true, "locked": 32})"},
+      {"the copy's folder made beforehand, with a program in it",
+       kLongTemp + first.substr(sizeof(kTempFolder) - 1) + "\\ztcleanup.exe",
+       R"({"text": "MZ planted"})"},
   };
   for (const Case& c : cases) {
     SimJson overlay = SimJson::parse(R"({"files": {}})");
-    if (c.planted) overlay["files"][kCleanerLong] = SimJson::parse(c.planted);
+    if (c.planted) overlay["files"][c.path] = SimJson::parse(c.planted);
     auto machine = NetPackageMachine(overlay.dump());
     ASSERT_TRUE(machine) << c.what;
     Rehearsal r = RehearseAll(*machine, "/l 1033");
     EXPECT_EQ(r.run.exitCode, kExitSuccess) << c.what << "\n" << r.run.log;
-    const bool cleaned = r.HasLine(std::string("cleaning up ") + kNetFolder);
-    EXPECT_EQ(cleaned, c.started) << c.what << "\n" << r.run.log;
-    if (c.started) {
-      // What ran was the setup program's own bytes.
-      EXPECT_EQ(machine->simFiles().Contents(kCleanerLong), kSetupBytes) << c.what;
-    } else {
-      EXPECT_EQ(machine->simFiles().Contents(kCleanerLong), "MZ planted") << c.what;
-      for (const std::string& line : machine->simProcesses().startedCommandLines()) {
-        EXPECT_EQ(line.find("ztcleanup.exe"), std::string::npos) << c.what << ": " << line;
-      }
+    EXPECT_TRUE(r.HasLine(std::string("cleaning up ") + kNetFolder)) << c.what << "\n" << r.run.log;
+    // The copy that ran is the setup program's own bytes, in a folder the
+    // setup made; what was planted is untouched and never started.
+    const std::string folder = CleanerFolderOf(r);
+    EXPECT_EQ(machine->simFiles().Contents(folder + "\\ztcleanup.exe"), kSetupBytes) << c.what;
+    if (!c.planted) continue;
+    if (c.path != kCleanerLong) {
+      EXPECT_NE(Lower(folder), Lower(first)) << c.what;
+    }
+    EXPECT_EQ(machine->simFiles().Contents(c.path), "MZ planted") << c.what;
+    for (const std::string& line : machine->simProcesses().startedCommandLines()) {
+      EXPECT_EQ(Lower(line).find(Lower(c.path)), std::string::npos) << c.what << ": " << line;
     }
   }
 }
@@ -262,9 +278,13 @@ TEST(LaunchSafety, ACleanUpCopyThatCannotBeCheckedIsNotStarted) {
   fault.error = ERROR_SHARING_VIOLATION;
   machine->faults().Plan(fault);
   Rehearsal r = RehearseAll(*machine, "/l 1033");
-  EXPECT_TRUE(r.HasLine(std::string("clean-up copy ") + kTempFolder +
-                        "\\ztcleanup.exe is not the setup program - not started"))
-      << r.run.log;
+  bool refused = false;
+  for (const std::string& line : r.lines) {
+    refused = refused || (line.rfind(std::string("clean-up copy ") + kTempFolder + "ztcl", 0) == 0 &&
+                          line.find("\\ztcleanup.exe is not the setup program - not started") !=
+                              std::string::npos);
+  }
+  EXPECT_TRUE(refused) << r.run.log;
   EXPECT_FALSE(r.HasLine(std::string("cleaning up ") + kNetFolder));
   EXPECT_EQ(r.run.runs, 1);
 }

@@ -13,7 +13,8 @@ const char* const kFaultPoints[] = {
     "Registry.UnLoadKey",
     "FileSystem.Copy", "FileSystem.Delete", "FileSystem.GetAttributes",
     "FileSystem.SetAttributes", "FileSystem.FindFirst", "FileSystem.FindNext",
-    "FileSystem.CreateDirectory", "FileSystem.RemoveDirectory", "FileSystem.GetTempFileName",
+    "FileSystem.CreateDirectory", "FileSystem.CreatePrivateDirectory",
+    "FileSystem.DeleteAtRestart", "FileSystem.RemoveDirectory", "FileSystem.GetTempFileName",
     "FileSystem.GetLongPathName", "FileSystem.CreateEmpty", "FileSystem.AppendText",
     "FileSystem.ReadFile", "FileSystem.WriteFile", "FileSystem.GetPrivateProfileString",
     "Environment.GetOsVersion", "Environment.GetWindowsDirectory",
@@ -198,6 +199,14 @@ class SeamFiles : public FileSystem {
     if (DWORD e = faults_.Check("FileSystem.CreateDirectory", path)) return e;
     return inner_.CreateDirectory(path);
   }
+  DWORD CreatePrivateDirectory(const std::string& path) override {
+    if (DWORD e = faults_.Check("FileSystem.CreatePrivateDirectory", path)) return e;
+    return inner_.CreatePrivateDirectory(path);
+  }
+  DWORD DeleteAtRestart(const std::string& path) override {
+    if (DWORD e = faults_.Check("FileSystem.DeleteAtRestart", path)) return e;
+    return inner_.DeleteAtRestart(path);
+  }
   DWORD RemoveDirectory(const std::string& path) override {
     if (DWORD e = faults_.Check("FileSystem.RemoveDirectory", path)) return e;
     return inner_.RemoveDirectory(path);
@@ -321,10 +330,11 @@ class SeamProcesses : public Processes {
  public:
   SeamProcesses(Processes& inner, SimFaults& faults) : inner_(inner), faults_(faults) {}
 
+  using Processes::CreateProcess;
   DWORD CreateProcess(const std::string& commandLine, DWORD creationFlags,
-                      ProcessInformation* info) override {
+                      ProcessInformation* info, const std::string& currentDirectory) override {
     if (DWORD e = faults_.Check("Processes.CreateProcess", commandLine)) return e;
-    return inner_.CreateProcess(commandLine, creationFlags, info);
+    return inner_.CreateProcess(commandLine, creationFlags, info, currentDirectory);
   }
   DWORD GetExitCode(HANDLE process, DWORD* exitCode) override {
     if (DWORD e = faults_.Check("Processes.GetExitCode", std::string())) return e;

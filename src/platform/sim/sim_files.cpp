@@ -478,6 +478,18 @@ DWORD SimFileSystem::CreateDirectory(const std::string& path) {
   return ERROR_SUCCESS;
 }
 
+DWORD SimFileSystem::CreatePrivateDirectory(const std::string& path) {
+  DWORD rc = CreateDirectory(path);
+  if (rc == ERROR_SUCCESS) MutableNode(path)->adminsOnly = true;
+  return rc;
+}
+
+DWORD SimFileSystem::DeleteAtRestart(const std::string& path) {
+  if (!Exists(path)) return ERROR_FILE_NOT_FOUND;
+  if (!scheduleDelete_) return ERROR_CALL_NOT_IMPLEMENTED;
+  return scheduleDelete_(path);
+}
+
 DWORD SimFileSystem::RemoveDirectory(const std::string& path) {
   Found found;
   DWORD rc = Find(path, &found);

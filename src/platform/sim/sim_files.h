@@ -29,6 +29,9 @@ struct SimFile {
   SimJson library;  // LoadLibraryEx behaviour, null when the file is no library
   DWORD lockError = 0;
   std::optional<uint64_t> lockUntilMs;  // virtual time of the run when the lock goes
+  // A folder made for Administrators and SYSTEM alone: no other user's
+  // program can write in it.
+  bool adminsOnly = false;
   std::string reparseTarget;            // a junction's target folder
   std::map<std::string, std::unique_ptr<SimFile>> children;  // by upper-cased name
   SimFile* parent = nullptr;
@@ -90,6 +93,12 @@ class SimFileSystem : public FileSystem {
   DWORD FindNext(FindHandle handle, FindData* data) override;
   DWORD FindClose(FindHandle handle) override;
   DWORD CreateDirectory(const std::string& path) override;
+  DWORD CreatePrivateDirectory(const std::string& path) override;
+  DWORD DeleteAtRestart(const std::string& path) override;
+  // Where DeleteAtRestart records its operation (the machine's restart list).
+  void AttachRestartOperations(std::function<DWORD(const std::string& path)> schedule) {
+    scheduleDelete_ = std::move(schedule);
+  }
   DWORD RemoveDirectory(const std::string& path) override;
   DWORD GetTempFileName(const std::string& dir, const std::string& prefix, UINT unique,
                         std::string* path) override;
@@ -133,7 +142,8 @@ class SimFileSystem : public FileSystem {
 
   SimClock& clock_;
   const SimCodePage& codePage_;
-  std::map<std::string, std::unique_ptr<SimFile>> drives_;  // "C:" -> root folder
+  std::map<std::string, std::unique_ptr<SimFile>> drives_;
+  std::function<DWORD(const std::string&)> scheduleDelete_;  // "C:" -> root folder
   std::string currentDirectory_ = "C:\\";
   std::string windowsDirectory_ = "C:\\WINDOWS";
   std::function<DWORD()> ticks_;

@@ -49,6 +49,15 @@ SimMachine::SimMachine()
   SimEnvironment::ParseLocalTime("2026-03-14T10:05:17", &environment_.startLocalMs);
   environment_.startTickCount = 3600000;
   registry_.AttachFiles(&files_);
+  files_.AttachRestartOperations(
+      [this](const std::string& path) -> DWORD {
+        // WININIT.INI deletes files only.
+        if (environment_.os.platformId != VER_PLATFORM_WIN32_NT && files_.IsDirectory(path)) {
+          return ERROR_NOT_SUPPORTED;
+        }
+        ScheduleFileOperation(path, std::string());
+        return ERROR_SUCCESS;
+      });
   registry_.AttachPrivileges([this](const char* privilege) {
     if (environment_.os.platformId != VER_PLATFORM_WIN32_NT) return true;
     const std::vector<std::string>& enabled = processes_.enabledPrivileges();
@@ -401,7 +410,11 @@ void SimMachine::ApplyFileOperations() {
     files_.Unlock(source);
     if (target.empty()) {
       files_.SetAttributes(source, FILE_ATTRIBUTE_NORMAL);
-      files_.Delete(source);
+      if (files_.IsDirectory(source)) {
+        files_.RemoveDirectory(source);  // only when it is empty, as Windows does
+      } else {
+        files_.Delete(source);
+      }
       continue;
     }
     files_.Unlock(target);

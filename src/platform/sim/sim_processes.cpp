@@ -416,7 +416,7 @@ SimProcess* SimProcesses::FromHandle(HANDLE handle) {
 }
 
 DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creationFlags*/,
-                                  ProcessInformation* info) {
+                                  ProcessInformation* info, const std::string& currentDirectory) {
   Refresh();
   if (!info) return ERROR_INVALID_PARAMETER;
   std::string arguments;
@@ -424,7 +424,7 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
   std::string program = FindProgram(commandLine, &arguments, &error);
   if (program.empty()) return error;
 
-  SimProcessStart start{commandLine, program, arguments, NewProcessId()};
+  SimProcessStart start{commandLine, program, arguments, NewProcessId(), currentDirectory};
   SimProgramRun run;
   std::string byPath = Lower(program), byName = Lower(FileNameOf(program));
   auto described = programs_.find(byPath);
@@ -460,6 +460,7 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
   process.id = id;
   process.program = program;
   process.commandLine = commandLine;
+  process.currentDirectory = currentDirectory;
   if (run.runsUntilEnded) {
     process.endMs.reset();
   } else {

@@ -26,6 +26,7 @@ struct SimProcessStart {
   std::string program;    // the full path the program was found at
   std::string arguments;  // the command line after the program token
   DWORD processId = 0;
+  std::string currentDirectory;  // where it starts; empty: the setup's own
 };
 
 // What a behaviour decides: CreateProcess fails with `createError` when it is
@@ -67,6 +68,7 @@ struct SimProcess {
   DWORD id = 0;
   std::string program;
   std::string commandLine;
+  std::string currentDirectory;  // empty: the one of the program that started it
   std::optional<uint64_t> endMs;  // virtual time it ends; none: runs until its window closes
   DWORD exitCode = 0;
   bool ended = false;
@@ -131,8 +133,9 @@ class SimProcesses : public Processes {
   // What ExitWindows answered to each of those requests (0: accepted).
   const std::vector<DWORD>& restartAnswers() const { return restartAnswers_; }
 
+  using Processes::CreateProcess;
   DWORD CreateProcess(const std::string& commandLine, DWORD creationFlags,
-                      ProcessInformation* info) override;
+                      ProcessInformation* info, const std::string& currentDirectory) override;
   DWORD GetExitCode(HANDLE process, DWORD* exitCode) override;
   DWORD Wait(HANDLE process, DWORD milliseconds) override;
   BOOL CloseHandle(HANDLE handle) override;

@@ -58,6 +58,83 @@ FindData ToFindData(const WIN32_FIND_DATAA& found) {
 
 HANDLE ToHandle(FindHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
+bool IsNt() { return (::GetVersion() & 0x80000000u) == 0; }
+
+// A security descriptor whose DACL grants full control to BUILTIN\Administrators
+// and to LOCAL SYSTEM alone. The advapi32 calls are looked up at run time:
+// Windows 95 lacks some of them, and the setup must load there.
+class PrivateFolderSecurity {
+ public:
+  ~PrivateFolderSecurity() {
+    if (administrators_ && freeSid_) freeSid_(administrators_);
+    if (system_ && freeSid_) freeSid_(system_);
+  }
+  DWORD Make() {
+    HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
+    if (!advapi) advapi = ::LoadLibraryA("advapi32.dll");
+    if (!advapi) return LastError();
+    auto allocate = ProcAddress<AllocateFn>(advapi, "AllocateAndInitializeSid");
+    freeSid_ = ProcAddress<FreeSidFn>(advapi, "FreeSid");
+    auto length = ProcAddress<LengthFn>(advapi, "GetLengthSid");
+    auto initAcl = ProcAddress<InitAclFn>(advapi, "InitializeAcl");
+    auto addAce = ProcAddress<AddAceFn>(advapi, "AddAccessAllowedAce");
+    auto initSd = ProcAddress<InitSdFn>(advapi, "InitializeSecurityDescriptor");
+    auto setDacl = ProcAddress<SetDaclFn>(advapi, "SetSecurityDescriptorDacl");
+    if (!allocate || !freeSid_ || !length || !initAcl || !addAce || !initSd || !setDacl) {
+      return ERROR_PROC_NOT_FOUND;
+    }
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    if (!allocate(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                  &administrators_) ||
+        !allocate(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system_)) {
+      return LastError();
+    }
+    const DWORD size = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) +
+                       length(administrators_) + length(system_);
+    acl_.assign(size, 0);
+    PACL acl = reinterpret_cast<PACL>(acl_.data());
+    const DWORD inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    if (!initAcl(acl, size, ACL_REVISION) ||
+        !AddAce(addAce, acl, administrators_, inherit) || !AddAce(addAce, acl, system_, inherit) ||
+        !initSd(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+        !setDacl(&descriptor_, TRUE, acl, FALSE)) {
+      return LastError();
+    }
+    return ERROR_SUCCESS;
+  }
+  PSECURITY_DESCRIPTOR descriptor() { return &descriptor_; }
+
+ private:
+  typedef BOOL(WINAPI* AllocateFn)(PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD,
+                                   DWORD, DWORD, DWORD, DWORD, PSID*);
+  typedef PVOID(WINAPI* FreeSidFn)(PSID);
+  typedef DWORD(WINAPI* LengthFn)(PSID);
+  typedef BOOL(WINAPI* InitAclFn)(PACL, DWORD, DWORD);
+  typedef BOOL(WINAPI* AddAceFn)(PACL, DWORD, DWORD, PSID);
+  typedef BOOL(WINAPI* InitSdFn)(PSECURITY_DESCRIPTOR, DWORD);
+  typedef BOOL(WINAPI* SetDaclFn)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
+
+  // Full control, passed on to what is made inside. AddAccessAllowedAce
+  // makes an ACE without inheritance flags, so they are set on it after.
+  static BOOL AddAce(AddAceFn add, PACL acl, PSID sid, DWORD inherit) {
+    if (!add(acl, ACL_REVISION, GENERIC_ALL, sid)) return FALSE;
+    ACE_HEADER* ace = nullptr;
+    BYTE* walk = reinterpret_cast<BYTE*>(acl) + sizeof(ACL);
+    for (WORD i = 0; i < acl->AceCount; ++i) {
+      ace = reinterpret_cast<ACE_HEADER*>(walk);
+      walk += ace->AceSize;
+    }
+    if (ace) ace->AceFlags = static_cast<BYTE>(inherit);
+    return TRUE;
+  }
+
+  PSID administrators_ = nullptr;
+  PSID system_ = nullptr;
+  FreeSidFn freeSid_ = nullptr;
+  std::vector<BYTE> acl_;
+  SECURITY_DESCRIPTOR descriptor_{};
+};
+
 class Win32FileSystem : public FileSystem {
  public:
   Win32FileSystem() {
@@ -112,6 +189,55 @@ class Win32FileSystem : public FileSystem {
   DWORD CreateDirectory(const std::string& path) override {
     if (!::CreateDirectoryA(path.c_str(), nullptr)) return LastError();
     return ERROR_SUCCESS;
+  }
+
+  DWORD CreatePrivateDirectory(const std::string& path) override {
+    if (!IsNt()) return CreateDirectory(path);
+    PrivateFolderSecurity security;
+    DWORD rc = security.Make();
+    if (rc != ERROR_SUCCESS) return rc;
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = security.descriptor();
+    attributes.bInheritHandle = FALSE;
+    if (!::CreateDirectoryA(path.c_str(), &attributes)) return LastError();
+    return ERROR_SUCCESS;
+  }
+
+  DWORD DeleteAtRestart(const std::string& path) override {
+    if (IsNt()) {
+      if (!::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return LastError();
+      return ERROR_SUCCESS;
+    }
+    // Windows 9x: WININIT.INI in the Windows folder, short names, files only.
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_NOT_SUPPORTED;
+    std::string shortPath;
+    DWORD rc = ReadText(
+        [&path](char* buffer, DWORD size) {
+          return ::GetShortPathNameA(path.c_str(), buffer, size);
+        },
+        &shortPath);
+    if (rc != ERROR_SUCCESS) return rc;
+    std::string windows;
+    rc = ReadText([](char* buffer, DWORD size) { return ::GetWindowsDirectoryA(buffer, size); },
+                  &windows);
+    if (rc != ERROR_SUCCESS) return rc;
+    const std::string ini = windows + (windows.back() == '\\' ? "" : "\\") + "WININIT.INI";
+    std::string text;
+    if (ReadFile(ini, &text) != ERROR_SUCCESS) text.clear();
+    // Several "NUL=" lines may stand in the section: each is added, none replaced.
+    const std::string line = "NUL=" + shortPath + "\r\n";
+    size_t section = text.find("[rename]");
+    if (section == std::string::npos) {
+      if (!text.empty() && text.back() != '\n') text += "\r\n";
+      text += "[rename]\r\n" + line;
+    } else {
+      size_t end = text.find('\n', section);
+      text.insert(end == std::string::npos ? text.size() : end + 1, line);
+    }
+    return WriteFile(ini, text);
   }
 
   DWORD RemoveDirectory(const std::string& path) override {

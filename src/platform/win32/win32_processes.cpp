@@ -15,15 +15,17 @@ typedef DWORD(WINAPI* GetModuleFileNameExFn)(HANDLE, HMODULE, LPSTR, DWORD);
 
 class Win32Processes : public Processes {
  public:
+  using Processes::CreateProcess;
   DWORD CreateProcess(const std::string& commandLine, DWORD creationFlags,
-                      ProcessInformation* info) override {
+                      ProcessInformation* info, const std::string& currentDirectory) override {
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');  // CreateProcessA may write into the command line
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started{};
     if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
-                          nullptr, &startup, &started)) {
+                          currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup,
+                          &started)) {
       return LastError();
     }
     info->process = started.hProcess;
