@@ -3,6 +3,8 @@
 // NT 4.0 do not have it, and the program must still start there.
 #include "platform/wintypes.h"
 
+#include <string>
+
 #include "platform/win32/unique_any.h"
 #include "platform/win32/win32_services.h"
 
@@ -67,7 +69,16 @@ class Win32Devices : public Devices {
   bool Load() {
     if (!loaded_) {
       loaded_ = true;
-      library_.reset(::LoadLibraryA("cfgmgr32.dll"));
+      // By its full path in the system folder: by bare name the setup's own
+      // folder (a network package in the temporary folder) and the current
+      // folder come first, where anyone could have put a cfgmgr32.dll.
+      char system[MAX_PATH] = {};
+      UINT length = ::GetSystemDirectoryA(system, sizeof(system));
+      const std::string path = std::string(system, length < sizeof(system) ? length : 0) +
+                               "\\cfgmgr32.dll";
+      if (length > 0 && length < sizeof(system) && path.size() < MAX_PATH) {
+        library_.reset(::LoadLibraryA(path.c_str()));
+      }
       if (library_) {
         locateDevNode_ = ProcAddress<LocateDevNodeFn>(library_.get(), "CM_Locate_DevNodeA");
         getChild_ = ProcAddress<RelativeFn>(library_.get(), "CM_Get_Child");
