@@ -23,11 +23,10 @@ const char kShellFoldersKey[] =
 const char kStartupLinkName[] = "\\Zentavo.lnk";
 const char kCleanerName[] = "\\ztcleanup.exe";
 
-// A new folder for the clean-up copy in the temporary folder ("ztcl" and
-// eight hex digits mixed from the clock), made by us: a name that exists is
-// never taken, another is tried. Admits only Administrators and SYSTEM on NT.
-bool MakeCleanerFolder(CSetupContext& context, const std::string& tempFolder,
-                       std::string* folder) {
+}  // namespace
+
+bool MakePrivateFolder(CSetupContext& context, const std::string& tempFolder,
+                       const char* prefix, std::string* folder) {
   Environment& environment = context.machine().environment();
   LocalTime now{};
   environment.GetLocalTime(&now);
@@ -38,23 +37,25 @@ bool MakeCleanerFolder(CSetupContext& context, const std::string& tempFolder,
   for (int attempt = 0; attempt < 8; ++attempt) {
     seed = seed * 1664525u + 1013904223u;
     char name[16];
-    snprintf(name, sizeof(name), "ztcl%08x", static_cast<unsigned>(seed ^ (seed >> 13)));
+    snprintf(name, sizeof(name), "%.4s%08x", prefix, static_cast<unsigned>(seed ^ (seed >> 13)));
     std::string path = tempFolder + (tempFolder.back() == '\\' ? "" : "\\") + name;
-    if (!PathFits(context, path + kCleanerName)) return false;
+    // Room for a file name in it.
+    if (!PathFits(context, path + "\\crv0000.tmp")) return false;
     DWORD rc = context.machine().files().CreatePrivateDirectory(path);
     if (rc == ERROR_SUCCESS) {
       *folder = path;
       return true;
     }
     if (rc != ERROR_ALREADY_EXISTS) {
-      context.Log("clean-up folder %s cannot be made - error %d\n", path.c_str(),
-                  static_cast<int>(rc));
+      context.Log("folder %s cannot be made - error %d\n", path.c_str(), static_cast<int>(rc));
       return false;
     }
   }
-  context.Log("no clean-up folder of our own could be made\n");
+  context.Log("no folder of our own could be made in %s\n", tempFolder.c_str());
   return false;
 }
+
+namespace {
 
 bool EqualsNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -219,7 +220,7 @@ int CSetupContext::CleanUpTempSource(int /*action*/) {
   std::string tempFolder;
   if (environment.GetTempPath(&tempFolder) != ERROR_SUCCESS) return 1;
   std::string cleanerFolder;
-  if (!MakeCleanerFolder(*this, tempFolder, &cleanerFolder)) return 1;
+  if (!MakePrivateFolder(*this, tempFolder, "ztcl", &cleanerFolder)) return 1;
   std::string cleaner = cleanerFolder + kCleanerName;
   FileSystem& files = machine().files();
   const std::string source = setupDir + "\\setup.exe";

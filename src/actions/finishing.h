@@ -19,6 +19,12 @@ bool GetStartupLinkPath(CSetupContext& context, std::string* path);
 // the key or the value cannot be read, or the value is empty: a folder that
 // was not read never becomes a path.
 bool ReadInstallDir(Registry& registry, std::string* installDir);
+// A new folder of the setup's own in `tempFolder`: `prefix` (4 characters)
+// and eight hex digits mixed from the clock, made by the setup (a name that
+// exists is never taken: another is tried), admitting only Administrators and
+// SYSTEM on the NT family. False (logged) when none could be made.
+bool MakePrivateFolder(CSetupContext& context, const std::string& tempFolder,
+                       const char* prefix, std::string* folder);
 // The clean-up run of a copy the setup made (its program "ztcleanup.exe" in
 // a "ztcl..." folder of the temporary folder): the copy cannot delete
 // itself while it runs, so it and its folder go when Windows next starts.

@@ -319,7 +319,8 @@ bool HandleLeftover(CSetupContext& context, const DataItem& item, UpgradeStage s
 // Puts one item back from its copy. Once it is back, the copy and its
 // value go; a copy that did not come back stays, and so does its value.
 bool RestoreItem(CSetupContext& context, const DataItem& item) {
-  std::string saved;
+  std::string saved, copy;
+  (void)ReadSaveValue(context, item.item, &copy);
   bool restored = false;
   if (item.fileName != nullptr) {
     restored = RestoreFile(context, item.item, item.fileName);
@@ -341,6 +342,13 @@ bool RestoreItem(CSetupContext& context, const DataItem& item) {
     DeleteSaveValue(context, std::string(item.item) + kInstalledSuffix);
   } else if (ReadSaveValue(context, item.item, &kept) && !kept.empty()) {
     context.Log("saved %s kept at %s - it was not restored\n", item.item, kept.c_str());
+  }
+  // The setup's folder of the copies goes with its last copy (a folder that
+  // still holds one is not removed).
+  const size_t slash = copy.rfind('\\');
+  if (restored && slash != std::string::npos && slash >= 4 &&
+      copy.compare(copy.rfind('\\', slash - 1) + 1, 4, "ztsv") == 0) {
+    (void)context.machine().files().RemoveDirectory(copy.substr(0, slash));
   }
   return restored;
 }
@@ -472,9 +480,20 @@ DWORD NewTemporaryFile(CSetupContext& context, std::string* path) {
   DWORD rc = context.machine().environment().GetTempPath(&folder);
   if (rc != ERROR_SUCCESS) return rc;
   if (folder.size() + 1 > kTempPathBuffer) return ERROR_INSUFFICIENT_BUFFER;
+  // The copies go into a folder of the setup's own: in the temporary folder
+  // itself (on NT 4.0 everybody's C:\TEMP) another user could replace a
+  // hive before it is restored into HKEY_LOCAL_MACHINE.
   FileSystem& files = context.machine().files();
+  DWORD attributes = 0;
+  if (!context.saveFolder.empty() &&
+      files.GetAttributes(context.saveFolder, &attributes) != ERROR_SUCCESS) {
+    context.saveFolder.clear();  // removed with its last restored copy
+  }
+  if (context.saveFolder.empty() && !MakePrivateFolder(context, folder, "ztsv", &context.saveFolder)) {
+    return ERROR_CANNOT_MAKE;
+  }
   std::string made;
-  rc = files.GetTempFileName(folder, "crv", 0, &made);
+  rc = files.GetTempFileName(context.saveFolder, "crv", 0, &made);
   if (rc != ERROR_SUCCESS) return rc;
   // The Save value is read back with at most 256 bytes, its terminator
   // included: a longer name would record a copy that could never be found

@@ -123,6 +123,9 @@ class CSetupContext {
   // The user's data is saved and put back: the 2.x edition is upgraded, or
   // an earlier upgrade left saved copies that never came back.
   int userDataToKeep = 0;
+  // The folder of this run's copies of the user's data ("ztsv..." in the
+  // temporary folder, the setup's own); empty until the first copy.
+  std::string saveFolder;
 
   HWND runningAppWindow = nullptr;
   int childRunning = 0;

@@ -225,9 +225,10 @@ const Row kRows[] = {
 
     {"temporary copy's name, 257 bytes (it is read back as a saved item)", "made",
      "refused: path too long, nothing left behind", [](size_t over) {
-       // GetTempFileName's names here are "crvEE80.tmp": 11 characters; a
-       // name of 255 characters is read back whole.
-       const std::string temp = PathOfLength(255 - 11 + over, "\\");
+       // The copies' folder is "ztsvXXXXXXXX\" (13 characters) and
+       // GetTempFileName's names are "crvEE80.tmp" (11); a name of 255
+       // characters is read back whole.
+       const std::string temp = PathOfLength(255 - 13 - 11 + over, "\\");
        Setup s(R"({"directories": {"temp": )" + Quoted(temp) + "}}");
        std::string path;
        DWORD rc = NewTemporaryFile(s.context(), &path);
@@ -238,7 +239,8 @@ const Row kRows[] = {
        SimFileSystem& files = s.machine->simFiles();
        FindHandle find = nullptr;
        FindData found;
-       const bool empty = files.FindFirst(temp + "crv*.tmp", &find, &found) == ERROR_FILE_NOT_FOUND;
+       const bool empty = files.FindFirst(s.context().saveFolder + "\\crv*.tmp", &find, &found) ==
+                          ERROR_FILE_NOT_FOUND;
        if (find) files.FindClose(find);
        return std::string(rc == ERROR_FILENAME_EXCED_RANGE && empty
                               ? "refused: path too long, nothing left behind"
