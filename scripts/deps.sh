@@ -11,6 +11,6 @@ done
 if [ -n "$missing" ]; then
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update
+  $SUDO apt-get update || echo "apt-get update failed; installing from the package lists there are" >&2
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
 fi

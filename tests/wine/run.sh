@@ -33,7 +33,10 @@ if [ "${ZT_SKIP_APT:-0}" != 1 ]; then
   SUDO=""
   if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
+  # An index that cannot be fetched (a mirror in sync, a foreign architecture
+  # whose lists disagree) fails the update; the lists there are still serve
+  # the packages below, whose own install fails plainly if they do not.
+  $SUDO apt-get update -qq || log "apt-get update failed; installing from the package lists there are"
   # Never wine32: the 32-bit loader cannot run here. wixl and msitools build
   # the Windows medium's packages; the native libraries build its transform
   # tool when no sim build has it.
