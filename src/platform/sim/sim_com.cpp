@@ -1,5 +1,7 @@
 #include "platform/sim/sim_com.h"
 
+#include <strings.h>
+
 #include "platform/sim/sim_machine.h"
 #include "platform/sim/sim_registry.h"
 
@@ -126,6 +128,10 @@ DWORD SimCom::LoadLibraryEx(const std::string& path, DWORD /*flags*/, HMODULE* m
   if (file->library.is_null()) return kErrorBadExeFormat;
   if (file->library.contains("loadError") && file->library["loadError"].get<uint64_t>() != 0) {
     return static_cast<DWORD>(file->library["loadError"].get<uint64_t>());
+  }
+  const std::string system = machine_.simEnvironment().systemDirectory + "\\";
+  if (strncasecmp(resolved.c_str(), system.c_str(), system.size()) != 0) {
+    machine_.simProcesses().NoteLibraryLoad(machine_.simEnvironment().setupProgram, resolved);
   }
   uintptr_t value = nextModule_;
   nextModule_ += 0x10000;

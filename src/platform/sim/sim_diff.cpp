@@ -627,8 +627,11 @@ std::string CompareMachineDescriptions(const SimJson& before, const SimJson& aft
   AppendGroup("Registry", registry, true, kNone, &out);
   AppendGroup("Files", files, true, kNone, &out);
   AppendGroup("Shell links", links, true, kNone, &out);
-  std::vector<Line> started, restarts;
+  std::vector<Line> started, restarts, libraries;
   if (activity) {
+    for (const std::string& library : activity->libraries) {
+      libraries.push_back({std::string(), library});
+    }
     for (const SimActivity::Program& program : activity->programs) {
       std::string result = program.running ? std::string("still running")
                                            : "exit code " + std::to_string(program.exitCode);
@@ -641,6 +644,8 @@ std::string CompareMachineDescriptions(const SimJson& before, const SimJson& aft
   }
   // Programs and restarts keep the order they happened in.
   AppendGroup("Programs started", started, false, activity ? "(none)" : kUnknown, &out);
+  AppendGroup("Libraries loaded from outside the system folder", libraries, false,
+              activity ? "(none)" : kUnknown, &out);
   AppendGroup("Programs running", processes, true, kNone, &out);
   AppendGroup("Windows", windows, true, kNone, &out);
   AppendGroup("Restarts", restarts, false, activity ? "(none)" : kUnknown, &out);
@@ -656,7 +661,8 @@ std::string CompareMachines(const SimMachine& before, const SimMachine& after,
 SimRehearsalWatch::SimRehearsalWatch(SimMachine& machine)
     : before_(Describe(machine)),
       programsBefore_(machine.simProcesses().StartedProcesses().size()),
-      restartsBefore_(machine.simProcesses().restartRequests().size()) {}
+      restartsBefore_(machine.simProcesses().restartRequests().size()),
+      librariesBefore_(machine.simProcesses().libraryLoads().size()) {}
 
 SimActivity SimRehearsalWatch::Activity(SimMachine& machine) const {
   SimActivity activity;
@@ -666,6 +672,11 @@ SimActivity SimRehearsalWatch::Activity(SimMachine& machine) const {
   for (size_t i = programsBefore_; i < started.size(); ++i) {
     activity.programs.push_back(
         {codePage.ToUtf8(started[i]->commandLine), !started[i]->ended, started[i]->exitCode});
+  }
+  const std::vector<SimLibraryLoad>& loads = processes.libraryLoads();
+  for (size_t i = librariesBefore_; i < loads.size(); ++i) {
+    activity.libraries.push_back(codePage.ToUtf8(loads[i].library) + " by " +
+                                 codePage.ToUtf8(loads[i].program));
   }
   const std::vector<UINT>& requests = processes.restartRequests();
   const std::vector<DWORD>& answers = processes.restartAnswers();

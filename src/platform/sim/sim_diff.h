@@ -27,6 +27,8 @@ struct SimActivity {
   };
   std::vector<Program> programs;
   std::vector<Restart> restarts;
+  // Libraries loaded from outside the system folder: "PATH by PROGRAM", UTF-8.
+  std::vector<std::string> libraries;
 };
 
 // The report between two descriptions as SimMachine::ToJson writes them.
@@ -55,4 +57,5 @@ class SimRehearsalWatch {
   SimJson before_;
   size_t programsBefore_ = 0;
   size_t restartsBefore_ = 0;
+  size_t librariesBefore_ = 0;
 };

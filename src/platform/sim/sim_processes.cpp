@@ -56,7 +56,7 @@ bool SimProcesses::LoadProgram(const SimJson& described, const std::string& at,
                                ProgramSpec* program, std::string* error) const {
   if (!CheckObject(described, at,
                    {"exitCode", "durationMs", "fails", "leaves", "window", "endSession",
-                    "restartNeeded", "commands"},
+                    "restartNeeded", "commands", "imports"},
                    error)) {
     return false;
   }
@@ -147,6 +147,23 @@ bool SimProcesses::LoadProgram(const SimJson& described, const std::string& at,
       return false;
     }
     program->restartNeeded = needed;
+  }
+  if (described.contains("imports")) {
+    const SimJson& imports = described["imports"];
+    std::string importsAt = JsonPointer(at, "imports");
+    if (!imports.is_array()) return Fail(importsAt, "expected an array of library names", error);
+    std::vector<std::string> names;
+    for (size_t i = 0; i < imports.size(); ++i) {
+      std::string name;
+      if (!ReadString(imports[i], JsonPointer(importsAt, std::to_string(i)), &name, error)) {
+        return false;
+      }
+      if (name.empty() || name.find_first_of("\\/:") != std::string::npos) {
+        return Fail(JsonPointer(importsAt, std::to_string(i)), "a library's file name", error);
+      }
+      names.push_back(machine_.codePage().FromUtf8(name));
+    }
+    program->imports = names;
   }
   if (described.contains("commands")) {
     const SimJson& commands = described["commands"];
@@ -441,6 +458,7 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
     if (it != described->second.commands.end()) command = it->second.get();
   }
   if (command != nullptr && command->fails != 0) return command->fails;
+  LoadImports(program, described != programs_.end() ? &described->second : nullptr);
   if (described != programs_.end() && described->second.fails != 0) {
     return described->second.fails;
   }
@@ -477,6 +495,27 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
   info->threadId = id + 2;
   if (run.onStart) run.onStart(id);
   return ERROR_SUCCESS;
+}
+
+void SimProcesses::LoadImports(const std::string& program, const ProgramSpec* spec) {
+  // Taken from the system folder whatever lies beside the program (the
+  // KnownDLLs of Windows NT, loaded by Windows 9x before any program).
+  static const char* const kKnown[] = {"advapi32.dll", "comdlg32.dll", "gdi32.dll",
+                                       "kernel32.dll", "ole32.dll",    "oleaut32.dll",
+                                       "rpcrt4.dll",   "shell32.dll",  "user32.dll",
+                                       "msvcrt.dll",   "version.dll",  "shlwapi.dll"};
+  static const std::vector<std::string> kSetupImports = {"comctl32.dll"};
+  const std::vector<std::string>& imports =
+      spec && spec->imports ? *spec->imports : kSetupImports;
+  const std::string folder = program.substr(0, program.rfind('\\'));
+  if (Lower(folder) == Lower(machine_.simEnvironment().systemDirectory)) return;
+  for (const std::string& name : imports) {
+    bool known = std::any_of(std::begin(kKnown), std::end(kKnown), [&name](const char* k) {
+      return strcasecmp(k, name.c_str()) == 0;
+    });
+    const std::string beside = folder + "\\" + name;
+    if (!known && machine_.simFiles().IsFile(beside)) NoteLibraryLoad(program, beside);
+  }
 }
 
 void SimProcesses::ApplySpec(const ProgramSpec& spec, bool hasBehaviour,

@@ -62,6 +62,13 @@ struct SimSessionRequest {
   bool forceIfHung = false;
 };
 
+// A library taken from outside the system folder: what Windows loads from a
+// program's own folder before the system folder, or what LoadLibraryEx found.
+struct SimLibraryLoad {
+  std::string program;  // the program that loaded it
+  std::string library;  // its full path
+};
+
 using SimProgramBehaviour = std::function<SimProgramRun(SimMachine&, const SimProcessStart&)>;
 
 struct SimProcess {
@@ -122,6 +129,11 @@ class SimProcesses : public Processes {
   int restartCount() const { return restarts_; }
 
   const std::vector<std::string>& startedCommandLines() const { return started_; }
+  // Libraries loaded from outside the system folder, in order.
+  const std::vector<SimLibraryLoad>& libraryLoads() const { return libraryLoads_; }
+  void NoteLibraryLoad(const std::string& program, const std::string& library) {
+    libraryLoads_.push_back(SimLibraryLoad{program, library});
+  }
   // The processes CreateProcess started, in the order they started, brought
   // up to the clock (what each ended with, or that it still runs).
   std::vector<const SimProcess*> StartedProcesses();
@@ -161,6 +173,9 @@ class SimProcesses : public Processes {
     // Per command: the entry for the first argument ("/x", "/i"), applied
     // over this one.
     std::map<std::string, std::shared_ptr<ProgramSpec>> commands;
+    // The libraries it imports besides the ones Windows always takes from
+    // the system folder; none given: the setup program's own ("comctl32.dll").
+    std::optional<std::vector<std::string>> imports;
     SimJson described;
   };
   struct HandleEntry {
@@ -169,6 +184,9 @@ class SimProcesses : public Processes {
   };
 
   void Refresh();
+  // Windows loads a new program's imports: from its own folder first, then
+  // the system folder; the known DLLs always from the system folder.
+  void LoadImports(const std::string& program, const ProgramSpec* spec);
   // A restart that a program made by itself came while the setup waited.
   void EndHungSetup();
   void RegisterBuiltInPrograms();
@@ -190,6 +208,7 @@ class SimProcesses : public Processes {
   std::map<DWORD, SimProcess> processes_;
   std::map<uintptr_t, HandleEntry> handles_;
   std::vector<std::string> started_;
+  std::vector<SimLibraryLoad> libraryLoads_;
   std::vector<DWORD> startedIds_;
   uintptr_t nextHandle_ = 0x2000;
   DWORD nextProcessId_ = 0x400;
