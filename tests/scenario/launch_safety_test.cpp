@@ -288,3 +288,86 @@ TEST(LaunchSafety, ACleanUpCopyThatCannotBeCheckedIsNotStarted) {
   EXPECT_FALSE(r.HasLine(std::string("cleaning up ") + kNetFolder));
   EXPECT_EQ(r.run.runs, 1);
 }
+
+// Files planted by another program: a clean-up copy and libraries in the
+// temporary and setup folders before the run, a clean-up copy slipped into
+// the copy's folder while the setup runs, and a saved hive replaced between
+// its save and its restore. None is started, loaded or restored.
+TEST(LaunchSafety, PlantedFilesAreNeverStartedLoadedOrRestored) {
+  const std::string longTemp = "C:\\Documents and Settings\\User\\Local Settings\\Temp\\";
+  SimJson planted = SimJson::parse(R"({"files": {}})");
+  for (const std::string& folder : {longTemp, std::string(kNetFolder) + "\\"}) {
+    for (const char* name : {"ztcleanup.exe", "comctl32.dll", "cfgmgr32.dll"}) {
+      planted["files"][folder + name] = {{"text", "MZ planted"}, {"library", SimJson::object()}};
+    }
+  }
+  auto machine = NetPackageMachine(planted.dump());
+  ASSERT_TRUE(machine);
+  auto probe = NetPackageMachine();
+  probe->faults().SetTracing(true);
+  const std::string cleanerFolder = CleanerFolderOf(RehearseAll(*probe, "/l 1033"));
+  const std::string cleanerLong = longTemp + cleanerFolder.substr(sizeof(kTempFolder) - 1);
+  SimFault slipIn;  // just before the setup writes its copy
+  slipIn.operation = "FileSystem.Copy";
+  for (const SimSeamCall& call : probe->faults().trace()) {
+    if (call.operation != "FileSystem.Copy") continue;
+    ++slipIn.call;
+    if (call.detail.find("ztcleanup.exe") != std::string::npos) break;
+  }
+  slipIn.plantPath = cleanerLong + "\\comctl32.dll";
+  slipIn.plantFile = {{"text", "MZ planted"}, {"library", SimJson::object()}};
+  machine->faults().Plan(slipIn);
+  Rehearsal r = RehearseAll(*machine, "/l 1033");
+  EXPECT_EQ(r.run.exitCodes, (std::vector<int>{kExitSuccess, kExitSuccess})) << r.run.log;
+  for (const SimProcess* process : machine->simProcesses().StartedProcesses()) {
+    EXPECT_NE(Lower(process->program), Lower(longTemp + "ztcleanup.exe"));
+  }
+  for (const SimLibraryLoad& load : machine->simProcesses().libraryLoads()) {
+    ADD_FAILURE() << load.program << " loaded " << load.library;
+  }
+  ASSERT_EQ(machine->faults().plants().size(), 1u);
+  EXPECT_EQ(machine->faults().plants()[0].rfind("refused ", 0), 0u) << machine->faults().plants()[0];
+
+  // The same planted library beside a program started from the temporary
+  // folder, as the clean-up copy was before, is loaded.
+  ProcessInformation info;
+  ASSERT_EQ(machine->simProcesses().CreateProcess("\"" + longTemp + "ztcleanup.exe\" /ct x", 0, &info),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  machine->simProcesses().CloseHandle(info.process);
+  machine->simProcesses().CloseHandle(info.thread);
+  ASSERT_EQ(machine->simProcesses().libraryLoads().size(), 1u);
+  EXPECT_EQ(machine->simProcesses().libraryLoads()[0].library, longTemp + "comctl32.dll");
+}
+
+TEST(LaunchSafety, ASavedHiveReplacedBeforeItsRestoreIsNeverRestored) {
+  // Where the upgrade saves Settings, learnt from a run without the plant.
+  auto probe = ExampleMachine("xp-upgrade");
+  probe->faults().SetTracing(true);
+  RehearseAll(*probe, "/l 1033");
+  std::string hive;
+  for (const SimSeamCall& call : probe->faults().trace()) {
+    if (call.operation == "Registry.SaveKey" && hive.empty()) hive = call.detail;
+  }
+  ASSERT_FALSE(hive.empty());
+  const std::string hivePath = hive.substr(hive.find(" -> ") == std::string::npos ? 0 : hive.find(" -> ") + 4);
+  for (bool inOwnFolder : {true, false}) {
+    auto machine = ExampleMachine("xp-upgrade");
+    const std::optional<std::string> nickname = machine->simRegistry().GetString(
+        "HKCU\\Software\\Corvane\\Zentavo\\Settings", "Nickname");
+    SimFault replace;
+    replace.operation = "Registry.RestoreKey";
+    replace.call = 1;
+    // The copy itself, or (the control) a file of the temporary folder.
+    replace.plantPath = inOwnFolder ? hivePath : std::string(kTempFolder) + "planted.hiv";
+    replace.plantFile = {{"text", "{\"values\": {\"Nickname\": \"Mallory\"}}"}};
+    machine->faults().Plan(replace);
+    Rehearsal r = RehearseAll(*machine, "/l 1033");
+    EXPECT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
+    ASSERT_EQ(machine->faults().plants().size(), 1u) << inOwnFolder;
+    EXPECT_EQ(machine->faults().plants()[0].rfind(inOwnFolder ? "refused " : "planted ", 0), 0u)
+        << machine->faults().plants()[0];
+    EXPECT_EQ(machine->simRegistry().GetString("HKCU\\Software\\Corvane\\Zentavo\\Settings",
+                                               "Nickname"),
+              nickname);
+  }
+}

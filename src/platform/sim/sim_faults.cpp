@@ -518,7 +518,9 @@ bool SimFaults::Load(const SimJson& section, const std::string& pointer, std::st
   for (size_t i = 0; i < section.size(); ++i) {
     const SimJson& entry = section[i];
     const std::string at = JsonPointer(pointer, i);
-    if (!CheckObject(entry, at, {"operation", "call", "error", "powerCut"}, error)) return false;
+    if (!CheckObject(entry, at, {"operation", "call", "error", "powerCut", "plant"}, error)) {
+      return false;
+    }
     SimFault fault;
     if (!entry.contains("operation")) return Fail(at, "\"operation\" is missing", error);
     if (!ReadString(entry["operation"], JsonPointer(at, "operation"), &fault.operation, error)) {
@@ -547,8 +549,20 @@ bool SimFaults::Load(const SimJson& section, const std::string& pointer, std::st
       }
       if (number == 0) return Fail(JsonPointer(at, "error"), "0 is no error", error);
       fault.error = static_cast<DWORD>(number);
+    } else if (entry.contains("plant")) {
+      const SimJson& plant = entry["plant"];
+      const std::string plantAt = JsonPointer(at, "plant");
+      if (!CheckObject(plant, plantAt, {"path", "file"}, error)) return false;
+      if (!plant.contains("path") || !plant.contains("file")) {
+        return Fail(plantAt, "\"path\" and \"file\" are required", error);
+      }
+      if (!ReadString(plant["path"], JsonPointer(plantAt, "path"), &fault.plantPath, error)) {
+        return false;
+      }
+      if (!plant["file"].is_object()) return Fail(JsonPointer(plantAt, "file"), "expected a file object", error);
+      fault.plantFile = plant["file"];
     } else if (!fault.powerCut) {
-      return Fail(at, "\"error\" is missing (or \"powerCut\": true)", error);
+      return Fail(at, "\"error\" is missing (or \"powerCut\": true, or a \"plant\")", error);
     }
     faults.push_back(fault);
   }
@@ -565,6 +579,7 @@ SimJson SimFaults::ToJson() const {
     entry["call"] = fault.call - Calls(fault.operation);
     if (fault.error != 0) entry["error"] = fault.error;
     if (fault.powerCut) entry["powerCut"] = true;
+    if (!fault.plantPath.empty()) entry["plant"] = {{"path", fault.plantPath}, {"file", fault.plantFile}};
     out.push_back(entry);
   }
   return out;
@@ -599,6 +614,10 @@ DWORD SimFaults::Check(const char* operation, const std::string& detail) {
     if (!hit) continue;
     fault.fired = true;
     fired_.push_back(fault);
+    if (!fault.plantPath.empty()) {
+      if (onPlant_) plants_.push_back(onPlant_(fault));
+      continue;
+    }
     if (fault.powerCut) {
       poweredOff_ = true;
       error = ERROR_NOT_READY;

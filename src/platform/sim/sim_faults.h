@@ -26,6 +26,10 @@ struct SimFault {
   uint64_t call = 0;
   DWORD error = 0;
   bool powerCut = false;
+  // Another program writes a file at that call (the call itself goes on):
+  // `plantPath` with `plantFile` in the form of the "files" section.
+  std::string plantPath;
+  SimJson plantFile;
   bool fired = false;
 };
 
@@ -71,6 +75,12 @@ class SimFaults {
   void Halt() { halted_ = true; }
   // Told once, when the power goes.
   void SetPowerCutHandler(std::function<void()> handler) { onPowerCut_ = std::move(handler); }
+  // Writes a planted file when its call comes (the machine's); what became
+  // of each plant is in plants(): "planted PATH" or "refused PATH: why".
+  void SetPlantHandler(std::function<std::string(const SimFault&)> handler) {
+    onPlant_ = std::move(handler);
+  }
+  const std::vector<std::string>& plants() const { return plants_; }
 
   void SetTracing(bool tracing) { tracing_ = tracing; }
   const std::vector<SimSeamCall>& trace() const { return trace_; }
@@ -90,6 +100,8 @@ class SimFaults {
   bool poweredOff_ = false;
   bool halted_ = false;
   std::function<void()> onPowerCut_;
+  std::function<std::string(const SimFault&)> onPlant_;
+  std::vector<std::string> plants_;
 };
 
 // The nine services as the setup sees them: each call passes the gate and

@@ -49,6 +49,23 @@ SimMachine::SimMachine()
   SimEnvironment::ParseLocalTime("2026-03-14T10:05:17", &environment_.startLocalMs);
   environment_.startTickCount = 3600000;
   registry_.AttachFiles(&files_);
+  // Another program (another user's, on a folder anyone may write) writes a
+  // file; a folder made for Administrators and SYSTEM alone keeps it out.
+  faults_.SetPlantHandler([this](const SimFault& fault) -> std::string {
+    const std::string path = codePage_.FromUtf8(fault.plantPath);
+    for (size_t cut = path.rfind('\\'); cut != std::string::npos && cut > 2;
+         cut = path.rfind('\\', cut - 1)) {
+      const SimFile* folder = files_.Node(path.substr(0, cut));
+      if (folder && folder->adminsOnly) {
+        return "refused " + fault.plantPath + ": a folder of Administrators and SYSTEM";
+      }
+    }
+    SimJson entry = SimJson::object();
+    entry[fault.plantPath] = fault.plantFile;
+    std::string error;
+    if (!files_.Load(entry, "/faults/plant", &error)) return "refused " + fault.plantPath + ": " + error;
+    return "planted " + fault.plantPath;
+  });
   files_.AttachRestartOperations(
       [this](const std::string& path) -> DWORD {
         // WININIT.INI deletes files only.
