@@ -173,9 +173,11 @@ movie_case() {
   local name="$1" rule="$2"
   local record="$OUT/movie-$name.txt"
   rm -f "$record" "$LOG"
-  wine reg add "$FLASH_KEY\\InprocServer32" /ve /t REG_SZ /d "$(winepath -w "$FLASH_DLL")" /f \
+  # The 64-bit view: with Wine's 32-bit half installed, `wine` starts the
+  # 32-bit reg.exe, which would write the 32-bit program's view.
+  wine reg add "$FLASH_KEY\\InprocServer32" /ve /t REG_SZ /d "$(winepath -w "$FLASH_DLL")" /f /reg:64 \
     >/dev/null 2>&1
-  wine reg add "$FLASH_KEY\\InprocServer32" /v ThreadingModel /t REG_SZ /d Apartment /f \
+  wine reg add "$FLASH_KEY\\InprocServer32" /v ThreadingModel /t REG_SZ /d Apartment /f /reg:64 \
     >/dev/null 2>&1
   say "setup.exe with the stand-in movie control ($name)"
   (cd "$MEDIUM" && ZT_FAKE_FLASH_RECORD="$(winepath -w "$record")" ZT_FAKE_FLASH_FAIL="$rule" \
@@ -203,7 +205,7 @@ movie_case() {
   fi
   wait "$SETUP_PID" 2>/dev/null
   SETUP_PID=""
-  wine reg delete "$FLASH_KEY" /f >/dev/null 2>&1
+  wine reg delete "$FLASH_KEY" /f /reg:64 >/dev/null 2>&1
   wineserver -w
   cp "$LOG" "$OUT/movie-$name.log" 2>/dev/null
 }
