@@ -371,3 +371,25 @@ TEST(LaunchSafety, ASavedHiveReplacedBeforeItsRestoreIsNeverRestored) {
               nickname);
   }
 }
+
+// Every example machine, rehearsed with the medium made for its Windows: no
+// program the setup starts, and no library it loads itself, takes a library
+// from outside the system folder (the temporary folder, the medium, the
+// current folder).
+TEST(LaunchSafety, NoExampleRehearsalLoadsALibraryFromOutsideTheSystemFolder) {
+  const struct {
+    const char* name;
+    const char* targetOs;
+  } machines[] = {{"xpsp2", ""},         {"xp-upgrade", ""},          {"xp-camera-hub", ""},
+                  {"xp-camera-unplugged", ""}, {"xp-installers", ""}, {"xp-power-cut", ""},
+                  {"win2000sp4", ""},    {"nt4sp6a", "WinNT"},        {"win98se", "Win98"},
+                  {"win98se-upgrade", "Win98"}, {"winme", "Win98"}};
+  for (const auto& m : machines) {
+    auto machine = ExampleMachine(m.name, "{}", m.targetOs);
+    ASSERT_TRUE(machine) << m.name;
+    Rehearsal r = RehearseAll(*machine, "/l 1033");
+    for (const SimLibraryLoad& load : machine->simProcesses().libraryLoads()) {
+      ADD_FAILURE() << m.name << ": " << load.program << " loaded " << load.library;
+    }
+  }
+}
