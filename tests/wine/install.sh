@@ -9,6 +9,10 @@
 #              key, InstallDir, the program, Language_Data, the product
 #              started, no resume value left, exit code 0; a screenshot of
 #              the completion step
+#   net        a first installation from a network package unpacked in the
+#              temporary folder: the same answers, then the clean-up copy,
+#              started from a new folder of the setup's own, deletes the
+#              package's folder and schedules its own removal
 #   upgrade    the earlier 2.x build installed with msiexec and running, the
 #              user's address book and calibration file in place, its
 #              shortcuts on the desktop and in the Startup folder; setup.exe
@@ -27,7 +31,7 @@
 # 64-bit) and the built win64 preset with its Windows medium (target
 # windows_medium). Results go to build/wine/install/; with ZT_UPDATE_SCREENS=1
 # the screenshot is also copied to docs/screens/. ZT_INSTALL_CASES names the
-# cases to run (default "first upgrade").
+# cases to run (default "first net upgrade").
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -37,7 +41,7 @@ OUT="${ZT_INSTALL_OUT:-$ROOT/build/wine/install}"
 DRIVER="$BUILD/tests/wine/setup_driver.exe"
 SOURCE_MEDIUM="$BUILD/windows-medium"
 EARLIER_MSI="$BUILD/package/earlier/Zentavo.msi"
-CASES="${ZT_INSTALL_CASES:-first upgrade}"
+CASES="${ZT_INSTALL_CASES:-first net upgrade}"
 # Every wait of the driver is limited to this many seconds; a whole run of
 # the driver and the wait for setup.exe to end have limits of their own.
 STEP_SECONDS="${ZT_STEP_SECONDS:-90}"
@@ -265,6 +269,50 @@ case_first() {
   close_product first
 }
 
+# ---- a network package unpacked in the temporary folder -----------------------------
+
+case_net() {
+  say "first installation from a network package in the temporary folder"
+  clean_machine
+  local net_windows="$TEMP_WIN\\zt net package"
+  local net
+  net="$(winepath -u "$net_windows" 2>/dev/null)"
+  rm -rf "$net"
+  cp -r "$SOURCE_MEDIUM" "$net"
+  sed -i 's/^PackageType=.*/PackageType=Net\r/' "$net/setup.ini"
+  grep -q '^PackageType=' "$net/setup.ini" || printf 'PackageType=Net\r\n' >>"$net/setup.ini"
+  say "starting $net_windows\\setup.exe /l 1033"
+  rm -f "$LOG"
+  (cd "$net" && exec wine setup.exe /l 1033) >"$OUT/net.setup.out" 2>&1 &
+  SETUP_PID=$!
+  drive net "confirm=Ready to install Zentavo" "confirm=Media Player update needed" \
+    "ready=Installation complete" "confirm=Installation complete" end || { abandon net; return; }
+  expect_setup_exit net 0
+  # The copy runs after the setup has ended; it deletes the folder.
+  for _ in $(seq 1 300); do
+    [ -d "$net" ] || break
+    sleep 0.2
+  done
+  close_product net
+  cp "$LOG" "$OUT/net.log" 2>/dev/null
+  check "the network package's folder is deleted" test ! -d "$net"
+  expect_in_order "$LOG" \
+    "temp directory $net_windows will be cleaned up" \
+    "clean-up copy is " \
+    "launching: " \
+    "setup terminating" \
+    "cleaning up $net_windows" \
+    "is removed when Windows next starts"
+  local cleaner
+  cleaner="$(sed -n 's/^.* clean-up copy is \(.*\)\r\{0,1\}$/\1/p' "$LOG" | tr -d '\r' | head -n 1)"
+  check "the copy sits in a folder of its own (\"$cleaner\")" \
+    grep -qiF -- "$TEMP_WIN\\ztcl" <<<"$cleaner"
+  check "the copy is scheduled for deletion at the next start of Windows" \
+    grep -qiF -- "$(basename "$(winepath -u "$cleaner" 2>/dev/null)")" \
+    <(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
+        /v PendingFileRenameOperations /reg:64 2>/dev/null)
+}
+
 # ---- an upgrade of the earlier 2.x build ---------------------------------------------
 
 # Content of the user's own, which the upgrade must keep.
@@ -364,6 +412,7 @@ case_upgrade() {
 for name in $CASES; do
   case "$name" in
     first) case_first ;;
+    net) case_net ;;
     upgrade) case_upgrade ;;
     *) fail "unknown case $name" ;;
   esac
