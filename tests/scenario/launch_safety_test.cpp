@@ -294,49 +294,79 @@ TEST(LaunchSafety, ACleanUpCopyThatCannotBeCheckedIsNotStarted) {
 // the copy's folder while the setup runs, and a saved hive replaced between
 // its save and its restore. None is started, loaded or restored.
 TEST(LaunchSafety, PlantedFilesAreNeverStartedLoadedOrRestored) {
-  const std::string longTemp = "C:\\Documents and Settings\\User\\Local Settings\\Temp\\";
-  SimJson planted = SimJson::parse(R"({"files": {}})");
-  for (const std::string& folder : {longTemp, std::string(kNetFolder) + "\\"}) {
-    for (const char* name : {"ztcleanup.exe", "comctl32.dll", "cfgmgr32.dll"}) {
-      planted["files"][folder + name] = {{"text", "MZ planted"}, {"library", SimJson::object()}};
+  struct Case {
+    const char* what;
+    std::string temp;  // the temporary folder's long form
+    std::string netFolder;
+    bool plantInPackage;  // libraries planted in the package's folder too
+  };
+  // On NT 4.0 the run-time and Windows Installer redistributables and the
+  // resumed setup run from the package's folder and load what lies there
+  // (not yet mended, docs/decisions.md): only the temporary folder is planted.
+  const Case cases[] = {
+      {"Windows XP", "C:\\Documents and Settings\\User\\Local Settings\\Temp\\", kNetFolder,
+       true},
+      {"Windows NT 4.0 (C:\\TEMP, everybody's)", "C:\\TEMP\\", "C:\\TEMP\\zt net", false},
+  };
+  for (const Case& c : cases) {
+    SimJson planted = SimJson::parse(R"({"files": {}})");
+    std::vector<std::string> folders = {c.temp};
+    if (c.plantInPackage) folders.push_back(c.netFolder + "\\");
+    for (const std::string& folder : folders) {
+      for (const char* name : {"ztcleanup.exe", "comctl32.dll", "cfgmgr32.dll"}) {
+        planted["files"][folder + name] = {{"text", "MZ planted"}, {"library", SimJson::object()}};
+      }
     }
-  }
-  auto machine = NetPackageMachine(planted.dump());
-  ASSERT_TRUE(machine);
-  auto probe = NetPackageMachine();
-  probe->faults().SetTracing(true);
-  const std::string cleanerFolder = CleanerFolderOf(RehearseAll(*probe, "/l 1033"));
-  const std::string cleanerLong = longTemp + cleanerFolder.substr(sizeof(kTempFolder) - 1);
-  SimFault slipIn;  // just before the setup writes its copy
-  slipIn.operation = "FileSystem.Copy";
-  for (const SimSeamCall& call : probe->faults().trace()) {
-    if (call.operation != "FileSystem.Copy") continue;
-    ++slipIn.call;
-    if (call.detail.find("ztcleanup.exe") != std::string::npos) break;
-  }
-  slipIn.plantPath = cleanerLong + "\\comctl32.dll";
-  slipIn.plantFile = {{"text", "MZ planted"}, {"library", SimJson::object()}};
-  machine->faults().Plan(slipIn);
-  Rehearsal r = RehearseAll(*machine, "/l 1033");
-  EXPECT_EQ(r.run.exitCodes, (std::vector<int>{kExitSuccess, kExitSuccess})) << r.run.log;
-  for (const SimProcess* process : machine->simProcesses().StartedProcesses()) {
-    EXPECT_NE(Lower(process->program), Lower(longTemp + "ztcleanup.exe"));
-  }
-  for (const SimLibraryLoad& load : machine->simProcesses().libraryLoads()) {
-    ADD_FAILURE() << load.program << " loaded " << load.library;
-  }
-  ASSERT_EQ(machine->faults().plants().size(), 1u);
-  EXPECT_EQ(machine->faults().plants()[0].rfind("refused ", 0), 0u) << machine->faults().plants()[0];
+    auto make = [&c](const SimJson& overlay) {
+      if (c.netFolder == kNetFolder) return NetPackageMachine(overlay.dump());
+      SimJson description = SimJson::parse(kRegisteringInstaller);
+      description.merge_patch(overlay);
+      description["setupProgram"] = c.netFolder + "\\setup.exe";
+      description["files"][c.netFolder + "\\setup.exe"] = {{"text", kSetupBytes}};
+      auto machine = ExampleMachine("nt4sp6a", description.dump());
+      machine->simFiles().Put(c.netFolder + "\\setup.ini",
+                              "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\n"
+                              "PackageType=Net\r\nTargetOS=WinNT\r\n");
+      return machine;
+    };
+    auto probe = make(SimJson::parse(R"({"files": {}})"));
+    probe->faults().SetTracing(true);
+    std::string cleanerFolder = CleanerFolderOf(RehearseAll(*probe, "/l 1033"));
+    ASSERT_FALSE(cleanerFolder.empty()) << c.what;
+    cleanerFolder = c.temp + cleanerFolder.substr(cleanerFolder.rfind('\\') + 1);
+    auto machine = make(planted);
+    SimFault slipIn;  // just before the setup writes its copy
+    slipIn.operation = "FileSystem.Copy";
+    for (const SimSeamCall& call : probe->faults().trace()) {
+      if (call.operation != "FileSystem.Copy") continue;
+      ++slipIn.call;
+      if (call.detail.find("ztcleanup.exe") != std::string::npos) break;
+    }
+    slipIn.plantPath = cleanerFolder + "\\comctl32.dll";
+    slipIn.plantFile = {{"text", "MZ planted"}, {"library", SimJson::object()}};
+    machine->faults().Plan(slipIn);
+    Rehearsal r = RehearseAll(*machine, "/l 1033");
+    EXPECT_EQ(r.run.exitCode, kExitSuccess) << c.what << "\n" << r.run.log;
+    EXPECT_TRUE(r.HasLine("cleaning up " + c.netFolder)) << c.what;
+    for (const SimProcess* process : machine->simProcesses().StartedProcesses()) {
+      EXPECT_NE(Lower(process->program), Lower(c.temp + "ztcleanup.exe")) << c.what;
+    }
+    for (const SimLibraryLoad& load : machine->simProcesses().libraryLoads()) {
+      ADD_FAILURE() << c.what << ": " << load.program << " loaded " << load.library;
+    }
+    ASSERT_EQ(machine->faults().plants().size(), 1u) << c.what;
+    EXPECT_EQ(machine->faults().plants()[0].rfind("refused ", 0), 0u) << machine->faults().plants()[0];
 
-  // The same planted library beside a program started from the temporary
-  // folder, as the clean-up copy was before, is loaded.
-  ProcessInformation info;
-  ASSERT_EQ(machine->simProcesses().CreateProcess("\"" + longTemp + "ztcleanup.exe\" /ct x", 0, &info),
-            static_cast<DWORD>(ERROR_SUCCESS));
-  machine->simProcesses().CloseHandle(info.process);
-  machine->simProcesses().CloseHandle(info.thread);
-  ASSERT_EQ(machine->simProcesses().libraryLoads().size(), 1u);
-  EXPECT_EQ(machine->simProcesses().libraryLoads()[0].library, longTemp + "comctl32.dll");
+    // The same planted library beside a program started from the temporary
+    // folder, as the clean-up copy was before, is loaded.
+    ProcessInformation info;
+    ASSERT_EQ(machine->simProcesses().CreateProcess("\"" + c.temp + "ztcleanup.exe\" /ct x", 0, &info),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    machine->simProcesses().CloseHandle(info.process);
+    machine->simProcesses().CloseHandle(info.thread);
+    ASSERT_EQ(machine->simProcesses().libraryLoads().size(), 1u) << c.what;
+    EXPECT_EQ(machine->simProcesses().libraryLoads()[0].library, c.temp + "comctl32.dll");
+  }
 }
 
 TEST(LaunchSafety, ASavedHiveReplacedBeforeItsRestoreIsNeverRestored) {
