@@ -272,3 +272,14 @@ void RemoveCleanerAtRestart(CSetupContext& context) {
                 static_cast<int>(rc));
   }
 }
+
+void WaitForStartingSetup(CSetupContext& context, const std::string& folder) {
+  FileSystem& files = context.machine().files();
+  const std::string program = folder + "\\setup.exe";
+  for (int attempt = 0; attempt < 60; ++attempt) {
+    DWORD rc = files.Delete(program);
+    if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return;
+    if (attempt == 0) context.Log("waiting for the setup to end - error %d\n", static_cast<int>(rc));
+    context.machine().environment().Sleep(500);
+  }
+}

@@ -25,6 +25,10 @@ bool ReadInstallDir(Registry& registry, std::string* installDir);
 // SYSTEM on the NT family. False (logged) when none could be made.
 bool MakePrivateFolder(CSetupContext& context, const std::string& tempFolder,
                        const char* prefix, std::string* folder);
+// The clean-up run starts while the setup that started it is still ending,
+// and Windows deletes no program that runs: waits, up to 30 s, until the
+// folder's "setup.exe" can be deleted (or is gone).
+void WaitForStartingSetup(CSetupContext& context, const std::string& folder);
 // The clean-up run of a copy the setup made (its program "ztcleanup.exe" in
 // a "ztcl..." folder of the temporary folder): the copy cannot delete
 // itself while it runs, so it and its folder go when Windows next starts.

@@ -205,6 +205,7 @@ bool CSetupApp::InitInstance() {
       log_.Log("clean-up directory is too long - nothing deleted\n");
       return false;
     }
+    WaitForStartingSetup(m_context, m_strCleanupDir);
     DeleteDirectoryTree(m_context, m_strCleanupDir);
     RemoveCleanerAtRestart(m_context);
     return false;
