@@ -283,3 +283,15 @@ void WaitForStartingSetup(CSetupContext& context, const std::string& folder) {
     context.machine().environment().Sleep(500);
   }
 }
+
+void RemoveEmptiedFolder(CSetupContext& context, const std::string& folder) {
+  FileSystem& files = context.machine().files();
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    DWORD attributes = 0;
+    if (files.GetAttributes(folder, &attributes) != ERROR_SUCCESS) return;  // gone
+    DWORD rc = files.RemoveDirectory(folder);
+    if (rc == ERROR_SUCCESS) return;
+    if (rc == ERROR_DIR_NOT_EMPTY) break;  // something the tree walk left: not ours to wait for
+    context.machine().environment().Sleep(500);
+  }
+}

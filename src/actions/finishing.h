@@ -29,6 +29,9 @@ bool MakePrivateFolder(CSetupContext& context, const std::string& tempFolder,
 // and Windows deletes no program that runs: waits, up to 30 s, until the
 // folder's "setup.exe" can be deleted (or is gone).
 void WaitForStartingSetup(CSetupContext& context, const std::string& folder);
+// The folder itself may outlast its content for a moment: the ending setup
+// still holds it as its current folder. Tried again for up to 10 s.
+void RemoveEmptiedFolder(CSetupContext& context, const std::string& folder);
 // The clean-up run of a copy the setup made (its program "ztcleanup.exe" in
 // a "ztcl..." folder of the temporary folder): the copy cannot delete
 // itself while it runs, so it and its folder go when Windows next starts.

@@ -207,6 +207,7 @@ bool CSetupApp::InitInstance() {
     }
     WaitForStartingSetup(m_context, m_strCleanupDir);
     DeleteDirectoryTree(m_context, m_strCleanupDir);
+    RemoveEmptiedFolder(m_context, m_strCleanupDir);
     RemoveCleanerAtRestart(m_context);
     return false;
   }
