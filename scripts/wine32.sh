@@ -98,6 +98,20 @@ removed_packages() {
   awk 'NR == FNR { kept[$1] = 1; next } !($1 in kept) { print $1, $3 }' "$2" "$1"
 }
 
+# unpicked_libraries: from apt's list of unmet dependencies (stdin), the
+# i386 packages it did not pick on its own ("Depends: X:i386 ... but it is
+# not going to be installed"), one a line, each once.
+unpicked_libraries() {
+  sed -n 's/.*Depends: \([^ ]*:i386\).*but it is not going to be installed.*/\1/p' | sort -u
+}
+
+# exact_dependencies: from apt's list of unmet dependencies (stdin), the
+# packages needed at one exact version that apt meant to keep at another
+# ("Depends: X (= V) but W is to be installed"), as "X=V".
+exact_dependencies() {
+  sed -n 's/.*Depends: \([^ ]*\) (= \([^)]*\)) but .* is to be installed.*/\1=\2/p' | sort -u
+}
+
 if [ "${ZT_WINE32_LIB:-0}" = 1 ]; then
   return 0 2>/dev/null || exit 0
 fi
@@ -160,7 +174,6 @@ index_versions() {  # NAME ARCH
 }
 
 PINS=()
-NAMES=("${DEPS[@]}")
 PINNED_SOURCES=""
 ALIGN_FAILED=0
 while read -r name version multiarch source; do
@@ -176,12 +189,21 @@ while read -r name version multiarch source; do
   PINS+=("${pair[@]}")
   PINNED_SOURCES="$PINNED_SOURCES $source=${pair[0]#*=}"
 done <"$WORK/twins.txt"
-say "${#PINS[@]} pins for $(( ${#PINS[@]} / 2 )) libraries, ${#NAMES[@]} i386 packages named"
+say "${#PINS[@]} pins for $(( ${#PINS[@]} / 2 )) libraries"
 
 if [ "$ALIGN_FAILED" -eq 0 ]; then
-  # The pinned i386 libraries replace their unpinned names in the list.
-  for pin in "${PINS[@]}"; do
-    for i in "${!NAMES[@]}"; do [ "${NAMES[$i]}" = "${pin%%=*}" ] && unset "NAMES[$i]"; done
+  # wine32 and the pinned libraries; then, round by round, the i386 libraries
+  # apt did not pick on its own (asked with a simulated installation).
+  NAMES=()
+  for round in 1 2 3 4 5 6; do
+    if apt-get install -s -q --no-install-recommends --allow-downgrades wine32:i386 \
+         "${PINS[@]}" "${NAMES[@]}" >"$WORK/simulated.txt" 2>&1; then
+      break
+    fi
+    mapfile -t more < <(unpicked_libraries <"$WORK/simulated.txt")
+    [ "${#more[@]}" -gt 0 ] || break
+    say "round $round: naming ${more[*]}"
+    NAMES+=("${more[@]}")
   done
   if run apt_install --allow-downgrades wine32:i386 "${PINS[@]}" "${NAMES[@]}" \
        >"$WORK/align.txt" 2>&1; then
@@ -194,6 +216,16 @@ if [ "$ALIGN_FAILED" -eq 0 ]; then
     done < <(removed_packages "$WORK/before.txt" "$WORK/after.txt")
     if [ "${#RESTORE[@]}" -gt 0 ]; then
       say "installing again what the alignment removed: ${RESTORE[*]}"
+      # Their siblings of the same source at the pinned version too, where
+      # they ask for it exactly.
+      for round in 1 2 3; do
+        apt-get install -s -q --no-install-recommends --allow-downgrades "${RESTORE[@]}" \
+          "${PINS[@]}" wine32:i386 >"$WORK/simulated.txt" 2>&1 && break
+        mapfile -t more < <(exact_dependencies <"$WORK/simulated.txt")
+        [ "${#more[@]}" -gt 0 ] || break
+        say "round $round: naming ${more[*]}"
+        RESTORE+=("${more[@]}")
+      done
       run apt_install --allow-downgrades "${RESTORE[@]}" "${PINS[@]}" wine32:i386 >"$WORK/restore.txt" 2>&1 ||
         { say "could not install again: $(grep -m1 '^E:' "$WORK/restore.txt")"; ALIGN_FAILED=1; }
     fi
@@ -207,7 +239,7 @@ if [ "$ALIGN_FAILED" -eq 0 ]; then
   fi
 fi
 
-if [ "${ZT_WINE32_DRY:-0}" != 1 ] && installed wine32:i386; then
+if [ "${ZT_WINE32_DRY:-0}" != 1 ] && [ "$ALIGN_FAILED" -eq 0 ] && installed wine32:i386; then
   say "wine32:i386 is installed (versions aligned)"
   exit 0
 fi

@@ -53,6 +53,21 @@ expect "removed packages are listed with their sources" "libgsf-1-dev libgsf,lib
   "$(removed_packages "$before" "$after" | paste -sd,)"
 expect "nothing is removed when nothing went" "" "$(removed_packages "$after" "$after")"
 
+# What apt's refusals name: the i386 libraries it did not pick, and the
+# exact versions a package asks of its siblings.
+refusal=' libcurl4:i386 : Depends: libbrotli1:i386 (>= 0.6.0) but it is not going to be installed
+                 Depends: zlib1g:i386 (>= 1:1.1.4) but it is not going to be installed
+ libglib2.0-0:i386 : Depends: libpcre2-8-0:i386 (>= 10.22) but it is not installable
+ libfreetype6:i386 : Depends: zlib1g:i386 (>= 1:1.1.4) but it is not going to be installed
+ libpcre2-dev : Depends: libpcre2-16-0 (= 10.42-1) but 10.42-1+deb12u2 is to be installed
+                Depends: libpcre2-posix3 (= 10.42-1) but 10.42-1+deb12u2 is to be installed
+ dpkg : Conflicts: dpkg:i386'
+expect "unpicked i386 libraries, each once, none that cannot be installed" \
+  "libbrotli1:i386,zlib1g:i386" "$(unpicked_libraries <<<"$refusal" | paste -sd,)"
+expect "exact versions asked of siblings" "libpcre2-16-0=10.42-1,libpcre2-posix3=10.42-1" \
+  "$(exact_dependencies <<<"$refusal" | paste -sd,)"
+expect "no names from an empty refusal" "" "$(unpicked_libraries </dev/null; exact_dependencies </dev/null)"
+
 expect "version_max orders epochs and tildes" "1:1.0" "$(version_max 2.0 1:1.0 1:1.0~rc1)"
 
 exit "$FAILED"
