@@ -35,9 +35,13 @@ cd "$ROOT"
 BUILD="${ZT_WIN64_BUILD:-$ROOT/build/win64}"
 OUT="${ZT_INSTALL_OUT:-$ROOT/build/wine/install}"
 DRIVER="$BUILD/tests/wine/setup_driver.exe"
-SOURCE_MEDIUM="$BUILD/windows-medium"
+SOURCE_MEDIUM="${ZT_MEDIUM:-$BUILD/windows-medium}"
 EARLIER_MSI="$BUILD/package/earlier/Zentavo.msi"
 CASES="${ZT_INSTALL_CASES:-first upgrade}"
+# What the analysis says of the run-time libraries: on 2000 and XP they are
+# recent enough; where Wine reports an older Windows the analysis updates
+# them with the medium's vcredist.exe (ZT_RUNTIME_LINE).
+RUNTIME_LINE="${ZT_RUNTIME_LINE:-run-time libraries will not be updated}"
 # Every wait of the driver is limited to this many seconds; a whole run of
 # the driver and the wait for setup.exe to end have limits of their own.
 STEP_SECONDS="${ZT_STEP_SECONDS:-90}"
@@ -147,8 +151,8 @@ wait_for_end() {
 
 MEDIUM_WINDOWS='C:\Zentavo Setup'
 MEDIUM="$WINEPREFIX/drive_c/Zentavo Setup"
-PROGRAM_WINDOWS='C:\Program Files\Zentavo\Zentavo.exe'
-INSTALL_DIR="$WINEPREFIX/drive_c/Program Files/Zentavo"
+PROGRAM_WINDOWS="$PROGRAM_FILES_WINDOWS\\Zentavo\\Zentavo.exe"
+INSTALL_DIR="$WINEPREFIX/drive_c/$PROGRAM_FILES_UNIX/Zentavo"
 TEMP_WIN="$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')"
 LOG="$(winepath -u "$TEMP_WIN\\ZentavoInstall.log" 2>/dev/null)"
 
@@ -158,7 +162,7 @@ clean_machine() {
   drive clean close=Zentavo >/dev/null
   timeout 300 wine msiexec /x "$PRODUCT_CODE" /qn >/dev/null 2>&1
   wine reg delete 'HKCU\Software\Corvane' /f >/dev/null 2>&1
-  wine reg delete 'HKLM\Software\Corvane' /f /reg:64 >/dev/null 2>&1
+  wine reg delete 'HKLM\Software\Corvane' /f "/reg:$REG_VIEW" >/dev/null 2>&1
   rm -rf "$INSTALL_DIR" "$MEDIUM"
   local folder
   for folder in Startup Desktop; do
@@ -215,7 +219,7 @@ check_installed_product() {
   expect_value "$UNINSTALL_KEY" VersionMajor "$(hex_dword "$major")"
   expect_value "$UNINSTALL_KEY" VersionMinor "$(hex_dword "$minor")"
   expect_value "$UNINSTALL_KEY" DisplayVersion "$VERSION"
-  expect_value "$INSTALLATION_KEY" InstallDir 'C:\Program Files\Zentavo\'
+  expect_value "$INSTALLATION_KEY" InstallDir "$PROGRAM_FILES_WINDOWS\\Zentavo\\"
   check "the new program is installed ($PROGRAM_WINDOWS is the built $VERSION)" \
     cmp -s "$INSTALL_DIR/Zentavo.exe" "$BUILD/product/Zentavo.exe"
   expect_value "$SETTINGS_KEY" Language_Data "English US"
@@ -251,7 +255,7 @@ case_first() {
     "OS version: " \
     "RAM detected" \
     "existing MSI version is " \
-    "run-time libraries will not be updated" \
+    "$RUNTIME_LINE" \
     "no previous version of Zentavo detected" \
     "Analyze action=0 state=Analysis complete" \
     "launching: C:\\windows\\system32\\msiexec.exe /i \"$MEDIUM_WINDOWS\\Zentavo.msi\" TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress" \
@@ -325,7 +329,7 @@ case_upgrade() {
 
   expect_in_order "$LOG" \
     "Zentavo version ${EARLIER_VERSION%.*} detected - this version will be updated" \
-    "Zentavo install dir: C:\\Program Files\\Zentavo\\" \
+    "Zentavo install dir: $PROGRAM_FILES_WINDOWS\\Zentavo\\" \
     "Zentavo instance found running" \
     "shutting down Zentavo application" \
     "preserving user data" \
