@@ -27,7 +27,8 @@
 # 64-bit) and the built win64 preset with its Windows medium (target
 # windows_medium). Results go to build/wine/install/; with ZT_UPDATE_SCREENS=1
 # the screenshot is also copied to docs/screens/. ZT_INSTALL_CASES names the
-# cases to run (default "first upgrade").
+# cases to run (default "first upgrade"); ZT_MEDIUM names another medium
+# folder, ZT_CD_ROOT a CD drive D: to start the medium from instead.
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -151,6 +152,12 @@ wait_for_end() {
 
 MEDIUM_WINDOWS='C:\Zentavo Setup'
 MEDIUM="$WINEPREFIX/drive_c/Zentavo Setup"
+# From the CD: ZT_CD_ROOT is the Unix folder of the CD drive D: (read-only,
+# of type cdrom), which the medium is started from as it is.
+if [ -n "${ZT_CD_ROOT:-}" ]; then
+  MEDIUM_WINDOWS='D:'
+  MEDIUM="$ZT_CD_ROOT"
+fi
 PROGRAM_WINDOWS="$PROGRAM_FILES_WINDOWS\\Zentavo\\Zentavo.exe"
 INSTALL_DIR="$WINEPREFIX/drive_c/$PROGRAM_FILES_UNIX/Zentavo"
 TEMP_WIN="$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')"
@@ -163,14 +170,17 @@ clean_machine() {
   timeout 300 wine msiexec /x "$PRODUCT_CODE" /qn >/dev/null 2>&1
   wine reg delete 'HKCU\Software\Corvane' /f >/dev/null 2>&1
   wine reg delete 'HKLM\Software\Corvane' /f "/reg:$REG_VIEW" >/dev/null 2>&1
-  rm -rf "$INSTALL_DIR" "$MEDIUM"
+  rm -rf "$INSTALL_DIR"
   local folder
   for folder in Startup Desktop; do
     folder="$(shell_folder "$folder")"
     [ -n "$folder" ] && rm -f "$folder/Zentavo.lnk"
   done
   rm -f "$LOG"
-  cp -r "$SOURCE_MEDIUM" "$MEDIUM"
+  if [ -z "${ZT_CD_ROOT:-}" ]; then
+    rm -rf "$MEDIUM"
+    cp -r "$SOURCE_MEDIUM" "$MEDIUM"
+  fi
 }
 
 start_setup() {  # name, setup.exe's arguments...
