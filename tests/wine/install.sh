@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Real installations under Wine, driven like a user: the Windows demo medium
 # copied into the prefix's drive C: (a folder with a blank in its name), the
-# real setup.exe (its 64-bit twin) started on the virtual display and
+# real setup.exe (the i686 program, or its x86_64 twin when the stage falls
+# back to it) started on the virtual display and
 # answered by tests/wine/setup_driver.cpp, which presses the buttons with
 # BM_CLICK and prints every step it answers.
 #
@@ -24,8 +25,9 @@
 # cannot come back here.
 #
 # Run by tests/wine/run.sh, which provides DISPLAY (Xvfb), WINEPREFIX (booted,
-# 64-bit) and the built win64 preset with its Windows medium (target
-# windows_medium). Results go to build/wine/install/; with ZT_UPDATE_SCREENS=1
+# Wine reporting the version under test), the build (ZT_WIN64_BUILD: the
+# win32 preset, or win64 for the twin) with its Windows media (target
+# windows_media) and, for a version older than 2000, ZT_RUNTIME_LINE. Results go to build/wine/install/; with ZT_UPDATE_SCREENS=1
 # the screenshot is also copied to docs/screens/. ZT_INSTALL_CASES names the
 # cases to run (default "first upgrade"); ZT_MEDIUM names another medium
 # folder, ZT_CD_ROOT a CD drive D: to start the medium from instead.

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # An unattended installation under Wine with nobody at the screen and no
 # automation client: the Windows demo medium copied afresh into
-# 'C:\Zentavo Quiet', no product on the machine, and the real setup.exe (its
-# 64-bit twin) started as a deployment starts it,
+# 'C:\Zentavo Quiet', no product on the machine, and the real setup.exe (the
+# i686 program, or its x86_64 twin) started as a deployment starts it,
 #
 #   setup.exe /quiet /log "C:\Zentavo Logs\quiet install.log"
 #
@@ -15,7 +15,7 @@
 # forced restart, and the run Wine's restart resumes completes it.
 #
 # Run by tests/wine/run.sh, which provides DISPLAY (Xvfb), WINEPREFIX (booted,
-# 64-bit) and the built win64 preset with its Windows medium (target
+# Wine reporting the version under test) and the build (ZT_WIN64_BUILD) with its Windows medium (target
 # windows_medium); it can also run alone with those set. Results go to
 # build/wine/quiet/ (ZT_QUIET_OUT).
 set -uo pipefail

@@ -45,7 +45,10 @@ rm -rf "$OUT"
 mkdir -p "$MEDIUM/System32"
 
 say "building the probe"
-x86_64-w64-mingw32-g++ -std=c++20 -O1 -Wall -Wextra -Werror -static \
+# The probe for the prefix's architecture: i686 in a 32-bit prefix.
+PROBE_CXX=x86_64-w64-mingw32-g++
+[ "${WINEARCH:-win64}" = win32 ] && PROBE_CXX=i686-w64-mingw32-g++
+"$PROBE_CXX" -std=c++20 -O1 -Wall -Wextra -Werror -static \
   -I "$ROOT/src" tests/wine/screens_probe.cpp src/ui/layout.cpp \
   -o "$PROBE" -luser32 -lgdi32 -ladvapi32 || exit 1
 
