@@ -45,7 +45,8 @@ rm -rf "$OUT"
 mkdir -p "$MEDIUM/System32"
 
 say "building the probe"
-# The probe for the prefix's architecture: i686 in a 32-bit prefix.
+# The probe and the stand-in movie control for the prefix's architecture:
+# i686 in a 32-bit prefix.
 PROBE_CXX=x86_64-w64-mingw32-g++
 [ "${WINEARCH:-win64}" = win32 ] && PROBE_CXX=i686-w64-mingw32-g++
 "$PROBE_CXX" -std=c++20 -O1 -Wall -Wextra -Werror -static \
@@ -155,7 +156,7 @@ cp "$LOG" "$OUT/ZentavoInstall.log" 2>/dev/null || true
 FLASH_DLL="$OUT/screens_flash_control.dll"
 FLASH_KEY='HKLM\Software\Classes\CLSID\{D27CDB6E-AE6D-11CF-96B8-444553540000}'
 say "building the stand-in movie control"
-x86_64-w64-mingw32-g++ -std=c++20 -O1 -Wall -Wextra -Werror -shared -static \
+"$PROBE_CXX" -std=c++20 -O1 -Wall -Wextra -Werror -shared -static \
   tests/wine/screens_flash_control.cpp -o "$FLASH_DLL" -lole32 -loleaut32 -luuid -luser32 \
   -lgdi32 || FAILED=1
 
