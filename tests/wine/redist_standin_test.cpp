@@ -14,17 +14,17 @@
 
 namespace {
 
-struct Run {
+struct Outcome {
   DWORD code = 0;
   bool ended = false;
 };
 
-Run Start(const std::string& program, const std::string& arguments) {
+Outcome Start(const std::string& program, const std::string& arguments) {
   std::string line = "\"" + program + "\" " + arguments;
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  Run run;
+  Outcome run;
   if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process)) {
     return run;
@@ -65,7 +65,7 @@ TEST(RedistStandIns, EndWithTheSimulationsCodesForThisPlatform) {
   };
   for (const auto& c : cases) {
     DeleteFileA(TempLog().c_str());
-    Run run = Start(std::string(ZT_REDIST_DIR_WINDOWS) + "\\" + c.program, "/q /r:n");
+    Outcome run = Start(std::string(ZT_REDIST_DIR_WINDOWS) + "\\" + c.program, "/q /r:n");
     ASSERT_TRUE(run.ended) << c.program << " ends by itself with /q";
     EXPECT_EQ(run.code, nt ? c.onNt : c.on9x) << c.program;
     std::string log = ReadAll(TempLog());
