@@ -18,6 +18,14 @@ struct ContractMachine {
   virtual bool simulated() const = 0;
 };
 
+// True when the machine is Windows 95, 98 or Me, as GetVersionEx reports it:
+// the few facts in which the 9x family differs are checked for either.
+inline bool NineX(Machine& machine) {
+  OsVersion version;
+  machine.environment().GetOsVersion(&version);
+  return version.platformId == VER_PLATFORM_WIN32_WINDOWS;
+}
+
 // Defined once per build: tests/contract/sim_contract_machine.cpp (native) and
 // tests/wine/win32_contract_machine.cpp (Windows).
 std::unique_ptr<ContractMachine> MakeContractMachine();

@@ -238,3 +238,18 @@ TEST_F(FilesContract, TemporaryFileNamesAreNewEmptyFiles) {
 }
 
 }  // namespace
+
+// A library that is not there, by full path and by name alone: 126 on the NT
+// family, 1157 on Windows 9x; no module either way.
+TEST_F(FilesContract, MissingLibrariesFailWithThePlatformsError) {
+  const DWORD expected = NineX(contract_->machine()) ? static_cast<DWORD>(ERROR_DLL_NOT_FOUND)
+                                                     : static_cast<DWORD>(ERROR_MOD_NOT_FOUND);
+  for (const std::string& path : {At("absent.dll"), std::string("zentavo-absent.dll")}) {
+    HMODULE module = nullptr;
+    EXPECT_EQ(contract_->machine().com().LoadLibraryEx(path, LOAD_WITH_ALTERED_SEARCH_PATH,
+                                                       &module),
+              expected)
+        << path;
+    EXPECT_EQ(module, nullptr) << path;
+  }
+}

@@ -173,7 +173,9 @@ TEST_F(RegistryContract, HandlesKeepTheirRightsAndOutliveTheirKey) {
   ASSERT_EQ(writable.Create(HKEY_CURRENT_USER, base_ + "\\Doomed", KEY_ALL_ACCESS), ERROR_SUCCESS);
   RegKey readOnly(reg());
   ASSERT_EQ(readOnly.Open(HKEY_CURRENT_USER, base_ + "\\Doomed", KEY_READ), ERROR_SUCCESS);
-  EXPECT_EQ(readOnly.SetDword("x", 1), ERROR_ACCESS_DENIED);
+  // Windows 9x keeps no rights with a handle: a read handle writes too.
+  const bool nineX = NineX(contract_->machine());
+  EXPECT_EQ(readOnly.SetDword("x", 1), nineX ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
   EXPECT_EQ(readOnly.Open(HKEY_CURRENT_USER, "\\" + base_, KEY_READ), ERROR_BAD_PATHNAME);
   ASSERT_EQ(readOnly.Open(HKEY_CURRENT_USER, base_ + "\\Doomed", KEY_READ), ERROR_SUCCESS);
   EXPECT_EQ(reg().DeleteKey(HKEY_CURRENT_USER, base_ + "\\Doomed"), ERROR_SUCCESS);
@@ -182,11 +184,20 @@ TEST_F(RegistryContract, HandlesKeepTheirRightsAndOutliveTheirKey) {
   EXPECT_EQ(readOnly.QueryDword("x", &value), ERROR_KEY_DELETED);
 }
 
+// On the NT family RegDeleteKey refuses a key with subkeys; Windows 9x
+// removes it with everything below it.
 TEST_F(RegistryContract, DeleteKeyRefusesAKeyWithSubkeys) {
   RegKey key(reg());
   ASSERT_EQ(key.Create(HKEY_CURRENT_USER, base_ + "\\Parent\\Child", KEY_ALL_ACCESS),
             ERROR_SUCCESS);
   key.Close();
+  if (NineX(contract_->machine())) {
+    EXPECT_EQ(reg().DeleteKey(HKEY_CURRENT_USER, base_ + "\\Parent"), ERROR_SUCCESS);
+    EXPECT_EQ(key.Open(HKEY_CURRENT_USER, base_ + "\\Parent\\Child", KEY_READ),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key.Open(HKEY_CURRENT_USER, base_ + "\\Parent", KEY_READ), ERROR_FILE_NOT_FOUND);
+    return;
+  }
   EXPECT_EQ(reg().DeleteKey(HKEY_CURRENT_USER, base_ + "\\Parent"), ERROR_ACCESS_DENIED);
   EXPECT_EQ(reg().DeleteKey(HKEY_CURRENT_USER, base_ + "\\Parent\\Child"), ERROR_SUCCESS);
   EXPECT_EQ(reg().DeleteKey(HKEY_CURRENT_USER, base_ + "\\Parent"), ERROR_SUCCESS);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Real installations under Wine, driven like a user: the Windows demo medium
 # copied into the prefix's drive C: (a folder with a blank in its name), the
-# real setup.exe (its 64-bit twin) started on the virtual display and
+# real setup.exe (the i686 program, or its x86_64 twin when the stage falls
+# back to it) started on the virtual display and
 # answered by tests/wine/setup_driver.cpp, which presses the buttons with
 # BM_CLICK and prints every step it answers.
 #
@@ -28,10 +29,12 @@
 # cannot come back here.
 #
 # Run by tests/wine/run.sh, which provides DISPLAY (Xvfb), WINEPREFIX (booted,
-# 64-bit) and the built win64 preset with its Windows medium (target
-# windows_medium). Results go to build/wine/install/; with ZT_UPDATE_SCREENS=1
+# Wine reporting the version under test), the build (ZT_WIN64_BUILD: the
+# win32 preset, or win64 for the twin) with its Windows media (target
+# windows_media) and, for a version older than 2000, ZT_RUNTIME_LINE. Results go to build/wine/install/; with ZT_UPDATE_SCREENS=1
 # the screenshot is also copied to docs/screens/. ZT_INSTALL_CASES names the
-# cases to run (default "first net upgrade").
+# cases to run (default "first net upgrade"); ZT_MEDIUM names another medium
+# folder, ZT_CD_ROOT a CD drive D: to start the medium from instead.
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -39,9 +42,13 @@ cd "$ROOT"
 BUILD="${ZT_WIN64_BUILD:-$ROOT/build/win64}"
 OUT="${ZT_INSTALL_OUT:-$ROOT/build/wine/install}"
 DRIVER="$BUILD/tests/wine/setup_driver.exe"
-SOURCE_MEDIUM="$BUILD/windows-medium"
+SOURCE_MEDIUM="${ZT_MEDIUM:-$BUILD/windows-medium}"
 EARLIER_MSI="$BUILD/package/earlier/Zentavo.msi"
 CASES="${ZT_INSTALL_CASES:-first net upgrade}"
+# What the analysis says of the run-time libraries: on 2000 and XP they are
+# recent enough; where Wine reports an older Windows the analysis updates
+# them with the medium's vcredist.exe (ZT_RUNTIME_LINE).
+RUNTIME_LINE="${ZT_RUNTIME_LINE:-run-time libraries will not be updated}"
 # Every wait of the driver is limited to this many seconds; a whole run of
 # the driver and the wait for setup.exe to end have limits of their own.
 STEP_SECONDS="${ZT_STEP_SECONDS:-90}"
@@ -151,8 +158,14 @@ wait_for_end() {
 
 MEDIUM_WINDOWS='C:\Zentavo Setup'
 MEDIUM="$WINEPREFIX/drive_c/Zentavo Setup"
-PROGRAM_WINDOWS='C:\Program Files\Zentavo\Zentavo.exe'
-INSTALL_DIR="$WINEPREFIX/drive_c/Program Files/Zentavo"
+# From the CD: ZT_CD_ROOT is the Unix folder of the CD drive D: (read-only,
+# of type cdrom), which the medium is started from as it is.
+if [ -n "${ZT_CD_ROOT:-}" ]; then
+  MEDIUM_WINDOWS='D:'
+  MEDIUM="$ZT_CD_ROOT"
+fi
+PROGRAM_WINDOWS="$PROGRAM_FILES_WINDOWS\\Zentavo\\Zentavo.exe"
+INSTALL_DIR="$WINEPREFIX/drive_c/$PROGRAM_FILES_UNIX/Zentavo"
 TEMP_WIN="$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')"
 LOG="$(winepath -u "$TEMP_WIN\\ZentavoInstall.log" 2>/dev/null)"
 
@@ -162,15 +175,18 @@ clean_machine() {
   drive clean close=Zentavo >/dev/null
   timeout 300 wine msiexec /x "$PRODUCT_CODE" /qn >/dev/null 2>&1
   wine reg delete 'HKCU\Software\Corvane' /f >/dev/null 2>&1
-  wine reg delete 'HKLM\Software\Corvane' /f /reg:64 >/dev/null 2>&1
-  rm -rf "$INSTALL_DIR" "$MEDIUM"
+  wine reg delete 'HKLM\Software\Corvane' /f "/reg:$REG_VIEW" >/dev/null 2>&1
+  rm -rf "$INSTALL_DIR"
   local folder
   for folder in Startup Desktop; do
     folder="$(shell_folder "$folder")"
     [ -n "$folder" ] && rm -f "$folder/Zentavo.lnk"
   done
   rm -f "$LOG"
-  cp -r "$SOURCE_MEDIUM" "$MEDIUM"
+  if [ -z "${ZT_CD_ROOT:-}" ]; then
+    rm -rf "$MEDIUM"
+    cp -r "$SOURCE_MEDIUM" "$MEDIUM"
+  fi
 }
 
 start_setup() {  # name, setup.exe's arguments...
@@ -219,7 +235,7 @@ check_installed_product() {
   expect_value "$UNINSTALL_KEY" VersionMajor "$(hex_dword "$major")"
   expect_value "$UNINSTALL_KEY" VersionMinor "$(hex_dword "$minor")"
   expect_value "$UNINSTALL_KEY" DisplayVersion "$VERSION"
-  expect_value "$INSTALLATION_KEY" InstallDir 'C:\Program Files\Zentavo\'
+  expect_value "$INSTALLATION_KEY" InstallDir "$PROGRAM_FILES_WINDOWS\\Zentavo\\"
   check "the new program is installed ($PROGRAM_WINDOWS is the built $VERSION)" \
     cmp -s "$INSTALL_DIR/Zentavo.exe" "$BUILD/product/Zentavo.exe"
   expect_value "$SETTINGS_KEY" Language_Data "English US"
@@ -255,7 +271,7 @@ case_first() {
     "OS version: " \
     "RAM detected" \
     "existing MSI version is " \
-    "run-time libraries will not be updated" \
+    "$RUNTIME_LINE" \
     "no previous version of Zentavo detected" \
     "Analyze action=0 state=Analysis complete" \
     "launching: C:\\windows\\system32\\msiexec.exe /i \"$MEDIUM_WINDOWS\\Zentavo.msi\" TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress" \
@@ -374,7 +390,7 @@ case_upgrade() {
 
   expect_in_order "$LOG" \
     "Zentavo version ${EARLIER_VERSION%.*} detected - this version will be updated" \
-    "Zentavo install dir: C:\\Program Files\\Zentavo\\" \
+    "Zentavo install dir: $PROGRAM_FILES_WINDOWS\\Zentavo\\" \
     "Zentavo instance found running" \
     "shutting down Zentavo application" \
     "preserving user data" \

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # An unattended installation under Wine with nobody at the screen and no
 # automation client: the Windows demo medium copied afresh into
-# 'C:\Zentavo Quiet', no product on the machine, and the real setup.exe (its
-# 64-bit twin) started as a deployment starts it,
+# 'C:\Zentavo Quiet', no product on the machine, and the real setup.exe (the
+# i686 program, or its x86_64 twin) started as a deployment starts it,
 #
 #   setup.exe /quiet /log "C:\Zentavo Logs\quiet install.log"
 #
@@ -11,9 +11,11 @@
 # absent), and never change the display while it runs: the screen is
 # captured before the start and compared with captures taken all along. A
 # second run, `setup.exe /quiet /?`, ends with 0 and changes nothing at all.
+# With ZT_QUIET_RESTART=1 (NT 4.0) the installation ends with 3010 for its
+# forced restart, and the run Wine's restart resumes completes it.
 #
 # Run by tests/wine/run.sh, which provides DISPLAY (Xvfb), WINEPREFIX (booted,
-# 64-bit) and the built win64 preset with its Windows medium (target
+# Wine reporting the version under test) and the build (ZT_WIN64_BUILD) with its Windows medium (target
 # windows_medium); it can also run alone with those set. Results go to
 # build/wine/quiet/ (ZT_QUIET_OUT).
 set -uo pipefail
@@ -22,9 +24,12 @@ ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 cd "$ROOT"
 BUILD="${ZT_WIN64_BUILD:-$ROOT/build/win64}"
 OUT="${ZT_QUIET_OUT:-$ROOT/build/wine/quiet}"
-SOURCE_MEDIUM="$BUILD/windows-medium"
+SOURCE_MEDIUM="${ZT_MEDIUM:-$BUILD/windows-medium}"
 # Limits in seconds: the whole installation, and the wait for /?.
 RUN_SECONDS="${ZT_QUIET_SECONDS:-300}"
+# ZT_QUIET_RESTART=1: the installation ends with the forced restart of
+# NT 4.0 and resumes when Wine restarts.
+RESTART="${ZT_QUIET_RESTART:-0}"
 
 # The product's registry names, FAILED, pass, fail and check; reg_value,
 # reg_missing, key_missing, expect_value and expect_in_order.
@@ -118,8 +123,8 @@ MEDIUM="$WINEPREFIX/drive_c/Zentavo Quiet"
 LOG_FOLDER="$WINEPREFIX/drive_c/Zentavo Logs"
 LOG_WINDOWS='C:\Zentavo Logs\quiet install.log'
 LOG="$LOG_FOLDER/quiet install.log"
-PROGRAM_WINDOWS='C:\Program Files\Zentavo\Zentavo.exe'
-INSTALL_DIR="$WINEPREFIX/drive_c/Program Files/Zentavo"
+PROGRAM_WINDOWS="$PROGRAM_FILES_WINDOWS\\Zentavo\\Zentavo.exe"
+INSTALL_DIR="$WINEPREFIX/drive_c/$PROGRAM_FILES_UNIX/Zentavo"
 TEMP_WIN="$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')"
 USUAL_LOG="$(winepath -u "$TEMP_WIN\\ZentavoInstall.log" 2>/dev/null)"
 
@@ -131,7 +136,7 @@ wineserver -k >/dev/null 2>&1
 wineserver -w
 wine msiexec /x "$PRODUCT_CODE" /qn >/dev/null 2>&1
 wine reg delete 'HKCU\Software\Corvane' /f >/dev/null 2>&1
-wine reg delete 'HKLM\Software\Corvane' /f /reg:64 >/dev/null 2>&1
+wine reg delete 'HKLM\Software\Corvane' /f "/reg:$REG_VIEW" >/dev/null 2>&1
 wine reg delete "$RUN_KEY" /v ZenSetupSetup /f /reg:64 >/dev/null 2>&1
 wine reg delete "$RUN_KEY" /v ZenSetupSetup /f /reg:32 >/dev/null 2>&1
 wineserver -w
@@ -148,7 +153,36 @@ if run_unattended "$RUN_SECONDS" install /quiet /log "$LOG_WINDOWS"; then
 else
   fail "setup.exe /quiet ends by itself within $RUN_SECONDS s"
 fi
-check "setup.exe /quiet ends with 0 (the shell saw ${EXIT_STATUS:-nothing})" [ "${EXIT_STATUS:-x}" = 0 ]
+if [ "$RESTART" = 1 ]; then
+  # NT 4.0: after the package the setup forces a restart (3010) with its
+  # resume value in the Run key; Wine's restart (ExitWindowsEx, or
+  # wineboot --restart when that did not come) starts it again, and the
+  # resumed run completes the installation and ends with 0.
+  check "setup.exe /quiet ends with 3010 for the restart (the shell saw ${EXIT_STATUS:-nothing})" \
+    [ "${EXIT_STATUS:-x}" = $((3010 % 256)) ]
+  for ((i = 0; i < 120; ++i)); do
+    grep -qF "continuing setup after reboot" "$LOG" 2>/dev/null && break
+    if [ "$i" -eq 20 ]; then
+      say "no restart yet: wineboot --restart"
+      wineboot --restart >/dev/null 2>&1
+    fi
+    sleep 1
+  done
+  for ((i = 0; i < 120; ++i)); do
+    sed -n '/continuing setup after reboot/,$p' "$LOG" 2>/dev/null | grep -qF "unattended: exit code" && break
+    sleep 1
+  done
+  timeout 60 wineserver -w
+  expect_in_order "$LOG" \
+    "Scheduling forced restart required for NT." \
+    "unattended: Windows is restarted without asking" \
+    "unattended: exit code 3010" \
+    "continuing setup after reboot" \
+    "unattended: the installation is complete - OK" \
+    "unattended: exit code 0"
+else
+  check "setup.exe /quiet ends with 0 (the shell saw ${EXIT_STATUS:-nothing})" [ "${EXIT_STATUS:-x}" = 0 ]
+fi
 if [ -z "$SCREEN_CHANGED" ]; then
   pass "nothing appeared on the display"
 else
@@ -185,7 +219,7 @@ minor="${minor%%.*}"
 expect_value "$UNINSTALL_KEY" DisplayVersion "$VERSION"
 expect_value "$UNINSTALL_KEY" VersionMajor "$(printf '0x%x' "$major")"
 expect_value "$UNINSTALL_KEY" VersionMinor "$(printf '0x%x' "$minor")"
-expect_value "$INSTALLATION_KEY" InstallDir 'C:\Program Files\Zentavo\'
+expect_value "$INSTALLATION_KEY" InstallDir "$PROGRAM_FILES_WINDOWS\\Zentavo\\"
 check "the program is installed ($PROGRAM_WINDOWS is the built $VERSION)" \
   cmp -s "$INSTALL_DIR/Zentavo.exe" "$BUILD/product/Zentavo.exe"
 check "the product's language is recorded" reg_value "$SETTINGS_KEY" Language_Data

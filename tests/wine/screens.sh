@@ -45,7 +45,11 @@ rm -rf "$OUT"
 mkdir -p "$MEDIUM/System32"
 
 say "building the probe"
-x86_64-w64-mingw32-g++ -std=c++20 -O1 -Wall -Wextra -Werror -static \
+# The probe and the stand-in movie control for the prefix's architecture:
+# i686 in a 32-bit prefix.
+PROBE_CXX=x86_64-w64-mingw32-g++
+[ "${WINEARCH:-win64}" = win32 ] && PROBE_CXX=i686-w64-mingw32-g++
+"$PROBE_CXX" -std=c++20 -O1 -Wall -Wextra -Werror -static \
   -I "$ROOT/src" tests/wine/screens_probe.cpp src/ui/layout.cpp \
   -o "$PROBE" -luser32 -lgdi32 -ladvapi32 || exit 1
 
@@ -152,7 +156,9 @@ cp "$LOG" "$OUT/ZentavoInstall.log" 2>/dev/null || true
 FLASH_DLL="$OUT/screens_flash_control.dll"
 FLASH_KEY='HKLM\Software\Classes\CLSID\{D27CDB6E-AE6D-11CF-96B8-444553540000}'
 say "building the stand-in movie control"
-x86_64-w64-mingw32-g++ -std=c++20 -O1 -Wall -Wextra -Werror -shared -static \
+# --kill-at: the i686 exports without their stdcall decoration
+# (DllGetClassObject, not DllGetClassObject@12), as COM looks them up.
+"$PROBE_CXX" -std=c++20 -O1 -Wall -Wextra -Werror -shared -static -Wl,--kill-at \
   tests/wine/screens_flash_control.cpp -o "$FLASH_DLL" -lole32 -loleaut32 -luuid -luser32 \
   -lgdi32 || FAILED=1
 

@@ -410,7 +410,7 @@ TEST_F(Win32Backend, LibrariesWithoutRegistrationAndShellLinksOnDisk) {
   Com& com = machine().com();
   HMODULE module = nullptr;
   EXPECT_EQ(com.LoadLibraryEx(Scratch("missing.dll"), LOAD_WITH_ALTERED_SEARCH_PATH, &module),
-            static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+            static_cast<DWORD>(NineX(machine()) ? ERROR_DLL_NOT_FOUND : ERROR_MOD_NOT_FOUND));
   EXPECT_EQ(module, nullptr);
   std::string system;
   ASSERT_EQ(machine().environment().GetSystemDirectory(&system), ERROR_SUCCESS);

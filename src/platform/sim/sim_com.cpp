@@ -105,6 +105,11 @@ void SimCom::OleUninitialize() {
 // setup's folder, the system folder, the Windows folder.
 DWORD SimCom::LoadLibraryEx(const std::string& path, DWORD /*flags*/, HMODULE* module) {
   SimFileSystem& files = machine_.simFiles();
+  // A library that is not there: 126 on the NT family, 1157 on Windows 9x.
+  const DWORD missing =
+      machine_.simEnvironment().os.platformId == VER_PLATFORM_WIN32_WINDOWS
+          ? static_cast<DWORD>(ERROR_DLL_NOT_FOUND)
+          : static_cast<DWORD>(ERROR_MOD_NOT_FOUND);
   std::string resolved;
   if (path.find_first_of("\\/:") != std::string::npos) {
     resolved = path;
@@ -118,11 +123,11 @@ DWORD SimCom::LoadLibraryEx(const std::string& path, DWORD /*flags*/, HMODULE* m
         break;
       }
     }
-    if (resolved.empty()) return ERROR_MOD_NOT_FOUND;
+    if (resolved.empty()) return missing;
   }
   const SimFile* file = nullptr;
   DWORD rc = files.Lookup(resolved, &file);
-  if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return ERROR_MOD_NOT_FOUND;
+  if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return missing;
   if (rc != ERROR_SUCCESS) return rc;
   if (file->directory) return ERROR_ACCESS_DENIED;
   if (file->library.is_null()) return kErrorBadExeFormat;

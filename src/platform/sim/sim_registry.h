@@ -103,11 +103,18 @@ class SimRegistry : public Registry {
   void AttachPrivileges(std::function<bool(const char* privilege)> held) {
     privilegeHeld_ = std::move(held);
   }
+  // Windows 95, 98 and Me keep no security on keys: a handle may do whatever
+  // its key allows, whatever rights it was opened with, and RegDeleteKey
+  // removes a key with everything below it. `nineX` answers whether the
+  // machine is one of them; none attached acts as the NT family.
+  void AttachPlatform(std::function<bool()> nineX) { nineX_ = std::move(nineX); }
 
  private:
   // 0, or ERROR_PRIVILEGE_NOT_HELD when one of the privileges is not enabled.
   LONG CheckPrivileges(bool backup, bool restore) const;
   std::function<bool(const char*)> privilegeHeld_;
+  std::function<bool()> nineX_;
+  bool NineX() const { return nineX_ && nineX_(); }
   struct Handle {
     std::shared_ptr<SimRegKey> key;
     REGSAM access = 0;
