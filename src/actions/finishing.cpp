@@ -189,7 +189,10 @@ int CSetupContext::FinishSetup(int action) {
   std::string installDir;
   if (app().unattended().StartsProduct(*this) && ReadInstallDir(machine().registry(), &installDir)) {
     LaunchedProcess product;
-    (void)LaunchProcess(*this, installDir + kProductProgram, std::string(), &product);
+    // In its own folder: started in the setup's current folder (the package's
+    // folder, for a network package) it would hold that folder, and the
+    // clean-up could not remove it while the product runs.
+    (void)LaunchProcess(*this, installDir + kProductProgram, std::string(), &product, installDir);
   }
   return 1;
 }

@@ -436,8 +436,14 @@ TEST(Installation, NetPackageFromTheTemporaryFolderIsCleanedUpByACopy) {
                     std::string("cleaning up ") + kFolder,
                     "clean-up copy " + cleaner + " is removed when Windows next starts"});
   EXPECT_TRUE(Started(*machine, "\"" + cleaner + "\" /ct " + kFolder));
-  // It started in the temporary folder, not in the folder it deletes.
+  // It started in the temporary folder, not in the folder it deletes; the
+  // product in its own folder, which it would otherwise hold while it runs.
   EXPECT_EQ(machine->simProcesses().StartedProcesses().back()->currentDirectory, temp);
+  for (const SimProcess* process : machine->simProcesses().StartedProcesses()) {
+    if (process->program == "C:\\Program Files\\Zentavo\\Zentavo.exe") {
+      EXPECT_EQ(process->currentDirectory, "C:\\Program Files\\Zentavo\\");
+    }
+  }
   EXPECT_FALSE(machine->simFiles().Exists(kFolder)) << machine->Describe();
   EXPECT_TRUE(machine->simFiles().IsFile(cleaner));
   // The copy and its folder go at the next start of Windows.
