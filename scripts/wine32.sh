@@ -13,11 +13,12 @@
 #     another version than the i386 candidate, a version both have is named
 #     for both architectures (the installed one when the i386 index has it,
 #     else the highest both indexes have; never dpkg itself);
-#   - those libraries and the rest of wine32's i386 libraries are named
-#     together, with --allow-downgrades;
+#   - those pins are named with wine32:i386 and --allow-downgrades, and,
+#     round by round, the i386 libraries apt says it did not pick on its own;
 #   - what that removed (development packages tied to the newer versions)
 #     is installed again, each at the version its source package was pinned
-#     to, so that the other stages lose nothing.
+#     to, with the siblings its exact dependencies ask for, so that the
+#     other stages lose nothing.
 #
 # Usage: scripts/wine32.sh [PACKAGE...]   (further packages installed with it)
 # Ends with 0 when wine32:i386 is installed, else 1; the last line says which.

@@ -155,6 +155,10 @@ cp "$LOG" "$OUT/ZentavoInstall.log" 2>/dev/null || true
 # ---- the movie control, through a stand-in registered for these runs ---------
 FLASH_DLL="$OUT/screens_flash_control.dll"
 FLASH_KEY='HKLM\Software\Classes\CLSID\{D27CDB6E-AE6D-11CF-96B8-444553540000}'
+# In the setup's own view: with wine32 installed, `wine reg` in a 64-bit
+# prefix may be the 32-bit reg.exe, so the view is named (ZT_REG_VIEW, as in
+# checks.sh; a 32-bit prefix has one view and ignores it).
+REG_VIEW="/reg:${ZT_REG_VIEW:-64}"
 say "building the stand-in movie control"
 # --kill-at: the i686 exports without their stdcall decoration
 # (DllGetClassObject, not DllGetClassObject@12), as COM looks them up.
@@ -179,11 +183,9 @@ movie_case() {
   local name="$1" rule="$2"
   local record="$OUT/movie-$name.txt"
   rm -f "$record" "$LOG"
-  # The 64-bit view: with Wine's 32-bit half installed, `wine` starts the
-  # 32-bit reg.exe, which would write the 32-bit program's view.
-  wine reg add "$FLASH_KEY\\InprocServer32" /ve /t REG_SZ /d "$(winepath -w "$FLASH_DLL")" /f /reg:64 \
+  wine reg add "$FLASH_KEY\\InprocServer32" /ve /t REG_SZ /d "$(winepath -w "$FLASH_DLL")" /f "$REG_VIEW" \
     >/dev/null 2>&1
-  wine reg add "$FLASH_KEY\\InprocServer32" /v ThreadingModel /t REG_SZ /d Apartment /f /reg:64 \
+  wine reg add "$FLASH_KEY\\InprocServer32" /v ThreadingModel /t REG_SZ /d Apartment /f "$REG_VIEW" \
     >/dev/null 2>&1
   say "setup.exe with the stand-in movie control ($name)"
   (cd "$MEDIUM" && ZT_FAKE_FLASH_RECORD="$(winepath -w "$record")" ZT_FAKE_FLASH_FAIL="$rule" \
@@ -211,7 +213,7 @@ movie_case() {
   fi
   wait "$SETUP_PID" 2>/dev/null
   SETUP_PID=""
-  wine reg delete "$FLASH_KEY" /f /reg:64 >/dev/null 2>&1
+  wine reg delete "$FLASH_KEY" /f "$REG_VIEW" >/dev/null 2>&1
   wineserver -w
   cp "$LOG" "$OUT/movie-$name.log" 2>/dev/null
 }
