@@ -457,6 +457,9 @@ TEST_F(UpgradeSteps, NtRestoreReplacesAndKeepsTheNewWebDirectories) {
   SimJson settings = Tree(machine(), kSettings);
   SimJson globals = Tree(machine(), kGlobals);
   context().PreserveUserData(0);
+  const std::optional<std::string> addressBookCopy =
+      machine().simRegistry().GetString("HKCU\\Software\\Corvane\\Save", "AddressBook");
+  ASSERT_TRUE(addressBookCopy);
   InstallNewPackage(machine());
   context().RestoreUserData(0);
   EXPECT_EQ(Tree(machine(), kSettings), settings);
@@ -469,9 +472,9 @@ TEST_F(UpgradeSteps, NtRestoreReplacesAndKeepsTheNewWebDirectories) {
       Tree(machine(), kDirectories)[""];
   EXPECT_EQ(Tree(machine(), kGlobals), globals);
   EXPECT_EQ(machine().simRegistry().openKeyCount(), 0u);
-  // The temporary copies of the files are gone once they are back.
-  EXPECT_FALSE(files().Exists(
-      *machine().simRegistry().GetString("HKCU\\Software\\Corvane\\Save", "AddressBook")));
+  // The temporary copies are gone once they are back, and so are their values.
+  EXPECT_FALSE(files().Exists(*addressBookCopy));
+  EXPECT_FALSE(machine().simRegistry().GetString("HKCU\\Software\\Corvane\\Save", "AddressBook"));
 }
 
 TEST_F(UpgradeSteps, Windows9xMergesTheSavedHiveOverTheNewKeys) {
