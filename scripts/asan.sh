@@ -35,7 +35,10 @@ tests_run=$(sed -n 's/^.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)
 failed_count=$(sed -n 's/^.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\1/p' \
   "$DIR/ctest.log" | tail -1)
 walks_status=0
-"$DIR/zentavo_tests" --gtest_filter='FaultInjection.*' >"$DIR/fault-walks.txt" 2>&1 || walks_status=$?
+# The two-upgrade walk goes over the same calls twice and takes the longest
+# under the sanitizers; it runs in the native suite (scripts/test.sh).
+"$DIR/zentavo_tests" --gtest_filter='FaultInjection.*:-FaultInjection.AFailedOrCutOff*' \
+  >"$DIR/fault-walks.txt" 2>&1 || walks_status=$?
 walks_run=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .* ran\..*/\1/p' "$DIR/fault-walks.txt")
 walks_failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:/\1/p' "$DIR/fault-walks.txt")
 tests_run=$(( ${tests_run:-0} + ${walks_run:-0} ))
@@ -60,6 +63,9 @@ for machine in docs/machines/*.json; do
   # 66, 1603 as 67, 3010 as 194.
   case $status in
     0|66|67|194) echo "rehearsal $name: exit code $status" ;;
+    # The runner's own status of a machine that loses its power with nothing
+    # started again (xp-power-cut).
+    4) echo "rehearsal $name: the machine lost its power (runner status 4)" ;;
     *) echo "rehearsal $name: FAILED (exit $status)"; cat "$DIR/rehearsals/$name.out"
        rehearsal_failures=$((rehearsal_failures + 1)) ;;
   esac
