@@ -57,14 +57,9 @@ bool MakePrivateFolder(CSetupContext& context, const std::string& tempFolder,
 
 namespace {
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
+// Two names alike without regard to case, double-byte characters whole.
+bool SameNoCase(Environment& environment, const std::string& a, const std::string& b) {
+  return a.size() == b.size() && environment.CompareNoCase(a, b, a.size()) == 0;
 }
 
 enum class LinkPath { kRead, kUnreadable, kTooLong };
@@ -259,9 +254,9 @@ void RemoveCleanerAtRestart(CSetupContext& context) {
   if (folderSlash == std::string::npos) return;
   if (tempFolder.back() != '\\') tempFolder += '\\';
   // Only a copy the setup made: nothing else is ever scheduled for deletion.
-  if (!EqualsNoCase(program.substr(slash), kCleanerName) ||
-      !EqualsNoCase(folder.substr(0, folderSlash + 1), tempFolder) ||
-      !EqualsNoCase(folder.substr(folderSlash + 1, 4), "ztcl")) {
+  if (!SameNoCase(environment, program.substr(slash), kCleanerName) ||
+      !SameNoCase(environment, folder.substr(0, folderSlash + 1), tempFolder) ||
+      !SameNoCase(environment, folder.substr(folderSlash + 1, 4), "ztcl")) {
     return;
   }
   FileSystem& files = context.machine().files();

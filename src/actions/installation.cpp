@@ -21,16 +21,21 @@ const char kInstallerArguments[] = "/q /r:n";
 constexpr int kEnglishUk = 2057;
 constexpr int kEnglishUs = 1033;
 
-// Starts a watched child: on success it becomes the context's child program.
-DWORD StartChild(CSetupContext& context, const std::string& program,
-                 const std::string& arguments) {
-  LaunchedProcess launched;
-  DWORD error = LaunchProcess(context, program, arguments, &launched);
+// A started program becomes the context's watched child; `error` is the
+// start's result, passed through.
+DWORD WatchChild(CSetupContext& context, DWORD error, LaunchedProcess* launched) {
   if (error == ERROR_SUCCESS) {
-    context.childProcess = std::move(launched.process);
+    context.childProcess = std::move(launched->process);
     context.childRunning = 1;
   }
   return error;
+}
+
+// Starts a watched child from the medium.
+DWORD StartChild(CSetupContext& context, const std::string& program,
+                 const std::string& arguments) {
+  LaunchedProcess launched;
+  return WatchChild(context, LaunchProcess(context, program, arguments, &launched), &launched);
 }
 
 // Looks at the child once. True when it has ended: it is forgotten, its
@@ -288,11 +293,8 @@ int CSetupContext::LaunchProductSetup(int action) {
     // Windows Installer by its full path: a bare name is looked for in the
     // setup's own folder first, where a network package could plant one.
     LaunchedProcess launched;
-    DWORD error = LaunchMsiexec(*this, arguments, &launched);
-    if (error == ERROR_SUCCESS) {
-      childProcess = std::move(launched.process);
-      childRunning = 1;
-    } else {
+    DWORD error = WatchChild(*this, LaunchMsiexec(*this, arguments, &launched), &launched);
+    if (error != ERROR_SUCCESS) {
       Log("CreateProcess failed error=%d\n", static_cast<int>(error));
       EndSetup(kExitFailure);
     }

@@ -104,11 +104,7 @@ int CSetupContext::CheckPreviousVersions() {
 
   if (previousEdition == 0) {
     Log("no previous version of Zentavo detected\n");
-    userDataToKeep = FindUnfinishedUpgrade(*this) ? 1 : 0;
-    return 1;
-  }
-  previousFound = 1;
-  if (previousEdition == -1) {
+  } else if (previousEdition == -1) {
     Log("Zentavo view-only version %d.%d detected\n", static_cast<int>(previousMajor),
         static_cast<int>(previousMinor));
   } else if (previousEdition == 1) {
@@ -120,6 +116,7 @@ int CSetupContext::CheckPreviousVersions() {
     Log("Zentavo install dir: %s\n", previousInstallDir.c_str());
     upgradeFound = 1;
   }
+  if (previousEdition != 0) previousFound = 1;
   userDataToKeep = upgradeFound ? 1 : (FindUnfinishedUpgrade(*this) ? 1 : 0);
   return 1;
 }

@@ -70,11 +70,16 @@ bool PreviousInstallFile(CSetupContext& context, const std::string& fileName, st
   return true;
 }
 
-// The installation folder of the user's data: the one the analysis read,
-// else the one registered now (after an earlier upgrade removed the product
-// the folder is known again once the new package is installed).
-bool ReadSaveValue(CSetupContext& context, const std::string& name, std::string* text);
+// The Save key's value `name`, read without a log line.
+bool ReadSaveValue(CSetupContext& context, const std::string& name, std::string* text) {
+  RegKey key(context.machine().registry());
+  return key.Open(HKEY_CURRENT_USER, kSaveKey, KEY_QUERY_VALUE) == ERROR_SUCCESS &&
+         key.QueryString(name, kSavedItemBuffer - 1, text) == ERROR_SUCCESS;
+}
 
+// The installation folder of the user's data: the one the analysis read,
+// else the one the upgrade recorded ("Folder"), else the one registered now
+// (after an earlier upgrade removed the product, the new package's).
 void FindInstallDir(CSetupContext& context) {
   std::string folder;
   if (!context.previousInstallDir.empty()) return;
@@ -82,13 +87,6 @@ void FindInstallDir(CSetupContext& context) {
       ReadInstallDir(context.machine().registry(), &folder)) {
     context.previousInstallDir = folder;
   }
-}
-
-// The Save key's value `name`, read without a log line.
-bool ReadSaveValue(CSetupContext& context, const std::string& name, std::string* text) {
-  RegKey key(context.machine().registry());
-  return key.Open(HKEY_CURRENT_USER, kSaveKey, KEY_QUERY_VALUE) == ERROR_SUCCESS &&
-         key.QueryString(name, kSavedItemBuffer - 1, text) == ERROR_SUCCESS;
 }
 
 void DeleteSaveValue(CSetupContext& context, const std::string& name) {
@@ -148,6 +146,22 @@ bool ItemPresent(CSetupContext& context, const DataItem& item) {
              context.previousInstallDir + "\\" + item.fileName, &attributes) == ERROR_SUCCESS;
 }
 
+// The `index`-th subkey of an open key with its class (512-byte buffers for
+// each); ERROR_NO_MORE_ITEMS after the last.
+LONG EnumSubKey(Registry& registry, HKEY key, DWORD index, std::string* name,
+                std::string* keyClass) {
+  char nameBuffer[kNameBuffer] = {};
+  char classBuffer[kNameBuffer] = {};
+  DWORD nameSize = kNameBuffer;
+  DWORD classSize = kNameBuffer;
+  LONG rc = registry.EnumKey(key, index, nameBuffer, &nameSize, classBuffer, &classSize);
+  if (rc == ERROR_SUCCESS) {
+    name->assign(nameBuffer, nameSize);
+    keyClass->assign(classBuffer, classSize);
+  }
+  return rc;
+}
+
 // FNV-1a, 64 bits: enough to tell the new package's data from a change.
 void Mix(uint64_t* hash, const void* data, size_t size) {
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
@@ -181,17 +195,14 @@ bool MixKey(CSetupContext& context, HKEY key, int depth, uint64_t* hash) {
     Mix(hash, data.data(), dataSize);
   }
   for (DWORD index = 0;; ++index) {
-    char name[kNameBuffer] = {};
-    char keyClass[kNameBuffer] = {};
-    DWORD nameSize = kNameBuffer;
-    DWORD classSize = kNameBuffer;
-    LONG rc = registry.EnumKey(key, index, name, &nameSize, keyClass, &classSize);
+    std::string name, keyClass;
+    LONG rc = EnumSubKey(registry, key, index, &name, &keyClass);
     if (rc == ERROR_NO_MORE_ITEMS) return true;
     if (rc != ERROR_SUCCESS) return false;
     Mix(hash, "\\", 1);
-    Mix(hash, name, nameSize + 1);
+    Mix(hash, name.c_str(), name.size() + 1);
     RegKey child(registry);
-    if (child.Open(key, std::string(name, nameSize), KEY_READ) != ERROR_SUCCESS ||
+    if (child.Open(key, name, KEY_READ) != ERROR_SUCCESS ||
         !MixKey(context, child.get(), depth + 1, hash)) {
       return false;
     }
@@ -320,7 +331,7 @@ bool HandleLeftover(CSetupContext& context, const DataItem& item, UpgradeStage s
 // value go; a copy that did not come back stays, and so does its value.
 bool RestoreItem(CSetupContext& context, const DataItem& item) {
   std::string saved, copy;
-  (void)ReadSaveValue(context, item.item, &copy);
+  const bool named = ReadSaveValue(context, item.item, &copy) && !copy.empty();
   bool restored = false;
   if (item.fileName != nullptr) {
     restored = RestoreFile(context, item.item, item.fileName);
@@ -336,12 +347,11 @@ bool RestoreItem(CSetupContext& context, const DataItem& item) {
       restored = true;
     }
   }
-  std::string kept;
   if (restored) {
     DeleteSaveValue(context, item.item);
     DeleteSaveValue(context, std::string(item.item) + kInstalledSuffix);
-  } else if (ReadSaveValue(context, item.item, &kept) && !kept.empty()) {
-    context.Log("saved %s kept at %s - it was not restored\n", item.item, kept.c_str());
+  } else if (named) {
+    context.Log("saved %s kept at %s - it was not restored\n", item.item, copy.c_str());
   }
   // The setup's folder of the copies goes with its last copy (a folder that
   // still holds one is not removed).
@@ -583,16 +593,12 @@ LONG CopyKeyValues(CSetupContext& context, HKEY parent, const std::string& subKe
 LONG CopyKeyTree(CSetupContext& context, HKEY destination, HKEY source) {
   Registry& registry = context.machine().registry();
   for (DWORD index = 0;; ++index) {
-    char name[kNameBuffer] = {};
-    char keyClass[kNameBuffer] = {};
-    DWORD nameSize = kNameBuffer;
-    DWORD classSize = kNameBuffer;
-    LONG rc = registry.EnumKey(source, index, name, &nameSize, keyClass, &classSize);
+    std::string subKey, keyClass;
+    LONG rc = EnumSubKey(registry, source, index, &subKey, &keyClass);
     if (rc == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
     if (rc != ERROR_SUCCESS) return rc;
-    std::string subKey(name, nameSize);
     RegKey copy(registry);
-    rc = copy.Create(destination, subKey, KEY_ALL_ACCESS, std::string(keyClass, classSize));
+    rc = copy.Create(destination, subKey, KEY_ALL_ACCESS, keyClass);
     if (rc != ERROR_SUCCESS) return rc;
     rc = CopyKeyValues(context, source, subKey, copy.get());
     if (rc != ERROR_SUCCESS) return rc;
@@ -718,17 +724,14 @@ int CSetupContext::RestoreUserData(int) {
   Log("restoring user data\n");
   // After an earlier upgrade removed the product, the folder is the new one.
   FindInstallDir(*this);
-  bool allBack = true;
-  for (size_t index = 0; index < kGlobalsIndex; ++index) {
-    allBack = RestoreItem(*this, kItems[index]) && allBack;
-  }
+  for (size_t index = 0; index < kGlobalsIndex; ++index) RestoreItem(*this, kItems[index]);
   DirectoryValues directories = ReadDirectoryValues(*this);
-  allBack = RestoreItem(*this, kItems[kGlobalsIndex]) && allBack;
+  RestoreItem(*this, kItems[kGlobalsIndex]);
   WriteDirectoryValues(*this, directories);
   if (startupLinkExisted && comHolder) {
     HRESULT hr = comHolder->CreateStartupLink();
     if (FAILED(hr)) Log("create startup link failed - error 0x%x\n", static_cast<unsigned>(hr));
   }
-  if (allBack || !AnyCopyLeft(*this)) ClearUpgradeStage(*this);
+  EndUpgrade(*this);
   return 1;
 }

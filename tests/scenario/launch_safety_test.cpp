@@ -417,7 +417,7 @@ TEST(LaunchSafety, NoExampleRehearsalLoadsALibraryFromOutsideTheSystemFolder) {
   for (const auto& m : machines) {
     auto machine = ExampleMachine(m.name, "{}", m.targetOs);
     ASSERT_TRUE(machine) << m.name;
-    Rehearsal r = RehearseAll(*machine, "/l 1033");
+    RehearseAll(*machine, "/l 1033");
     for (const SimLibraryLoad& load : machine->simProcesses().libraryLoads()) {
       ADD_FAILURE() << m.name << ": " << load.program << " loaded " << load.library;
     }

@@ -881,8 +881,6 @@ SimProgramBehaviour SimWindowsInstaller() {
     if (!command.error.empty()) return Failed(m, start, command, kErrorInvalidCommandLine);
     SimProgramRun run = command.action == MsiCommand::kInstall ? Install(m, start, command)
                                                                : Uninstall(m, start, command);
-    // A need described for this program is met as this command line says.
-    if (!run.restartNeeded && run.exitCode == ERROR_SUCCESS) PlanRestart(command, false, &run);
     *running = start.processId;
     return run;
   };
