@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "actions/finishing.h"
 #include "actions/launch.h"
 #include "actions/user_data.h"
 #include "analysis/analysis.h"
@@ -31,11 +32,46 @@ DWORD WatchChild(CSetupContext& context, DWORD error, LaunchedProcess* launched)
   return error;
 }
 
-// Starts a watched child from the medium.
-DWORD StartChild(CSetupContext& context, const std::string& program,
-                 const std::string& arguments) {
+// The copy of a redistributable and its folder go once it has ended; a copy
+// Windows will not delete yet goes when Windows next starts.
+void RemoveInstallerCopy(CSetupContext& context) {
+  if (context.installerCopy.empty()) return;
+  FileSystem& files = context.machine().files();
+  const std::string copy = context.installerCopy;
+  const std::string folder = copy.substr(0, copy.rfind('\\'));
+  context.installerCopy.clear();
+  if (files.Delete(copy) == ERROR_SUCCESS || files.DeleteAtRestart(copy) == ERROR_SUCCESS) {
+    if (files.RemoveDirectory(folder) != ERROR_SUCCESS) (void)files.DeleteAtRestart(folder);
+  }
+}
+
+// Starts a redistributable of the medium (`name` in the setup's folder) as a
+// watched child. It runs from a copy in a new folder of the setup's own, with
+// that folder as its current folder: a program loads the libraries beside it
+// first, and the package's folder may be one that other users can write (a
+// network package unpacked in NT 4.0's C:\TEMP).
+DWORD StartInstaller(CSetupContext& context, const char* name) {
+  std::string tempFolder, folder;
+  if (context.machine().environment().GetTempPath(&tempFolder) != ERROR_SUCCESS ||
+      tempFolder.empty() || !MakePrivateFolder(context, tempFolder, "ztrn", &folder)) {
+    return ERROR_CANNOT_MAKE;
+  }
+  const std::string source = context.setupDir + "\\" + name;
+  const std::string copy = folder + "\\" + name;
+  DWORD rc = context.machine().files().Copy(source, copy, true);
+  if (rc != ERROR_SUCCESS) {
+    context.Log("%s cannot be copied to %s - error %d\n", source.c_str(), folder.c_str(),
+                static_cast<int>(rc));
+    (void)context.machine().files().RemoveDirectory(folder);
+    return rc;
+  }
+  context.installerCopy = copy;
+  context.Log("running a copy of %s\n", source.c_str());
   LaunchedProcess launched;
-  return WatchChild(context, LaunchProcess(context, program, arguments, &launched), &launched);
+  rc = WatchChild(context, LaunchProcess(context, copy, kInstallerArguments, &launched, folder),
+                  &launched);
+  if (rc != ERROR_SUCCESS) RemoveInstallerCopy(context);
+  return rc;
 }
 
 // Looks at the child once. True when it has ended: it is forgotten, its
@@ -57,6 +93,7 @@ bool ChildEnded(CSetupContext& context, DWORD* exitCode) {
   }
   context.childRunning = 0;
   context.childProcess.reset();
+  RemoveInstallerCopy(context);
   *exitCode = code;
   return true;
 }
@@ -199,7 +236,7 @@ bool RebootSystem(CSetupContext& context, int* refused) {
 
 int CSetupContext::InstallRuntime(int /*action*/) {
   if (!childRunning) {
-    if (StartChild(*this, setupDir + "\\vcredist.exe", kInstallerArguments) != ERROR_SUCCESS) {
+    if (StartInstaller(*this, "vcredist.exe") != ERROR_SUCCESS) {
       Log("failed to launch vcredist setup\n");
       EndSetup(kExitFailure);
     }
@@ -228,8 +265,7 @@ int CSetupContext::InstallMsi(int action) {
   if (action == 0 && !childRunning) {
     window().ShowConfirm(false);
     window().ShowCancel(false);
-    std::string program = setupDir + (isWin9x ? "\\instmsia.exe" : "\\instmsiw.exe");
-    if (StartChild(*this, program, kInstallerArguments) != ERROR_SUCCESS) {
+    if (StartInstaller(*this, isWin9x ? "instmsia.exe" : "instmsiw.exe") != ERROR_SUCCESS) {
       Log("Windows Installer update failed\n");
       EndSetup(kExitFailure);
     }

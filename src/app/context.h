@@ -130,6 +130,9 @@ class CSetupContext {
   HWND runningAppWindow = nullptr;
   int childRunning = 0;
   UniqueProcessHandle childProcess;
+  // The running redistributable's copy ("ztrn..." in the temporary folder),
+  // removed with its folder once it has ended; empty otherwise.
+  std::string installerCopy;
 
   std::string setupDir;
 

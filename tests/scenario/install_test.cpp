@@ -233,8 +233,8 @@ TEST(Installation, NtFourRestartsAfterTheInstallationAndCompletesAfterTheResume)
   EXPECT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
   EXPECT_EQ(r.run.exitCodes, (std::vector<int>{kExitRestartRequired, kExitSuccess}));
   EXPECT_EQ(r.run.restarts, 1);
-  ExpectInOrder(r, {"launching: D:\\vcredist.exe /q /r:n", "run-time update install complete",
-                    "launching: D:\\instmsiw.exe /q /r:n", "Windows Installer update complete",
+  ExpectInOrder(r, {"running a copy of D:\\vcredist.exe", "run-time update install complete",
+                    "running a copy of D:\\instmsiw.exe", "Windows Installer update complete",
                     "launching: C:\\WINNT\\system32\\msiexec.exe /i \"D:\\Zentavo.msi\" "
                     "TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress",
                     "new Zentavo executable version is 2.1.240.0",
@@ -269,8 +269,8 @@ TEST(Installation, WindowsInstallerUpdateRestartsInTheMiddleAndTheSetupResumes) 
   EXPECT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
   EXPECT_EQ(r.run.exitCodes, (std::vector<int>{kExitRestartRequired, kExitSuccess}));
   ExpectInOrder(r, {"existing MSI version is 1.10.1029.0 (1.20.1827.0 required)",
-                    "MSI will be updated", "launching: D:\\vcredist.exe /q /r:n",
-                    UpdateLine(0, kInstallMsiStep, 1), "launching: D:\\instmsia.exe /q /r:n",
+                    "MSI will be updated", "running a copy of D:\\vcredist.exe",
+                    UpdateLine(0, kInstallMsiStep, 1), "running a copy of D:\\instmsia.exe",
                     "Windows Installer update complete", "waiting for input", "confirm",
                     "rebooting system", "setup terminating", "OnQueryEndSession",
                     "OnEndSession(true)", "continuing setup after reboot",

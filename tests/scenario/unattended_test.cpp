@@ -194,7 +194,7 @@ TEST(Unattended, NoRestartEndsWith3010AndTheNextStartCompletesQuietly) {
   EXPECT_EQ(first.run.restarts, 0);
   ExpectNothingShown(first);
   ExpectInOrder(first, {"unattended: Windows is not restarted (/norestart)",
-                        UpdateLine(0, kInstallMsiStep, 1), "launching: D:\\instmsia.exe /q /r:n",
+                        UpdateLine(0, kInstallMsiStep, 1), "running a copy of D:\\instmsia.exe",
                         "Windows Installer update complete",
                         "unattended: a restart is needed and not made (/norestart)",
                         "setup terminating"});
