@@ -320,9 +320,10 @@ void SimMachine::ResealMediumManifest() {
   std::string manifest;
   for (const MediumFile& entry : entries) {
     std::optional<std::string> bytes = files_.Contents(folder + entry.name);
+    if (!bytes) continue;
     std::string name = entry.name;
     std::replace(name.begin(), name.end(), '\\', '/');
-    manifest += (bytes ? CSha256::HexDigest(*bytes) : entry.digest) + "  " + name + "\n";
+    manifest += CSha256::HexDigest(*bytes) + "  " + name + "\n";
   }
   files_.Put(folder + kMediumManifestName, manifest);
 }

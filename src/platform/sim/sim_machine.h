@@ -42,7 +42,7 @@ class SimMachine : public Machine {
   // Writes the medium's manifest (medium.sha) again for the files it lists as
   // they are now, as the medium targets do for a medium they lay out: for the
   // media that the runner and the tests make from the demo medium by editing
-  // a file. Nothing when the medium has no manifest.
+  // or removing a file (its line goes). Nothing when the medium has no manifest.
   void ResealMediumManifest();
   void SetCommandLine(const std::string& arguments) { environment_.commandLine = arguments; }
   SimClock& clock() { return clock_; }
