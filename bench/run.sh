@@ -281,6 +281,8 @@ row "idle 5 s: NSIS peer" "$(idle_text "$IDLE_PEER")" ""
 row "rehearsal CPU: whole XP upgrade (zentavo-sim)" "$(field rehearsal "$SIM") ms (min $(field rehearsal_min "$SIM"), first $(field rehearsal_first "$SIM"))" "$(goal "$(field rehearsal "$SIM")" 20) <=20ms"
 row "rehearsal CPU: demo language file load" "$(field language "$SIM") ms (min $(field language_min "$SIM"))" "$(goal "$(field language "$SIM")" 2) <=2ms"
 row "rehearsal CPU: one log line (open-append-close)" "$(field logline "$SIM") ms (min $(field logline_min "$SIM"))" "report"
+row "medium check CPU: demo medium (manifest, every file)" "$(field medium "$SIM") ms for $(field medium_kb "$SIM") KB in $(field medium_reads "$SIM") reads of 64 KB" "report"
+row "medium check CPU: demo medium with a 50 MB package" "$(field medium50 "$SIM") ms for $(field medium50_kb "$SIM") KB in $(field medium50_reads "$SIM") reads of 64 KB" "report"
 if [ -n "$PROFILE" ]; then
   row "where the setup's start-up goes (one run)" "" ""
   echo "$PROFILE" | while IFS='|' read -r what when; do

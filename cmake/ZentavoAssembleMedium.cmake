@@ -76,3 +76,17 @@ foreach(entry IN LISTS built_files)
   file(MAKE_DIRECTORY ${folder})
   file(COPY_FILE ${built} ${DESTINATION}/${relative})
 endforeach()
+
+# The manifest beside setup.exe: one line per file the setup uses, in the
+# form sha256sum writes and checks ("<digest>  <relative name>"). The setup
+# checks every file it names before using any of them; an administrator
+# checks a copied share with `sha256sum -c medium.sha` in its folder.
+file(GLOB_RECURSE laid_out LIST_DIRECTORIES false RELATIVE ${DESTINATION} ${DESTINATION}/*)
+list(REMOVE_ITEM laid_out medium.sha .sim-files.json)
+list(SORT laid_out)
+set(manifest "")
+foreach(relative IN LISTS laid_out)
+  file(SHA256 ${DESTINATION}/${relative} digest)
+  string(APPEND manifest "${digest}  ${relative}\n")
+endforeach()
+file(WRITE ${DESTINATION}/medium.sha "${manifest}")

@@ -217,6 +217,7 @@ void MakeMediumForMachine(SimMachine& machine) {
   text.replace(at, end == std::string::npos ? std::string::npos : end - at,
                TargetOsFor(machine.simEnvironment().os));
   ini->content = std::make_shared<const std::string>(std::move(text));
+  machine.ResealMediumManifest();
 }
 
 // "the machine lost its power at call N of OPERATION", from the last power cut.

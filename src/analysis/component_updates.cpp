@@ -111,8 +111,11 @@ int InstallFlashControl(CSetupContext& context) {
   if (error != ERROR_SUCCESS) {
     context.Log("CopyFile failed error %d\n", static_cast<int>(error));
     if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return 0;
+  } else {
+    context.mediumChanges.push_back("copied " + source + " to " + destination);
   }
   if (RegisterServerDll(context, destination)) {
+    context.mediumChanges.push_back("registered " + destination);
     context.Log("Flash OCX registered successfully\n");
     return 1;
   }
@@ -176,9 +179,12 @@ int InstallXmlParser(CSetupContext& context) {
                   static_cast<int>(error));
       return 0;
     }
+    context.mediumChanges.push_back("copied " + source + " to " + destination);
   }
   context.Log("registering updated XML parser\n");
-  return RegisterServerDll(context, destination);
+  if (!RegisterServerDll(context, destination)) return 0;
+  context.mediumChanges.push_back("registered " + destination);
+  return 1;
 }
 
 // Only NT 4.0 (and earlier NT) lacks PSAPI. The file is copied when it is
@@ -199,7 +205,10 @@ int UpdatePsapi(CSetupContext& context) {
     // Present, or unknown for any reason other than its absence: leave it.
     if (machine.files().GetAttributes(destination, &attributes) != ERROR_FILE_NOT_FOUND) return 1;
     DWORD error = machine.files().Copy(source, destination, false);
-    if (error == ERROR_SUCCESS) return 1;
+    if (error == ERROR_SUCCESS) {
+      context.mediumChanges.push_back("copied " + source + " to " + destination);
+      return 1;
+    }
     context.Log("copy %s to %s failed - error %d\n", source.c_str(), destination.c_str(),
                 static_cast<int>(error));
   }

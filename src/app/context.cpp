@@ -58,6 +58,7 @@ class ButtonlessWindow : public SetupWindowOps {
     if (!show) target().ShowCancel(false);
   }
   void SetPackageLine(const std::string& line) override { target().SetPackageLine(line); }
+  void SetMessageText(const std::string& text) override { target().SetMessageText(text); }
 
  private:
   SetupWindowOps& target() {

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/log.h"
 #include "platform/machine.h"
@@ -163,6 +164,9 @@ class CSetupContext {
   // A failure screen is shown: closing the window now ends the setup as the
   // failure it is, not as a cancel.
   int failureShown = 0;
+  // What start-up changed on the machine with files of the medium ("copied
+  // D:\\msxml3.dll to ..."), reported when the medium turns out damaged.
+  std::vector<std::string> mediumChanges;
 
   // The analysis table the engine walks; tests may run the engine over a table
   // of their own (same length, ending in a row without handler).

@@ -6,6 +6,7 @@
 #include "actions/finishing.h"
 #include "app/exit_codes.h"
 #include "analysis/analysis.h"
+#include "analysis/medium_check.h"
 #include "lang/language_dlg.h"
 #include "platform/owners.h"
 #include "ui/resource_text.h"
@@ -44,6 +45,17 @@ int LeadingNumber(const std::string& token) {
   if (value > 2147483647LL) value = 2147483647LL;
   return static_cast<int>(value);
 }
+
+// The files start-up uses before the window opens: checked at once, whole.
+const std::vector<const char*> kStartupMediumFiles = {
+    "setup.ini", "SetupLanguages.xml", "install.swf", "System32\\swflash.ocx",
+    "msxml3r.dll", "msxml3a.dll", "msxml3.dll", "psapi.dll"};
+// The rest is read in slices of this many bytes at most per timer call, and
+// the timer comes back this soon while pieces remain; a slice also ends when
+// it has taken this long (a slow disc), so the window keeps painting.
+constexpr uint64_t kMediumSliceBytes = 2 * 1024 * 1024;
+constexpr UINT kMediumSliceMs = 100;
+constexpr UINT kMediumTimerMs = 10;
 
 // Splits at spaces only; runs of spaces are one separator.
 class Tokenizer {
@@ -219,6 +231,11 @@ bool CSetupApp::InitInstance() {
   }
   m_unattended.LogMode(log_);
 
+  if (!BeginMediumCheck()) {
+    SetExitCode(kExitFailure);
+    return false;
+  }
+
   m_context.ReadPackageInfo();
 
   std::string ieVersion = GetIEVersion(machine_);
@@ -272,6 +289,8 @@ bool CSetupApp::InitInstance() {
 }
 
 int CSetupApp::ExitInstance() {
+  // A check cut short by a closed window lets go of the file it was reading.
+  m_mediumCheck.reset();
   if (m_pMainWnd) {
     m_pMainWnd->Destroy();
     m_pMainWnd.reset();
@@ -337,9 +356,9 @@ bool CSetupApp::ActivateSetupWindow(AppWindow* clicked) {
   return true;
 }
 
-void CSetupApp::StartStepTimer() {
+void CSetupApp::StartStepTimer(UINT milliseconds) {
   if (m_nTimerId != 0) frontEnd_.KillTimer(m_nTimerId);
-  m_nTimerId = frontEnd_.SetTimer(200, [this] { OnStepTimer(); });
+  m_nTimerId = frontEnd_.SetTimer(milliseconds, [this] { OnStepTimer(); });
 }
 
 void CSetupApp::StopStepTimer() {
@@ -350,6 +369,7 @@ void CSetupApp::StopStepTimer() {
 void CSetupApp::OnStepTimer() {
   StopStepTimer();
   if (m_bTerminating) return;
+  if (m_mediumCheck && !ContinueMediumCheck()) return;
   int r = m_context.RunUpdateStep(0);
   if (r == 0) {
     if (m_unattended.Active() && !m_bTerminating) {
@@ -378,6 +398,83 @@ void CSetupApp::AnswerWait() {
       return;
     }
   }
+}
+
+bool CSetupApp::BeginMediumCheck() {
+  m_mediumCheck = std::make_unique<CMediumCheck>(machine_.files(), m_context.setupDir);
+  CMediumCheck::Result result = m_mediumCheck->Load();
+  if (result == CMediumCheck::kNoManifest) {
+    log_.Log("medium carries no manifest (%s) - its files are used unchecked\n",
+             kMediumManifestName);
+    m_mediumCheck.reset();
+    return true;
+  }
+  if (result != CMediumCheck::kFailed) {
+    log_.Log("medium manifest lists %u files\n",
+             static_cast<unsigned>(m_mediumCheck->fileCount()));
+    result = m_mediumCheck->CheckNow(kStartupMediumFiles);
+  }
+  if (result == CMediumCheck::kFailed) {
+    ReportDamagedMedium();
+    return false;
+  }
+  return true;
+}
+
+// One slice of the check per timer call. The first call that finds the
+// check done lets the engine run its step in the same call, so a small
+// medium costs no tick of its own.
+bool CSetupApp::ContinueMediumCheck() {
+  const DWORD start = machine_.environment().GetTickCount();
+  CMediumCheck::Result result = CMediumCheck::kPending;
+  for (uint64_t sliced = 0; result == CMediumCheck::kPending && sliced < kMediumSliceBytes;
+       sliced += CMediumCheck::kPieceBytes) {
+    result = m_mediumCheck->Continue(CMediumCheck::kPieceBytes);
+    if (machine_.environment().GetTickCount() - start >= kMediumSliceMs) break;
+  }
+  if (result == CMediumCheck::kPending) {
+    SetupWindowOps& window = m_context.window();
+    window.SetText(0, ANALYZE);
+    window.SetText(2, ANALYZEHELP);
+    window.SetMessageText(m_mediumCheck->Progress());
+    StartStepTimer(kMediumTimerMs);
+    return false;
+  }
+  if (result == CMediumCheck::kFailed) {
+    ReportDamagedMedium();
+    EndSetup(kExitFailure);
+    return false;
+  }
+  log_.Log("medium files match their manifest (%u files, %u KB read)\n",
+           static_cast<unsigned>(m_mediumCheck->fileCount()),
+           static_cast<unsigned>((m_mediumCheck->bytesRead() + 1023) / 1024));
+  m_mediumCheck.reset();
+  return true;
+}
+
+void CSetupApp::ReportDamagedMedium() {
+  const CMediumCheck& check = *m_mediumCheck;
+  const std::string& name = check.failedFile();
+  if (check.badLine() != 0) {
+    log_.Log("medium manifest line %u does not parse\n", static_cast<unsigned>(check.badLine()));
+  }
+  if (check.failedError() == 0) {
+    log_.Log("medium file %s is damaged\n", name.c_str());
+  } else {
+    log_.Log("medium file %s cannot be read - error %u\n", name.c_str(),
+             static_cast<unsigned>(check.failedError()));
+  }
+  if (m_context.mediumChanges.empty()) {
+    log_.Log("nothing was changed with files of the medium\n");
+  }
+  for (const std::string& change : m_context.mediumChanges) {
+    log_.Log("already changed with a file of the medium: %s\n", change.c_str());
+  }
+  std::string text = frontEnd_.LoadResourceString(kIdsMediumDamaged);
+  const size_t slot = text.find("%s");
+  if (slot != std::string::npos) text.replace(slot, 2, name);
+  MessageBox(text, MB_OK | MB_ICONSTOP);
+  m_mediumCheck.reset();
 }
 
 void CSetupApp::ShowUsage() {

@@ -14,6 +14,10 @@
 #include "platform/machine.h"
 #include "ui/setup_window.h"
 
+class CMediumCheck;
+
+inline constexpr UINT kStepTimerMs = 200;
+
 class CSetupApp {
  public:
   CSetupApp(Machine& machine, FrontEnd& frontEnd);
@@ -41,8 +45,9 @@ class CSetupApp {
   // click on `clicked`; true when another window was activated.
   bool ActivateSetupWindow(AppWindow* clicked);
 
-  // Step timer and buttons.
-  void StartStepTimer();
+  // Step timer and buttons. The timer runs every 200 ms; while the medium
+  // check reads its pieces, sooner.
+  void StartStepTimer(UINT milliseconds = kStepTimerMs);
   void StopStepTimer();
   void OnStepTimer();
   void OnConfirm();
@@ -110,4 +115,13 @@ class CSetupApp {
   // The code when the user closes the setup window: a cancel until the
   // product is installed; afterwards success, or a restart still needed.
   int ClosedWindowExitCode() const;
+  // The medium check: start-up reads the manifest and checks the files that
+  // start-up itself uses; the step timer checks the rest in pieces before
+  // the first step runs. False when the setup must end (it has been told).
+  bool BeginMediumCheck();
+  bool ContinueMediumCheck();
+  // A file of the medium is damaged or unreadable: the log lines, what was
+  // already changed with the medium's files, and the message box.
+  void ReportDamagedMedium();
+  std::unique_ptr<CMediumCheck> m_mediumCheck;
 };

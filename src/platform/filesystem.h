@@ -17,6 +17,8 @@ struct FindData {
 
 // A search handle of FindFirst; closed by FindClose.
 typedef struct FindHandle__* FindHandle;
+// A file opened for reading in pieces by OpenForRead; closed by CloseRead.
+typedef struct ReadHandle__* ReadHandle;
 
 class FileSystem {
  public:
@@ -54,6 +56,13 @@ class FileSystem {
   virtual DWORD AppendText(const std::string& path, const std::string& text) = 0;
   // Reads a whole file as bytes.
   virtual DWORD ReadFile(const std::string& path, std::string* bytes) = 0;
+  // CreateFile for reading (others may read it too, no one may write it
+  // meanwhile), for reading in pieces with ReadPiece; `size` is its size then.
+  virtual DWORD OpenForRead(const std::string& path, ReadHandle* handle, uint64_t* size) = 0;
+  // ReadFile of at most `maxBytes` bytes from where the last piece ended;
+  // an empty piece at the end of the file.
+  virtual DWORD ReadPiece(ReadHandle handle, size_t maxBytes, std::string* bytes) = 0;
+  virtual DWORD CloseRead(ReadHandle handle) = 0;
   // Creates or replaces a file with these bytes.
   virtual DWORD WriteFile(const std::string& path, const std::string& bytes) = 0;
   // GetPrivateProfileString: `size` is the caller's buffer size in bytes.

@@ -50,6 +50,7 @@ class UniqueOwner {
 };
 
 using UniqueFind = UniqueOwner<FileSystem, FindHandle, &FileSystem::FindClose>;
+using UniqueRead = UniqueOwner<FileSystem, ReadHandle, &FileSystem::CloseRead>;
 using UniqueProcessHandle = UniqueOwner<Processes, HANDLE, &Processes::CloseHandle>;
 using UniqueLibrary = UniqueOwner<Com, HMODULE, &Com::FreeLibrary>;
 

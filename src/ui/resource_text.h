@@ -21,3 +21,12 @@ inline constexpr const char* kTextUsage =
     "/l LANGUAGE\tthe language: 1033, 2057, 1031, 1034, 1036, 1040, 1041 or 2070\n"
     "/?\tthis list\n\n"
     "Exit codes: 0 installed, 1602 cancelled, 1603 failed, 3010 a restart is needed.";
+// A file of the installation medium does not match its manifest or cannot be
+// read (string 159); "%s" is the file's name on the medium.
+inline constexpr unsigned kIdsMediumDamaged = 159;
+inline constexpr const char* kTextMediumDamaged =
+    "The installation medium is damaged: its file %s is not as it was made, or cannot be read. "
+    "Setup stops before using it.\n\n"
+    "If you install from a CD, clean the disc (or use another copy of it) and start the setup "
+    "again. If you install from a network share, copy the installation files to the share "
+    "again.";

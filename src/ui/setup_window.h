@@ -24,6 +24,9 @@ class SetupWindowOps {
   virtual void ShowConfirm(bool show) = 0;
   virtual void ShowCancel(bool show) = 0;
   virtual void SetPackageLine(const std::string& line) = 0;
+  // The message line (slot 1) with a text of the setup's own rather than a
+  // string of the language table: the progress of the medium check.
+  virtual void SetMessageText(const std::string&) {}
 };
 
 // A window of the setup: its identity is what OnWindowCreated compares.

@@ -95,6 +95,37 @@ TEST_F(FilesContract, MissingFileAndMissingFolderGiveDifferentCodes) {
   EXPECT_EQ(longPath.substr(longPath.size() - 12), "\\present.txt") << longPath;
 }
 
+// The medium check's reads: pieces of at most the size asked for, an empty
+// piece at the end; while the file is open for reading it can be read and
+// copied but neither written nor deleted.
+TEST_F(FilesContract, OpenForReadReadsInPieces) {
+  UniqueRead missing(fs());
+  uint64_t size = 0;
+  EXPECT_EQ(fs().OpenForRead(At("missing.bin"), missing.put(), &size), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(fs().OpenForRead(At("no\\missing.bin"), missing.put(), &size),
+            DWORD{ERROR_PATH_NOT_FOUND});
+
+  const std::string content = "0123456789abcdefghij";
+  ASSERT_EQ(fs().WriteFile(At("pieces.bin"), content), 0u);
+  UniqueRead file(fs());
+  ASSERT_EQ(fs().OpenForRead(At("PIECES.BIN"), file.put(), &size), 0u);
+  EXPECT_EQ(size, content.size());
+  EXPECT_EQ(fs().WriteFile(At("pieces.bin"), "other"), DWORD{ERROR_SHARING_VIOLATION});
+  EXPECT_EQ(fs().Delete(At("pieces.bin")), DWORD{ERROR_SHARING_VIOLATION});
+  std::string copied;
+  EXPECT_EQ(fs().ReadFile(At("pieces.bin"), &copied), 0u);
+  EXPECT_EQ(fs().Copy(At("pieces.bin"), At("copy.bin"), false), 0u);
+  std::string read, piece;
+  do {
+    ASSERT_EQ(fs().ReadPiece(file.get(), 8, &piece), 0u);
+    EXPECT_LE(piece.size(), 8u);
+    read += piece;
+  } while (!piece.empty());
+  EXPECT_EQ(read, content);
+  file.reset();
+  EXPECT_EQ(fs().Delete(At("pieces.bin")), 0u);
+}
+
 TEST_F(FilesContract, CopyDeleteAndFolderCodes) {
   ASSERT_EQ(fs().WriteFile(At("source.txt"), "new"), 0u);
   ASSERT_EQ(fs().WriteFile(At("target.txt"), "old"), 0u);

@@ -201,6 +201,7 @@ std::unique_ptr<SimMachine> LoadExample(const Example& example,
   if (!machine) return nullptr;
   EXPECT_TRUE(machine->MountMedium(ZT_DEMO_MEDIUM_DIR, &error)) << error;
   if (example.setupIni) machine->simFiles().Put(machine->setupFolder() + "setup.ini", example.setupIni);
+  machine->ResealMediumManifest();
   for (const SimFault& fault : faults) machine->faults().Plan(fault);
   return machine;
 }

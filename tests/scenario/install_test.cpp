@@ -174,6 +174,7 @@ TEST(Installation, SuccessIsDecidedByTheRegistrationNotByTheExitCode) {
     // Exit code 0, and no product: the package is not on the medium.
     auto machine = MakeMachine(R"({"programs": {"msiexec.exe": {"exitCode": 0}}})");
     machine->files().Delete("D:\\Zentavo.msi");
+    machine->ResealMediumManifest();
     Rehearsal r = Rehearse(*machine, "/l 1033");
     EXPECT_EQ(r.run.exitCode, kExitFailure) << r.run.log;
     ExpectInOrder(r, {"Zentavo setup complete - exit code 00000000h",
@@ -404,6 +405,7 @@ TEST(Installation, NetPackageFromTheTemporaryFolderIsCleanedUpByACopy) {
   ASSERT_TRUE(machine->simFiles().Put(std::string(kFolder) + "\\setup.ini",
                                       "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\n"
                                       "PackageType=Net\r\nTargetOS=Win2K\r\n"));
+  machine->ResealMediumManifest();
   {
     // The comparison alone, as on NT 4.0 (no long form).
     ListAnswers answers;

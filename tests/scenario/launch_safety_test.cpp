@@ -49,6 +49,7 @@ std::unique_ptr<SimMachine> NetPackageMachine(const std::string& overlay = "{}")
   machine->simFiles().Put(std::string(kNetFolder) + "\\setup.ini",
                           "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\nPackageType=Net\r\n"
                           "TargetOS=Win2K\r\n");
+  machine->ResealMediumManifest();
   return machine;
 }
 
@@ -328,6 +329,7 @@ TEST(LaunchSafety, PlantedFilesAreNeverStartedLoadedOrRestored) {
       machine->simFiles().Put(c.netFolder + "\\setup.ini",
                               "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\n"
                               "PackageType=Net\r\nTargetOS=WinNT\r\n");
+      machine->ResealMediumManifest();
       return machine;
     };
     auto probe = make(SimJson::parse(R"({"files": {}})"));

@@ -7,6 +7,8 @@
 // upgrade does, rewrite it and review the difference before committing it:
 //   ZT_UPDATE_EXPECTED=1 build/NAME/zentavo_tests --gtest_filter='RehearsalReport.*'
 #include <gtest/gtest.h>
+
+#include <iterator>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 
 #include "app/exit_codes.h"
 #include "lang/language_strings.h"
+#include "analysis/sha256.h"
 #include "support/harness.h"
 
 extern const char* const kDefaultMachineJson;
@@ -257,6 +260,16 @@ TEST(RehearsalReport, ARestartAndTheResumedSetupAreReported) {
   fs::copy(ZT_DEMO_MEDIUM_DIR, medium, fs::copy_options::recursive);
   std::ofstream(medium / "setup.ini", std::ios::binary)
       << "[Setup]\nVersion=2.0\nDescription=Desktop\nPackageType=CD\nTargetOS=WinNT\n";
+  {
+    // The NT medium's own manifest names its setup.ini.
+    std::ifstream in(medium / "medium.sha", std::ios::binary);
+    std::string manifest((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t line = manifest.find("  setup.ini\n");
+    ASSERT_NE(line, std::string::npos);
+    manifest.replace(line - 64, 64, CSha256::HexDigest(
+        "[Setup]\nVersion=2.0\nDescription=Desktop\nPackageType=CD\nTargetOS=WinNT\n"));
+    std::ofstream(medium / "medium.sha", std::ios::binary) << manifest;
+  }
   Outcome run = ZentavoSim({"--machine", ZT_SOURCE_DIR "/docs/machines/nt4sp6a.json", "--medium",
                             medium.string(), "--log", TempPath("nt.log"), "--changes", "-"});
   fs::remove_all(medium);

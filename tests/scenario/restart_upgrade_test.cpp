@@ -140,6 +140,7 @@ TEST(UpgradeRestarts, ExitCodesSayWhatHappened) {
     const bool noPackage = std::string(c.overlay) == "no package";
     auto machine = ExampleMachine(c.machine, noPackage ? "{}" : c.overlay);
     if (noPackage) machine->simFiles().Delete(machine->setupFolder() + "Zentavo.msi");
+    machine->ResealMediumManifest();
     Rehearsal r = Rehearse(*machine, c.commandLine, c.answers);
     EXPECT_FALSE(r.run.answersRanOut) << r.run.stopReason;
     EXPECT_EQ(r.run.exitCode, c.exitCode) << r.run.log;

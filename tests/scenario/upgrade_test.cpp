@@ -626,6 +626,7 @@ std::unique_ptr<SimMachine> LoadUpgradeExample(const std::string& name,
   if (machine) {
     EXPECT_TRUE(machine->MountMedium(ZT_DEMO_MEDIUM_DIR, &error)) << error;
     if (setupIni) machine->simFiles().Put(machine->setupFolder() + "setup.ini", setupIni);
+    machine->ResealMediumManifest();
   }
   return machine;
 }

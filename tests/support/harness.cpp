@@ -36,6 +36,7 @@ std::unique_ptr<SimMachine> ExampleMachine(const std::string& name, const std::s
     EXPECT_TRUE(machine->simFiles().Put(machine->setupFolder() + "setup.ini",
                                         "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\n"
                                         "PackageType=CD\r\nTargetOS=" + targetOs + "\r\n"));
+    machine->ResealMediumManifest();
   }
   return machine;
 }

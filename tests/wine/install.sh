@@ -14,6 +14,9 @@
 #              temporary folder: the same answers, then the clean-up copy,
 #              started from a new folder of the setup's own, deletes the
 #              package's folder and schedules its own removal
+#   damaged    a copy of the medium whose package has a flipped byte: the box
+#              naming Zentavo.msi, the log's lines, exit code 1603, no
+#              installer started, the product not installed
 #   upgrade    the earlier 2.x build installed with msiexec and running, the
 #              user's address book and calibration file in place, its
 #              shortcuts on the desktop and in the Startup folder; setup.exe
@@ -285,6 +288,34 @@ case_first() {
   close_product first
 }
 
+# ---- a damaged medium ----------------------------------------------------------------
+
+# A copy of the medium whose package has one byte flipped: the setup checks the
+# medium against its manifest before it uses any file of it, shows the box
+# naming Zentavo.msi, ends with 1603 and installs nothing.
+case_damaged() {
+  say "installation from a medium whose package is damaged"
+  clean_machine
+  local offset=4096 byte
+  byte="$(od -An -tu1 -j "$offset" -N1 "$MEDIUM/Zentavo.msi" | tr -d ' ')"
+  printf "$(printf '\\%03o' $((byte ^ 1)))" |
+    dd of="$MEDIUM/Zentavo.msi" bs=1 seek="$offset" conv=notrunc status=none
+  check "the copied package no longer matches medium.sha" \
+    bash -c "! (cd \"$MEDIUM\" && sha256sum --quiet -c medium.sha >/dev/null 2>&1)"
+  start_setup damaged /l 1033
+  drive damaged box end || { abandon damaged; return; }
+  check "the box names Zentavo.msi and says the medium is damaged" \
+    grep -qF "its file Zentavo.msi is not as it was made" "$OUT/damaged.driver.txt"
+  expect_setup_exit damaged 1603
+  expect_in_order "$LOG" \
+    "medium manifest lists " \
+    "background created" \
+    "medium file Zentavo.msi is damaged" \
+    "setup terminating"
+  check "no installer was started" not_in_log "launching:"
+  check "the product is not installed" key_missing "$UNINSTALL_KEY"
+}
+
 # ---- a network package unpacked in the temporary folder -----------------------------
 
 case_net() {
@@ -297,6 +328,9 @@ case_net() {
   cp -r "$SOURCE_MEDIUM" "$net"
   sed -i 's/^PackageType=.*/PackageType=Net\r/' "$net/setup.ini"
   grep -q '^PackageType=' "$net/setup.ini" || printf 'PackageType=Net\r\n' >>"$net/setup.ini"
+  # The package's own manifest names the edited setup.ini, as its maker writes it.
+  sed -i "s|^[0-9a-f]*  setup.ini\$|$(sha256sum "$net/setup.ini" | cut -d' ' -f1)  setup.ini|" \
+    "$net/medium.sha"
   say "starting $net_windows\\setup.exe /l 1033"
   rm -f "$LOG"
   (cd "$net" && exec wine setup.exe /l 1033) >"$OUT/net.setup.out" 2>&1 &
@@ -429,6 +463,7 @@ case_upgrade() {
 for name in $CASES; do
   case "$name" in
     first) case_first ;;
+    damaged) case_damaged ;;
     net) case_net ;;
     upgrade) case_upgrade ;;
     *) fail "unknown case $name" ;;

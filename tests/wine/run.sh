@@ -10,7 +10,8 @@
 #   winme   Windows Me      medium TargetOS=Win98   contract, first
 #   nt40    Windows NT 4.0  medium TargetOS=WinNT   contract, quiet with the forced restart
 #   win2k   Windows 2000    medium TargetOS=Win2K   contract, first
-#   winxp   Windows XP      medium TargetOS=Win2K   contract, screens, first, upgrade, quiet, cd
+#   winxp   Windows XP      medium TargetOS=Win2K   contract, screens, first, upgrade, quiet, cd,
+#                                                   damaged (a flipped byte in the package)
 #   wow64   the i686 program in a 64-bit prefix: contract, first, quiet
 #
 # contract is zentavo_contract_tests.exe (the seam's contract suite and the
@@ -153,7 +154,7 @@ version_cases() {
   if [ -n "${!own:-}" ]; then echo "${!own}"; return; fi
   case "$1" in
     win98) echo "contract first upgrade quiet" ;;
-    winxp) echo "contract screens first net upgrade quiet cd" ;;
+    winxp) echo "contract screens first net upgrade quiet cd damaged" ;;
     winme | win2k) echo "contract first" ;;
     nt40) echo "contract quiet" ;;
     wow64) echo "contract first quiet" ;;
@@ -234,7 +235,7 @@ run_case() {  # version case
         record "$version" contract passed "$checks"
       fi
       return ;;
-    first | net | upgrade)
+    first | net | upgrade | damaged)
       env "${env[@]}" ZT_INSTALL_CASES="$name" ZT_INSTALL_OUT="$out/$name" \
         bash tests/wine/install.sh >"$log_file" 2>&1 || status=$? ;;
     quiet)
@@ -296,7 +297,7 @@ for version in ${ZT_VERSIONS:-$DEFAULT_VERSIONS}; do
 done
 
 # ---- the summary table -----------------------------------------------------------
-ALL_CASES="contract first net upgrade quiet cd screens"
+ALL_CASES="contract first net upgrade quiet cd screens damaged"
 echo
 echo "Windows stage: $( [ "$PRESET" = win32 ] && echo "the shipped i686 setup.exe" || echo "the x86_64 twin")"
 printf '%-32s' "version"

@@ -1,6 +1,7 @@
 #include "platform/sim/sim_faults.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace {
 
@@ -16,7 +17,8 @@ const char* const kFaultPoints[] = {
     "FileSystem.CreateDirectory", "FileSystem.CreatePrivateDirectory",
     "FileSystem.DeleteAtRestart", "FileSystem.RemoveDirectory", "FileSystem.GetTempFileName",
     "FileSystem.GetLongPathName", "FileSystem.CreateEmpty", "FileSystem.AppendText",
-    "FileSystem.ReadFile", "FileSystem.WriteFile", "FileSystem.GetPrivateProfileString",
+    "FileSystem.ReadFile", "FileSystem.OpenForRead", "FileSystem.ReadPiece",
+    "FileSystem.WriteFile", "FileSystem.GetPrivateProfileString",
     "Environment.GetOsVersion", "Environment.GetWindowsDirectory",
     "Environment.GetSystemDirectory", "Environment.GetTempPath", "Environment.GetModuleFileName",
     "Environment.GetLocaleLanguage",
@@ -39,6 +41,16 @@ std::string RootName(HKEY key) {
   if (key == HKEY_LOCAL_MACHINE) return "HKLM";
   if (key == HKEY_USERS) return "HKU";
   return std::string();
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 std::string Join(const std::string& parent, const std::string& name) {
@@ -232,6 +244,25 @@ class SeamFiles : public FileSystem {
     if (DWORD e = faults_.Check("FileSystem.ReadFile", path)) return e;
     return inner_.ReadFile(path, bytes);
   }
+  DWORD OpenForRead(const std::string& path, ReadHandle* handle, uint64_t* size) override {
+    if (DWORD e = faults_.Check("FileSystem.OpenForRead", path)) return e;
+    DWORD rc = inner_.OpenForRead(path, handle, size);
+    if (rc == ERROR_SUCCESS) readPaths_[*handle] = path;
+    return rc;
+  }
+  // Detail: the path of the file the piece is read from.
+  DWORD ReadPiece(ReadHandle handle, size_t maxBytes, std::string* bytes) override {
+    auto it = readPaths_.find(handle);
+    if (DWORD e = faults_.Check("FileSystem.ReadPiece",
+                                it != readPaths_.end() ? it->second : std::string())) {
+      return e;
+    }
+    return inner_.ReadPiece(handle, maxBytes, bytes);
+  }
+  DWORD CloseRead(ReadHandle handle) override {
+    readPaths_.erase(handle);
+    return inner_.CloseRead(handle);
+  }
   DWORD WriteFile(const std::string& path, const std::string& bytes) override {
     if (DWORD e = faults_.Check("FileSystem.WriteFile", path)) return e;
     return inner_.WriteFile(path, bytes);
@@ -253,6 +284,7 @@ class SeamFiles : public FileSystem {
  private:
   FileSystem& inner_;
   SimFaults& faults_;
+  std::map<ReadHandle, std::string> readPaths_;
 };
 
 class SeamEnvironment : public Environment {
@@ -518,7 +550,7 @@ bool SimFaults::Load(const SimJson& section, const std::string& pointer, std::st
   for (size_t i = 0; i < section.size(); ++i) {
     const SimJson& entry = section[i];
     const std::string at = JsonPointer(pointer, i);
-    if (!CheckObject(entry, at, {"operation", "call", "error", "powerCut", "plant"}, error)) {
+    if (!CheckObject(entry, at, {"operation", "call", "error", "powerCut", "plant", "path"}, error)) {
       return false;
     }
     SimFault fault;
@@ -531,6 +563,10 @@ bool SimFaults::Load(const SimJson& section, const std::string& pointer, std::st
                   "\"" + fault.operation +
                       "\" is no operation that can fail (see docs/machine-format.md, Faults)",
                   error);
+    }
+    if (entry.contains("path") &&
+        !ReadString(entry["path"], JsonPointer(at, "path"), &fault.path, error)) {
+      return false;
     }
     uint64_t number = 0;
     if (!entry.contains("call")) return Fail(at, "\"call\" is missing", error);
@@ -576,7 +612,9 @@ SimJson SimFaults::ToJson() const {
     if (fault.fired) continue;
     SimJson entry = SimJson::object();
     entry["operation"] = fault.operation;
-    entry["call"] = fault.call - Calls(fault.operation);
+    entry["call"] = fault.path.empty() ? fault.call - Calls(fault.operation)
+                                       : fault.call - fault.pathCalls;
+    if (!fault.path.empty()) entry["path"] = fault.path;
     if (fault.error != 0) entry["error"] = fault.error;
     if (fault.powerCut) entry["powerCut"] = true;
     if (!fault.plantPath.empty()) entry["plant"] = {{"path", fault.plantPath}, {"file", fault.plantFile}};
@@ -609,8 +647,14 @@ DWORD SimFaults::Check(const char* operation, const std::string& detail) {
   DWORD error = 0;
   for (SimFault& fault : planned_) {
     if (fault.fired) continue;
-    const bool hit = fault.operation == "*" ? fault.call == any
-                                            : fault.operation == operation && fault.call == call;
+    bool hit;
+    if (!fault.path.empty()) {
+      hit = (fault.operation == "*" || fault.operation == operation) &&
+            SamePath(fault.path, detail) && ++fault.pathCalls == fault.call;
+    } else {
+      hit = fault.operation == "*" ? fault.call == any
+                                   : fault.operation == operation && fault.call == call;
+    }
     if (!hit) continue;
     fault.fired = true;
     fired_.push_back(fault);

@@ -26,6 +26,10 @@ struct SimFault {
   uint64_t call = 0;
   DWORD error = 0;
   bool powerCut = false;
+  // When given, only the calls that name this path (compared without regard
+  // to case) are counted for the fault: "the 2nd piece read of D:\\x.msi".
+  std::string path;
+  uint64_t pathCalls = 0;
   // Another program writes a file at that call (the call itself goes on):
   // `plantPath` with `plantFile` in the form of the "files" section.
   std::string plantPath;

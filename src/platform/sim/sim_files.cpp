@@ -317,6 +317,7 @@ DWORD SimFileSystem::AttributesOf(const SimFile& file) {
 DWORD SimFileSystem::CheckWritable(const SimFile& file, bool replacing) const {
   if (file.directory) return ERROR_ACCESS_DENIED;
   if (DWORD lock = ActiveLock(file)) return lock;
+  if (OpenForReading(file)) return ERROR_SHARING_VIOLATION;
   if (file.attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
   // CREATE_ALWAYS with normal attributes refuses a hidden or system file.
   if (replacing && (file.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
@@ -384,6 +385,7 @@ DWORD SimFileSystem::Delete(const std::string& path) {
   if (!found.node) return ERROR_FILE_NOT_FOUND;
   if (found.node->directory) return ERROR_ACCESS_DENIED;
   if (DWORD lock = ActiveLock(*found.node)) return lock;
+  if (OpenForReading(*found.node)) return ERROR_SHARING_VIOLATION;
   if (found.node->attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
   found.parent->children.erase(codePage_.Upper(found.node->name));
   return ERROR_SUCCESS;
@@ -609,6 +611,43 @@ DWORD SimFileSystem::ReadFile(const std::string& path, std::string* bytes) {
   if (found.node->directory) return ERROR_ACCESS_DENIED;
   if (ActiveLock(*found.node) == ERROR_SHARING_VIOLATION) return ERROR_SHARING_VIOLATION;
   *bytes = *found.node->content;
+  return ERROR_SUCCESS;
+}
+
+DWORD SimFileSystem::OpenForRead(const std::string& path, ReadHandle* handle, uint64_t* size) {
+  Found found;
+  DWORD rc = Find(path, &found);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (!found.node) return ERROR_FILE_NOT_FOUND;
+  if (found.node->directory) return ERROR_ACCESS_DENIED;
+  if (ActiveLock(*found.node) == ERROR_SHARING_VIOLATION) return ERROR_SHARING_VIOLATION;
+  const uintptr_t id = nextRead_++;
+  reads_[id] = OpenRead{found.node, found.node->content, 0};
+  *size = found.node->content ? found.node->content->size() : 0;
+  *handle = reinterpret_cast<ReadHandle>(id);
+  return ERROR_SUCCESS;
+}
+
+DWORD SimFileSystem::ReadPiece(ReadHandle handle, size_t maxBytes, std::string* bytes) {
+  auto it = reads_.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == reads_.end()) return ERROR_INVALID_HANDLE;
+  OpenRead& open = it->second;
+  const size_t size = open.content ? open.content->size() : 0;
+  const size_t take = std::min(maxBytes, size - std::min(open.offset, size));
+  *bytes = take ? open.content->substr(open.offset, take) : std::string();
+  open.offset += take;
+  return ERROR_SUCCESS;
+}
+
+bool SimFileSystem::OpenForReading(const SimFile& file) const {
+  for (const auto& [id, open] : reads_) {
+    if (open.node == &file) return true;
+  }
+  return false;
+}
+
+DWORD SimFileSystem::CloseRead(ReadHandle handle) {
+  if (reads_.erase(reinterpret_cast<uintptr_t>(handle)) == 0) return ERROR_INVALID_HANDLE;
   return ERROR_SUCCESS;
 }
 

@@ -106,6 +106,11 @@ class SimFileSystem : public FileSystem {
   DWORD CreateEmpty(const std::string& path) override;
   DWORD AppendText(const std::string& path, const std::string& text) override;
   DWORD ReadFile(const std::string& path, std::string* bytes) override;
+  DWORD OpenForRead(const std::string& path, ReadHandle* handle, uint64_t* size) override;
+  DWORD ReadPiece(ReadHandle handle, size_t maxBytes, std::string* bytes) override;
+  DWORD CloseRead(ReadHandle handle) override;
+  // Files opened for reading and not closed yet.
+  size_t openReadCount() const { return reads_.size(); }
   DWORD WriteFile(const std::string& path, const std::string& bytes) override;
   // Returns the number of characters copied, as Windows does.
   DWORD GetPrivateProfileString(const std::string& section, const std::string& key,
@@ -126,6 +131,13 @@ class SimFileSystem : public FileSystem {
     std::vector<FindData> entries;
     size_t next = 0;
   };
+  // A file open for reading shares reading only: writing or deleting it
+  // fails with ERROR_SHARING_VIOLATION until it is closed.
+  struct OpenRead {
+    const SimFile* node = nullptr;
+    std::shared_ptr<const std::string> content;
+    size_t offset = 0;
+  };
 
   DWORD ParsePath(const std::string& path, Parsed* parsed) const;
   SimFile* Child(SimFile* folder, const std::string& name) const;
@@ -135,6 +147,7 @@ class SimFileSystem : public FileSystem {
   // Opening an existing file for writing: the lock, read-only and
   // hidden/system checks of CreateFile.
   DWORD CheckWritable(const SimFile& file, bool replacing) const;
+  bool OpenForReading(const SimFile& file) const;
   DWORD OpenForWrite(const std::string& path, bool truncate, SimFile** file);
   static DWORD AttributesOf(const SimFile& file);
   void EntryToJson(const SimFile& node, const std::string& path, SimJson* out) const;
@@ -149,4 +162,6 @@ class SimFileSystem : public FileSystem {
   std::function<DWORD()> ticks_;
   std::map<uintptr_t, Search> finds_;
   uintptr_t nextFind_ = 0x100;
+  std::map<uintptr_t, OpenRead> reads_;
+  uintptr_t nextRead_ = 0x100;
 };

@@ -1,6 +1,9 @@
 #include "platform/sim/sim_machine.h"
 
 #include <algorithm>
+#include <optional>
+
+#include "analysis/medium_check.h"
 
 #include "platform/sim/sim_msi.h"
 #include "platform/sim/sim_xml.h"
@@ -306,6 +309,23 @@ bool SimMachine::Load(const SimJson& d, std::string* error) {
 
 bool SimMachine::MountMedium(const std::string& hostDir, std::string* error) {
   return files_.MountHostFolder(hostDir, setupFolder(), error);
+}
+
+void SimMachine::ResealMediumManifest() {
+  std::string folder = setupFolder();
+  if (!folder.empty() && folder.back() != '\\') folder += '\\';
+  std::optional<std::string> text = files_.Contents(folder + kMediumManifestName);
+  std::vector<MediumFile> entries;
+  if (!text || ParseMediumManifest(*text, &entries) != 0) return;
+  std::string manifest;
+  for (const MediumFile& entry : entries) {
+    std::optional<std::string> bytes = files_.Contents(folder + entry.name);
+    if (!bytes) continue;
+    std::string name = entry.name;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    manifest += CSha256::HexDigest(*bytes) + "  " + name + "\n";
+  }
+  files_.Put(folder + kMediumManifestName, manifest);
 }
 
 std::string SimMachine::ToJson() const {

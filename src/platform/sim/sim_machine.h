@@ -39,6 +39,11 @@ class SimMachine : public Machine {
   // objects of the machine format whose members are applied to the mounted
   // files (version resources, library behaviour, ...); it is not mounted itself.
   bool MountMedium(const std::string& hostDir, std::string* error);
+  // Writes the medium's manifest (medium.sha) again for the files it lists as
+  // they are now, as the medium targets do for a medium they lay out: for the
+  // media that the runner and the tests make from the demo medium by editing
+  // or removing a file (its line goes). Nothing when the medium has no manifest.
+  void ResealMediumManifest();
   void SetCommandLine(const std::string& arguments) { environment_.commandLine = arguments; }
   SimClock& clock() { return clock_; }
   // The whole machine in the description format, pretty-printed, as it stands

@@ -294,6 +294,35 @@ class Win32FileSystem : public FileSystem {
     return ERROR_SUCCESS;
   }
 
+  DWORD OpenForRead(const std::string& path, ReadHandle* handle, uint64_t* size) override {
+    UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return LastError();
+    DWORD high = 0;
+    DWORD low = ::GetFileSize(file.get(), &high);
+    if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) return LastError();
+    *size = (uint64_t{high} << 32) | low;
+    *handle = reinterpret_cast<ReadHandle>(file.release());
+    return ERROR_SUCCESS;
+  }
+
+  DWORD ReadPiece(ReadHandle handle, size_t maxBytes, std::string* bytes) override {
+    std::string piece(maxBytes, '\0');
+    DWORD read = 0;
+    if (!::ReadFile(reinterpret_cast<HANDLE>(handle), piece.data(),
+                    static_cast<DWORD>(maxBytes), &read, nullptr)) {
+      return LastError();
+    }
+    piece.resize(read);
+    *bytes = std::move(piece);
+    return ERROR_SUCCESS;
+  }
+
+  DWORD CloseRead(ReadHandle handle) override {
+    if (!::CloseHandle(reinterpret_cast<HANDLE>(handle))) return LastError();
+    return ERROR_SUCCESS;
+  }
+
   DWORD WriteFile(const std::string& path, const std::string& bytes) override {
     UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -226,6 +226,11 @@ class SimSetupWindowImpl : public SetupWindow {
     state().packageLine = line;
     Changed();
   }
+  void SetMessageText(const std::string& text) override {
+    if (!exists_) return;
+    state().message = text;
+    Changed();
+  }
 
   // The user presses a button: only a visible button can be pressed.
   bool PressConfirm() {
@@ -451,6 +456,7 @@ std::string SimFrontEnd::LoadResourceString(UINT id) {
   if (id == kIdsInitFailed) return kTextInitFailed;
   if (id == kIdsIeRequired) return kTextIeRequired;
   if (id == kIdsUsage) return kTextUsage;
+  if (id == kIdsMediumDamaged) return kTextMediumDamaged;
   return std::string();
 }
 

@@ -84,10 +84,13 @@ CColorStatic* CSetupWnd::SlotControl(int slot) {
 
 // Shows the text at once: the part of the window behind the control is
 // invalidated with erase and repainted, children included, before returning.
-void CSetupWnd::SetText(int slot, int stringId) {
+void CSetupWnd::SetText(int slot, int stringId) { SetSlotText(slot, TextOf(stringId)); }
+
+void CSetupWnd::SetMessageText(const std::string& text) { SetSlotText(1, text); }
+
+void CSetupWnd::SetSlotText(int slot, const std::string& text) {
   CColorStatic* control = SlotControl(slot);
   if (!control || !control->GetSafeHwnd()) return;
-  std::string text = TextOf(stringId);
   ::SetWindowTextA(control->GetSafeHwnd(), text.c_str());
   RECT area;
   ::GetWindowRect(control->GetSafeHwnd(), &area);

@@ -33,6 +33,7 @@ class CSetupWnd : public CWindow, public SetupWindow {
   void ShowConfirm(bool show) override;
   void ShowCancel(bool show) override;
   void SetPackageLine(const std::string& line) override;
+  void SetMessageText(const std::string& text) override;
 
   const std::string& packageLine() const { return m_packageLine; }
 
@@ -50,6 +51,7 @@ class CSetupWnd : public CWindow, public SetupWindow {
   void CreateStatic(CColorStatic& control, SetupControl which);
   void CreateButton(CColorButton& control, SetupControl which);
   CColorStatic* SlotControl(int slot);
+  void SetSlotText(int slot, const std::string& text);
   std::string TextOf(int stringId) const;
   void CentreOnOwner();
 

@@ -1,0 +1,85 @@
+// The check of the installation medium against its manifest, "medium.sha"
+// beside setup.exe: one line per file the setup uses, "<SHA-256 in hex>
+// <two blanks or blank and '*'><name relative to the setup folder>", as
+// sha256sum writes and checks it. Every file named there is read once, in
+// pieces, and its digest compared before the setup uses any of it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/sha256.h"
+#include "platform/filesystem.h"
+#include "platform/owners.h"
+
+inline constexpr char kMediumManifestName[] = "medium.sha";
+
+struct MediumFile {
+  std::string name;    // relative to the setup folder, with backslashes
+  std::string digest;  // 64 lower-case hexadecimal digits
+};
+
+// Parses the manifest's text. Returns 0 when every line parses, else the
+// number (from 1) of the first line that does not: a line that is not a
+// digest, two blanks (or a blank and '*') and a relative name, a name that
+// leaves the setup folder, or a name given twice. A CR before the line feed
+// is allowed; the last line may lack its line feed.
+size_t ParseMediumManifest(const std::string& text, std::vector<MediumFile>* files);
+
+class CMediumCheck {
+ public:
+  enum Result { kPassed, kPending, kFailed, kNoManifest };
+  // Bytes asked for by one read.
+  static constexpr size_t kPieceBytes = 64 * 1024;
+
+  CMediumCheck(FileSystem& files, const std::string& setupDir)
+      : files_(files), setupDir_(setupDir), open_(files) {}
+
+  // Reads and parses the manifest: kNoManifest when the medium has none,
+  // kFailed when it cannot be read or a line does not parse (the manifest is
+  // then the damaged file), else kPending.
+  Result Load();
+  // Checks the files of `names` that the manifest lists, each whole, now.
+  Result CheckNow(const std::vector<const char*>& names);
+  // Goes on with the files not checked yet, in the manifest's order, until
+  // all are checked (kPassed), one fails (kFailed) or `maxBytes` have been
+  // read in this call (kPending).
+  Result Continue(uint64_t maxBytes);
+
+  // The failure: the file's name on the medium, and the Windows error that
+  // kept it from being read (0: it was read and does not match).
+  const std::string& failedFile() const { return failedFile_; }
+  DWORD failedError() const { return failedError_; }
+  // The manifest's line that did not parse (0 when all did).
+  size_t badLine() const { return badLine_; }
+
+  size_t fileCount() const { return entries_.size(); }
+  // The file being read and how far, "Zentavo.msi 37%", for the message line.
+  std::string Progress() const;
+  // What the check cost: bytes read, and the reads (pieces) it took.
+  uint64_t bytesRead() const { return bytesRead_; }
+  uint64_t reads() const { return reads_; }
+
+ private:
+  // Reads pieces of file `index` until it ends or the budget is spent.
+  Result CheckFile(size_t index, uint64_t* budget);
+  Result Fail(const std::string& name, DWORD error);
+  std::string PathOf(const std::string& name) const { return setupDir_ + "\\" + name; }
+
+  FileSystem& files_;
+  std::string setupDir_;
+  std::vector<MediumFile> entries_;
+  std::vector<bool> checked_;
+  // The file being read: its index (or npos), handle, size, digest so far.
+  size_t current_ = static_cast<size_t>(-1);
+  UniqueRead open_;
+  uint64_t size_ = 0;
+  uint64_t done_ = 0;
+  CSha256 hash_;
+  std::string failedFile_;
+  DWORD failedError_ = 0;
+  size_t badLine_ = 0;
+  uint64_t bytesRead_ = 0;
+  uint64_t reads_ = 0;
+};

@@ -1,0 +1,171 @@
+// A damaged or incomplete medium is found before its files are used: each
+// rehearsal damages one file of the demo medium in its own way, and the
+// setup must end with 1603, name that file in its log and its message box,
+// leave the product uninstalled and start no installer.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "app/exit_codes.h"
+#include "lang/language_strings.h"
+#include "support/harness.h"
+
+namespace {
+
+constexpr char kUninstallKey[] =
+    "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+    "{3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93}";
+
+std::string At(SimMachine& machine, const std::string& name) {
+  return machine.setupFolder() + name;
+}
+
+void FlipByte(SimMachine& machine, const std::string& name, size_t offset) {
+  std::string bytes = machine.simFiles().Contents(At(machine, name)).value_or("");
+  ASSERT_GT(bytes.size(), offset) << name;
+  bytes[offset] = static_cast<char>(bytes[offset] ^ 0x01);
+  ASSERT_TRUE(machine.simFiles().Put(At(machine, name), bytes));
+}
+
+// A package of 5 MB whose manifest line matches it: its check takes several
+// timer calls, which show the progress in the message line.
+void LargePackage(SimMachine& machine) {
+  std::string bytes(5 * 1024 * 1024, 'z');
+  ASSERT_TRUE(machine.simFiles().Put(At(machine, "Zentavo.msi"), bytes));
+  machine.ResealMediumManifest();
+}
+
+struct DamageCase {
+  const char* what;
+  const char* machine;  // example machine, or "" for the default
+  const char* overlay;
+  std::function<void(SimMachine&)> damage;
+  const char* commandLine;
+  std::vector<std::string> lines;  // in this order
+  const char* boxNames;            // the file the message box names
+};
+
+const std::vector<DamageCase>& Cases() {
+  static const std::vector<DamageCase> cases = {
+      {"a flipped byte in the package", "", "{}",
+       [](SimMachine& m) { FlipByte(m, "Zentavo.msi", 1000); }, "",
+       {"medium manifest lists 19 files", "background created", "medium file Zentavo.msi is damaged",
+        "nothing was changed with files of the medium", "setup terminating"},
+       "Zentavo.msi"},
+      {"a truncated transform", "", "{}",
+       [](SimMachine& m) {
+         std::string bytes = m.simFiles().Contents(At(m, "1033.mst")).value_or("");
+         ASSERT_TRUE(m.simFiles().Put(At(m, "1033.mst"), bytes.substr(0, bytes.size() / 2)));
+       },
+       "", {"medium file 1033.mst is damaged", "setup terminating"}, "1033.mst"},
+      {"a missing Windows Installer redistributable", "", "{}",
+       [](SimMachine& m) { ASSERT_EQ(m.simFiles().Delete(At(m, "instmsia.exe")), 0u); }, "",
+       {"medium file instmsia.exe cannot be read - error 2", "setup terminating"}, "instmsia.exe"},
+      {"a read error (CRC) in the middle of a large package", "",
+       R"({"faults": [{"operation": "FileSystem.ReadPiece", "path": "D:\\Zentavo.msi",
+                       "call": 40, "error": 23}]})",
+       LargePackage, "",
+       {"medium manifest lists 19 files", "medium file Zentavo.msi cannot be read - error 23",
+        "setup terminating"},
+       "Zentavo.msi"},
+      {"a manifest line that does not parse", "", "{}",
+       [](SimMachine& m) {
+         std::string text = m.simFiles().Contents(At(m, "medium.sha")).value_or("");
+         text.replace(text.find('\n', text.find('\n') + 1) + 1, 3, "xyz");
+         ASSERT_TRUE(m.simFiles().Put(At(m, "medium.sha"), text));
+       },
+       "",
+       {"medium manifest line 3 does not parse", "medium file medium.sha is damaged",
+        "nothing was changed with files of the medium"},
+       "medium.sha"},
+      {"a damaged language file, found before start-up reads it", "", "{}",
+       [](SimMachine& m) { FlipByte(m, "SetupLanguages.xml", 10); }, "",
+       {"medium file SetupLanguages.xml is damaged", "nothing was changed with files of the medium"},
+       "SetupLanguages.xml"},
+      {"unattended, with the XML parser already updated from the medium (Windows 98)", "win98se",
+       "{}", [](SimMachine& m) { FlipByte(m, "Zentavo.msi", 1000); }, "/quiet /l 1033",
+       {"updating XML parser", "medium file Zentavo.msi is damaged",
+        "already changed with a file of the medium: copied D:\\msxml3r.dll to "
+        "C:\\WINDOWS\\SYSTEM\\msxml3r.dll",
+        "already changed with a file of the medium: registered C:\\WINDOWS\\SYSTEM\\msxml3.dll",
+        "setup terminating", "unattended: exit code 1603"},
+       "Zentavo.msi"},
+  };
+  return cases;
+}
+
+TEST(DamagedMedium, EndsBeforeTheFileIsUsed) {
+  for (const DamageCase& c : Cases()) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<SimMachine> machine =
+        *c.machine ? ExampleMachine(c.machine, c.overlay, "Win98") : MakeMachine(c.overlay);
+    ASSERT_TRUE(machine);
+    c.damage(*machine);
+    Rehearsal r = Rehearse(*machine, c.commandLine);
+
+    EXPECT_EQ(r.run.exitCode, kExitFailure);
+    int at = 0;
+    for (const std::string& line : c.lines) {
+      const int found = r.Find(line, at);
+      EXPECT_GE(found, 0) << "missing after line " << at << ": " << line << "\n" << r.run.log;
+      if (found >= 0) at = found + 1;
+    }
+    // Nothing of the medium ran, and the product is not there.
+    for (const std::string& line : r.lines) {
+      EXPECT_EQ(line.rfind("launching:", 0), std::string::npos) << line;
+      EXPECT_EQ(line.find("medium files match"), std::string::npos) << line;
+    }
+    EXPECT_FALSE(machine->simRegistry().KeyExists(kUninstallKey));
+    EXPECT_TRUE(machine->simProcesses().startedCommandLines().empty());
+    EXPECT_EQ(machine->simFiles().openReadCount(), 0u);
+
+    // The box names the file and says what to do; unattended, its text is logged.
+    const std::string named = std::string("its file ") + c.boxNames + " is not as it was made";
+    if (std::string(c.commandLine).find("/quiet") != std::string::npos) {
+      bool logged = false;
+      for (const std::string& line : r.lines) logged = logged || line.find(named) != std::string::npos;
+      EXPECT_TRUE(logged) << r.run.log;
+    } else {
+      int boxes = 0;
+      for (const ScreenEvent& e : r.screen.events()) {
+        if (e.kind != ScreenEvent::Kind::MessageBox) continue;
+        ++boxes;
+        EXPECT_NE(e.text.find(named), std::string::npos) << e.text;
+        EXPECT_NE(e.text.find("clean the disc"), std::string::npos);
+        EXPECT_NE(e.text.find("copy the installation files to the share again"), std::string::npos);
+        EXPECT_EQ(MessageBoxIconName(e.style), "stop");
+      }
+      EXPECT_EQ(boxes, 1);
+    }
+  }
+}
+
+// A large package is checked over several timer calls, its progress in the
+// message line; an intact medium goes on to the installation.
+TEST(DamagedMedium, LargePackageShowsProgressAndPasses) {
+  std::unique_ptr<SimMachine> machine = MakeMachine();
+  LargePackage(*machine);
+  Rehearsal r = Rehearse(*machine, "/l 1033");
+  EXPECT_GE(r.Find("medium files match their manifest (19 files, 5224 KB read)"), 0) << r.run.log;
+  // At most 2 MB a call: the message line shows the package part-way twice.
+  int progress = 0;
+  for (const ScreenState& s : r.screen.WindowStates()) {
+    if (s.header == English(ANALYZE) && s.message.rfind("Zentavo.msi ", 0) == 0 &&
+        s.message.back() == '%' && s.message != "Zentavo.msi 0%") {
+      ++progress;
+    }
+  }
+  EXPECT_EQ(progress, 2) << r.run.transcript;
+}
+
+// An older medium, without a manifest, is used as before.
+TEST(DamagedMedium, MediumWithoutManifestWorksAsBefore) {
+  std::unique_ptr<SimMachine> machine = MakeMachine();
+  ASSERT_EQ(machine->simFiles().Delete(At(*machine, "medium.sha")), 0u);
+  Rehearsal r = Rehearse(*machine, "/l 1033");
+  EXPECT_EQ(r.run.exitCode, kExitSuccess);
+  EXPECT_GE(r.Find("medium carries no manifest (medium.sha) - its files are used unchecked"), 0);
+  EXPECT_TRUE(machine->simRegistry().KeyExists(kUninstallKey));
+}
+
+}  // namespace
