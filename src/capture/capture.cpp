@@ -569,8 +569,11 @@ class Capturer {
       if (!desktop.GetClassName(window, &className)) className.clear();
       bool looked = false;
       for (const std::string& name : WindowClasses()) looked = looked || Upper(name) == Upper(className);
-      // Untitled windows of other classes: nothing of the setup's can tell them apart.
+      // Untitled windows of other classes: nothing of the setup's can tell
+      // them apart. Nor the input method's windows that Windows gives every
+      // program's thread ("Default IME").
       if (title.empty() && !looked) continue;
+      if (!looked && (Upper(className) == "IME" || Upper(className) == "MSCTFIME UI")) continue;
       JsonValue entry = JsonValue::Object();
       entry["title"] = JsonValue::String(Utf8(title));
       if (!className.empty()) entry["class"] = JsonValue::String(Utf8(className));
