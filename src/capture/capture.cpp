@@ -510,6 +510,14 @@ class Capturer {
     }
     std::string bytes;
     if (withContent && files.ReadFile(path, &bytes) == ERROR_SUCCESS) {
+      // A shell link, in the form the machine format gives links.
+      std::string link;
+      if (ShellLinkAsText(bytes, [this](const std::u16string& wide) {
+            std::string ansi;
+            return environment_.WideToAnsi(wide, &ansi) ? ansi : std::string();
+          }, &link)) {
+        bytes = link;
+      }
       if (IsValidUtf8(bytes)) {
         entry["text"] = JsonValue::String(bytes);
       } else {
@@ -789,6 +797,65 @@ std::vector<std::pair<std::string, std::string>> ShortNamesOf(const std::string&
     if (Upper(given[i]) != Upper(full[i])) out.emplace_back(folder, given[i]);
   }
   return out;
+}
+
+bool ShellLinkAsText(const std::string& bytes,
+                     const std::function<std::string(const std::u16string&)>& toAnsi,
+                     std::string* text) {
+  auto u16 = [&](size_t at) -> uint32_t {
+    return at + 2 <= bytes.size() ? static_cast<unsigned char>(bytes[at]) |
+                                        static_cast<unsigned char>(bytes[at + 1]) << 8
+                                  : 0;
+  };
+  auto u32 = [&](size_t at) -> uint32_t { return u16(at) | u16(at + 2) << 16; };
+  // The header: its size 0x4C and the class of shell links, 00021401-0000-0000-C000-000000000046.
+  static const unsigned char kClass[] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                         0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+  if (bytes.size() < 0x4C || u32(0) != 0x4C ||
+      bytes.compare(4, sizeof(kClass), reinterpret_cast<const char*>(kClass), sizeof(kClass)) != 0) {
+    return false;
+  }
+  const uint32_t flags = u32(0x14);
+  const bool unicode = (flags & 0x80) != 0;
+  size_t at = 0x4C;
+  if (flags & 0x01) at += 2 + u16(at);  // the item ID list
+  auto ansiAt = [&](size_t offset) {
+    std::string out;
+    while (offset < bytes.size() && bytes[offset] != 0) out += bytes[offset++];
+    return out;
+  };
+  std::string target;
+  if (flags & 0x02) {  // LinkInfo: the local base path and the common suffix
+    const size_t info = at;
+    const uint32_t size = u32(info), infoFlags = u32(info + 8);
+    if ((infoFlags & 0x01) && info + size <= bytes.size()) {
+      target = ansiAt(info + u32(info + 16)) + ansiAt(info + u32(info + 24));
+    }
+    at += size;
+  }
+  // The strings: description, relative path, working folder, arguments, icon.
+  std::string strings[5];
+  for (int i = 0; i < 5; ++i) {
+    if (!(flags & (0x04u << i))) continue;
+    const uint32_t count = u16(at);
+    at += 2;
+    if (unicode) {
+      std::u16string wide;
+      for (uint32_t k = 0; k < count && at + 1 < bytes.size(); ++k, at += 2) {
+        wide.push_back(static_cast<char16_t>(u16(at)));
+      }
+      strings[i] = toAnsi(wide);
+    } else {
+      strings[i] = bytes.substr(std::min(at, bytes.size()), count);
+      at += count;
+    }
+    // (Some writers count the terminating zero.)
+    strings[i] = strings[i].substr(0, strings[i].find('\0'));
+  }
+  if (target.empty()) return false;
+  *text = "[ZentavoSimShellLink]\r\nTarget=" + target + "\r\nWorkingDirectory=" + strings[2] +
+          "\r\nDescription=" + strings[0] + "\r\nArguments=" + strings[3] + "\r\n";
+  return true;
 }
 
 bool DescribedNames(const std::string& json, std::vector<std::string>* keys,

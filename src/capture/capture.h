@@ -5,6 +5,7 @@
 // reads: keys are opened for reading, nothing is created, written or started.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,14 @@ bool DescribedNames(const std::string& json, std::vector<std::string>* keys,
 // for "C:\\DOCUME~1\\User\\LOCALS~1\\Temp" and its long form.
 std::vector<std::pair<std::string, std::string>> ShortNamesOf(const std::string& path,
                                                              const std::string& longPath);
+
+// A Windows shell link file (.lnk) as the simulation writes its links: the
+// "[ZentavoSimShellLink]" text of docs/machine-format.md with the target,
+// working folder, description and arguments, the texts in the ANSI code page
+// (`toAnsi` converts UTF-16 ones). False when the bytes are no shell link or
+// name no target path.
+bool ShellLinkAsText(const std::string& bytes,
+                     const std::function<std::string(const std::u16string&)>& toAnsi,
+                     std::string* text);
 
 }  // namespace capture

@@ -255,3 +255,48 @@ TEST(Capture, WritesJsonThatReadsBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// A shell link as Windows writes it: the header, a LinkInfo with the local
+// path, and the description, working folder and arguments in UTF-16.
+std::string ShellLinkBytes() {
+  std::string b(0x4C, '\0');
+  const unsigned char header[] = {0x4C, 0,    0,    0,    0x01, 0x14, 0x02, 0x00, 0x00, 0x00,
+                                  0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+  for (size_t i = 0; i < sizeof(header); ++i) b[i] = static_cast<char>(header[i]);
+  b[0x14] = static_cast<char>(0x02 | 0x04 | 0x10 | 0x20 | 0x80);  // info, name, dir, args, unicode
+  auto u32 = [](uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+  };
+  const std::string path = "C:\\Program Files\\Zentavo\\Zentavo.exe";
+  std::string info = u32(0) + u32(0x1C) + u32(1) + u32(0) + u32(0x1C) + u32(0) +
+                     u32(0x1C + static_cast<uint32_t>(path.size()) + 1) + path + '\0' + '\0';
+  info.replace(0, 4, u32(static_cast<uint32_t>(info.size())));
+  b += info;
+  for (const std::string& text : {std::string("Zentavo"), std::string("C:\\Program Files\\Zentavo"),
+                                  std::string("AutoStart")}) {
+    b += static_cast<char>(text.size());
+    b += '\0';
+    for (char c : text) {
+      b += c;
+      b += '\0';
+    }
+  }
+  return b;
+}
+
+TEST(Capture, TakesAShellLinkInTheFormTheMachineGivesLinks) {
+  auto toAnsi = [](const std::u16string& wide) { return std::string(wide.begin(), wide.end()); };
+  std::string text;
+  ASSERT_TRUE(capture::ShellLinkAsText(ShellLinkBytes(), toAnsi, &text));
+  EXPECT_EQ(text,
+            "[ZentavoSimShellLink]\r\nTarget=C:\\Program Files\\Zentavo\\Zentavo.exe\r\n"
+            "WorkingDirectory=C:\\Program Files\\Zentavo\r\nDescription=Zentavo\r\n"
+            "Arguments=AutoStart\r\n");
+  EXPECT_FALSE(capture::ShellLinkAsText("a shortcut of the earlier edition\r\n", toAnsi, &text));
+  EXPECT_FALSE(capture::ShellLinkAsText(ShellLinkBytes().substr(0, 0x40), toAnsi, &text));
+}
+
+}  // namespace

@@ -91,21 +91,31 @@ fi
 
 # ---- comparing ------------------------------------------------------------------
 
+# The log with its time stamps and tick counts masked, and the names of the
+# temporary folder and files the upgrade keeps the user's data in (drawn from
+# the tick count and a random number).
 mask_log() {
   tr -d '\r' <"$1" | sed -E \
     -e 's/^[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9a-fA-F]{8} /<time> /' \
+    -e 's/\\ztsv[0-9a-fA-F]+\\crv[0-9a-fA-F]+\.tmp/\\ztsv<n>\\crv<n>.tmp/g' \
     -e 's/^(Zentavo Installation Log +)[0-9]{2}\.[0-9]{2}\.[0-9]{4} +[0-9]{2}:[0-9]{2}:[0-9]{2}$/\1<time>/'
 }
 
 # The report without its title and without the groups that two descriptions
-# cannot tell; what differs from run to run masked.
+# cannot tell; what differs from run to run masked, and each group sorted
+# again (a process's id decided the order of its lines). The log's size
+# goes too: the log is compared line by line, and its size depends on the
+# masked names.
 mask_changes() {
   tr -d '\r' <"$1" | awk '
     NR == 1 { next }
     /^== / { skip = ($0 ~ /^== (Programs started|Restarts|Libraries loaded)/) }
     !skip && $0 != "" { print }' | sed -E \
     -e 's/\(id [0-9]+\)(: .*)?$/(id <n>)/' \
-    -e 's/\\Installer\\[0-9a-fA-F]+\.(msi|mst)/\\Installer\\<cached>.\1/g'
+    -e 's/\\Installer\\[0-9a-fA-F]+\.(msi|mst)/\\Installer\\<cached>.\1/g' \
+    -e 's/(\\ZentavoInstall\.log: )[0-9]+ bytes/\1<size> bytes/' |
+    awk '/^== / { group++ } { printf "%06d\t%s\t%s\n", group, (/^== / ? "" : "x"), $0 }' |
+    LC_ALL=C sort -t "$(printf '\t')" -k1,1 -k2,2 -k3 | cut -f3-
 }
 
 # Whether a case matches an entry's cases: patterns separated by ",".
