@@ -222,7 +222,7 @@ bool SplitKeyPath(const std::string& path, HKEY* root, std::string* subKey) {
 std::string PackedGuid(const std::string& guid) {
   std::string hex;
   for (char c : guid) {
-    if (std::isxdigit(static_cast<unsigned char>(c))) {
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) {
       hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
   }

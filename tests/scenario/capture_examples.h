@@ -36,6 +36,7 @@ const Example kExamples[] = {
     {"win98se", "Win98"},
     {"win98se-upgrade", "Win98"},
     {"winme", "Win98"},
+    {"wine-xp-capture", "Win2K"},  // a capture of the Windows stage's XP prefix
 };
 
 inline std::string ReadSource(const std::string& relative) {

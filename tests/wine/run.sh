@@ -294,7 +294,7 @@ run_case() {  # version case
         ZT_FIDELITY_OUT="$out/fidelity" bash tests/wine/fidelity.sh >"$log_file" 2>&1 || status=$?
       idle "the case $name"
       local counts
-      counts="$(sed -n 's/^fidelity //p' "$log_file" | paste -sd ';' -)"
+      counts="$(sed -n 's/^fidelity //p' "$log_file" | paste -sd '|' - | sed 's/|/; /g')"
       if [ "$status" -eq 0 ]; then
         record "$version" fidelity passed "$counts"
       else

@@ -13,7 +13,6 @@
 // machine but FILE.
 #include <windows.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,23 +44,6 @@ std::vector<std::string> Arguments(const std::string& line) {
   }
   if (any) out.push_back(current);
   return out;
-}
-
-bool ReadWholeFile(const std::string& path, std::string* text) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
-  char buffer[65536];
-  size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof(buffer), file)) > 0) text->append(buffer, got);
-  std::fclose(file);
-  return true;
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& text) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  return std::fclose(file) == 0 && ok;
 }
 
 // The desktop folder of the user, from the Shell Folders key.
@@ -99,11 +81,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     tellUser = true;
   }
   capture::CaptureOptions options;
-  if (!earlierPath.empty() && !ReadWholeFile(earlierPath, &options.earlier)) return 2;
+  FileSystem& files = machine->files();
+  if (!earlierPath.empty() && files.ReadFile(earlierPath, &options.earlier) != ERROR_SUCCESS) {
+    return 2;
+  }
   std::string error;
   const std::string text = capture::CaptureMachine(*machine, options, &error);
   if (text.empty()) return 2;
-  if (!WriteWholeFile(output, text)) {
+  if (files.WriteFile(output, text) != ERROR_SUCCESS) {
     if (tellUser) {
       ::MessageBoxA(nullptr, ("The machine could not be written to " + output).c_str(),
                     "zentavo-capture", MB_OK | MB_ICONSTOP);
