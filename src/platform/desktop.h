@@ -17,6 +17,8 @@ class Desktop {
   virtual DWORD GetWindowThreadProcessId(HWND window, DWORD* processId) = 0;
   // GetWindowModuleFileName (9x): false on failure.
   virtual bool GetWindowModuleFileName(HWND window, std::string* path) = 0;
+  // GetClassName: false on failure.
+  virtual bool GetClassName(HWND window, std::string* className) = 0;
   // FindWindow by class, any title: null when there is none.
   virtual HWND FindWindow(const std::string& className) = 0;
   virtual BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = 0;

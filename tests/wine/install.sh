@@ -192,11 +192,20 @@ clean_machine() {
   fi
 }
 
+# tests/wine/fidelity.sh watches one run of a case (ZT_FIDELITY_RUN): it is
+# called just before setup.exe starts and just after it has ended.
+fidelity_hook() {  # before|after, name
+  if [ -n "${ZT_FIDELITY_HOOK:-}" ] && [ "$2" = "${ZT_FIDELITY_RUN:-}" ]; then
+    bash "$ZT_FIDELITY_HOOK" hook "$1" "$2" "$LOG"
+  fi
+}
+
 start_setup() {  # name, setup.exe's arguments...
   local name="$1"
   shift
   say "starting $MEDIUM_WINDOWS\\setup.exe $*"
   rm -f "$LOG"
+  fidelity_hook before "$name"
   (cd "$MEDIUM" && exec wine setup.exe "$@") >"$OUT/$name.setup.out" 2>&1 &
   SETUP_PID=$!
 }
@@ -215,6 +224,7 @@ expect_setup_exit() {
   fi
   SETUP_PID=""
   cp "$LOG" "$OUT/$name.log" 2>/dev/null
+  fidelity_hook after "$name"
 }
 
 # After an answer that did not take: the setup (and whatever it started) is

@@ -6,12 +6,13 @@
 # each in a 32-bit prefix of its own with Wine reporting that version and
 # with the medium made for it:
 #
-#   win98   Windows 98 SE   medium TargetOS=Win98   contract, first, upgrade, quiet
+#   win98   Windows 98 SE   medium TargetOS=Win98   contract, first, upgrade, quiet, fidelity
 #   winme   Windows Me      medium TargetOS=Win98   contract, first
 #   nt40    Windows NT 4.0  medium TargetOS=WinNT   contract, quiet with the forced restart
 #   win2k   Windows 2000    medium TargetOS=Win2K   contract, first
 #   winxp   Windows XP      medium TargetOS=Win2K   contract, screens, first, upgrade, quiet, cd,
-#                                                   damaged (a flipped byte in the package)
+#                                                   damaged (a flipped byte in the package),
+#                                                   fidelity
 #   wow64   the i686 program in a 64-bit prefix: contract, first, quiet
 #
 # contract is zentavo_contract_tests.exe (the seam's contract suite and the
@@ -19,7 +20,9 @@
 # are tests/wine/install.sh (driven by setup_driver.cpp), quiet is
 # tests/wine/quiet.sh (setup.exe /quiet /log FILE); cd is the first
 # installation from the medium's CD image (target windows_media_iso) as the
-# read-only CD drive D:. The run ends with one
+# read-only CD drive D:; fidelity is tests/wine/fidelity.sh (a capture of the
+# prefix rehearsed with zentavo-sim against the real run: XP's first
+# installation and upgrade, 98 SE's first installation). The run ends with one
 # table, version x case: passed, FAILED, or not run, with the notes of each
 # cell. ZT_VERSIONS and ZT_CASES_<version> choose other sets (for example
 # ZT_VERSIONS=winxp ZT_CASES_winxp="first").
@@ -111,6 +114,14 @@ if [ ! -x "$MKMST" ] && [ -z "${ZT_MKMST:-}" ]; then
   cmake --preset sim >/dev/null
   cmake --build --preset sim --target zentavo-mkmst -j 2
 fi
+# zentavo-sim of the sim preset, for the fidelity case (tests/wine/fidelity.sh);
+# brought up to date here unless ZT_SIM names one.
+SIM="${ZT_SIM:-$ROOT/build/sim/zentavo-sim}"
+if [ -z "${ZT_SIM:-}" ]; then
+  log "building zentavo-sim (sim preset) for the fidelity case"
+  cmake --preset sim >/dev/null
+  cmake --build --preset sim --target zentavo-sim -j 2 >/dev/null
+fi
 if [ -z "$WINE32_NOTE" ]; then
   PRESET=win32
   DEFAULT_VERSIONS="win98 winme nt40 win2k winxp wow64"
@@ -153,8 +164,8 @@ version_cases() {
   local own="ZT_CASES_$1"
   if [ -n "${!own:-}" ]; then echo "${!own}"; return; fi
   case "$1" in
-    win98) echo "contract first upgrade quiet" ;;
-    winxp) echo "contract screens first net upgrade quiet cd damaged" ;;
+    win98) echo "contract first upgrade quiet fidelity" ;;
+    winxp) echo "contract screens first net upgrade quiet cd damaged fidelity" ;;
     winme | win2k) echo "contract first" ;;
     nt40) echo "contract quiet" ;;
     wow64) echo "contract first quiet" ;;
@@ -276,6 +287,21 @@ run_case() {  # version case
       fi ;;
     screens)
       env "${env[@]}" bash tests/wine/screens.sh >"$log_file" 2>&1 || status=$? ;;
+    fidelity)
+      # The rehearsal of a capture of this prefix against the real run.
+      local fidelity_cases="xp-first xp-upgrade"
+      [ "$version" = win98 ] && fidelity_cases="98-first"
+      env "${env[@]}" ZT_SIM="$SIM" ZT_FIDELITY_CASES="$fidelity_cases" \
+        ZT_FIDELITY_OUT="$out/fidelity" bash tests/wine/fidelity.sh >"$log_file" 2>&1 || status=$?
+      idle "the case $name"
+      local counts
+      counts="$(sed -n 's/^fidelity //p' "$log_file" | paste -sd '|' - | sed 's/|/; /g')"
+      if [ "$status" -eq 0 ]; then
+        record "$version" fidelity passed "$counts"
+      else
+        record "$version" fidelity FAILED "${counts:+$counts; }see $log_file"
+      fi
+      return ;;
   esac
   idle "the case $name"
   checks="$(grep -c '^ok - ' "$log_file" || true) checks"
@@ -297,7 +323,7 @@ for version in ${ZT_VERSIONS:-$DEFAULT_VERSIONS}; do
 done
 
 # ---- the summary table -----------------------------------------------------------
-ALL_CASES="contract first net upgrade quiet cd screens damaged"
+ALL_CASES="contract first net upgrade quiet cd screens damaged fidelity"
 echo
 echo "Windows stage: $( [ "$PRESET" = win32 ] && echo "the shipped i686 setup.exe" || echo "the x86_64 twin")"
 printf '%-32s' "version"

@@ -179,6 +179,13 @@ bool SimDesktop::GetWindowModuleFileName(HWND window, std::string* path) {
   return true;
 }
 
+bool SimDesktop::GetClassName(HWND window, std::string* className) {
+  SimWindow* w = Find(window);
+  if (!w || w->className.empty()) return false;
+  *className = w->className;
+  return true;
+}
+
 HWND SimDesktop::FindWindow(const std::string& className) {
   Refresh();
   for (const SimWindow& w : windows_) {

@@ -56,6 +56,7 @@ class SimDesktop : public Desktop {
   bool GetWindowText(HWND window, std::string* title, int size) override;
   DWORD GetWindowThreadProcessId(HWND window, DWORD* processId) override;
   bool GetWindowModuleFileName(HWND window, std::string* path) override;
+  bool GetClassName(HWND window, std::string* className) override;
   HWND FindWindow(const std::string& className) override;
   BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
   BOOL ActivateWindow(HWND window) override;

@@ -414,6 +414,9 @@ class SeamDesktop : public Desktop {
     if (faults_.Check("Desktop.GetWindowModuleFileName", std::string())) return false;
     return inner_.GetWindowModuleFileName(window, path);
   }
+  bool GetClassName(HWND window, std::string* className) override {
+    return inner_.GetClassName(window, className);
+  }
   HWND FindWindow(const std::string& className) override {
     if (faults_.Check("Desktop.FindWindow", className)) return nullptr;
     return inner_.FindWindow(className);

@@ -372,6 +372,7 @@ DWORD SimFileSystem::Copy(const std::string& from, const std::string& to, bool f
     dst = NewChild(target.parent, target.leaf, false);
   }
   dst->content = src.content;
+  dst->uncaptured = src.uncaptured;
   dst->version = src.version;
   dst->library = src.library;
   dst->attributes = src.attributes | FILE_ATTRIBUTE_ARCHIVE;
@@ -732,8 +733,8 @@ bool SimFileSystem::LoadEntry(const std::string& path, const SimJson& entry,
       return false;
     }
   } else if (!CheckObject(entry, pointer,
-                          {"text", "hex", "hostFile", "readOnly", "hidden", "system", "archive",
-                           "shortName", "version", "locked", "library"},
+                          {"text", "hex", "hostFile", "size", "readOnly", "hidden", "system",
+                           "archive", "shortName", "version", "locked", "library"},
                           error)) {
     return false;
   }
@@ -754,9 +755,10 @@ bool SimFileSystem::LoadEntry(const std::string& path, const SimJson& entry,
     }
     node = found.node ? found.node : NewChild(found.parent, found.leaf, false);
   }
-  int contentMembers = entry.contains("text") + entry.contains("hex") + entry.contains("hostFile");
+  int contentMembers = entry.contains("text") + entry.contains("hex") + entry.contains("hostFile") +
+                       entry.contains("size");
   if (contentMembers > 1) {
-    return Fail(pointer, "give only one of \"text\", \"hex\" and \"hostFile\"", error);
+    return Fail(pointer, "give only one of \"text\", \"hex\", \"hostFile\" and \"size\"", error);
   }
   for (auto it = entry.begin(); it != entry.end(); ++it) {
     const std::string& name = it.key();
@@ -786,6 +788,11 @@ bool SimFileSystem::LoadEntry(const std::string& path, const SimJson& entry,
       auto bytes = std::make_shared<const std::string>(std::istreambuf_iterator<char>(in),
                                                        std::istreambuf_iterator<char>());
       node->content = bytes;
+    } else if (name == "size") {
+      uint64_t size = 0;
+      if (!ReadUnsigned(value, memberPointer, kMaxHostFileBytes, &size, error)) return false;
+      node->content = std::make_shared<const std::string>(static_cast<size_t>(size), '\0');
+      node->uncaptured = node->content;
     } else if (name == "readOnly" || name == "hidden" || name == "system" || name == "archive") {
       if (!ReadBool(value, memberPointer, &flag, error)) return false;
       DWORD bit = name == "readOnly" ? FILE_ATTRIBUTE_READONLY
@@ -870,7 +877,9 @@ void SimFileSystem::EntryToJson(const SimFile& node, const std::string& path,
   if (!node.directory) {
     // The bytes go with the description, also those of files mounted from
     // the host, so that it does not depend on host folders that may be gone.
-    if (IsUtf8(*node.content)) {
+    if (node.uncaptured && node.uncaptured == node.content) {
+      entry["size"] = node.content->size();
+    } else if (IsUtf8(*node.content)) {
       entry["text"] = *node.content;
     } else {
       entry["hex"] = ToHex(*node.content);

@@ -25,6 +25,10 @@ struct SimFile {
   bool directory = false;
   DWORD attributes = 0;  // READONLY, HIDDEN, SYSTEM, ARCHIVE
   std::shared_ptr<const std::string> content;
+  // A file described by its size alone (a capture does not take the bytes of
+  // files the setup never reads): the zeros it was loaded with, as long as
+  // `content` is still this very string. It is written back as "size".
+  std::shared_ptr<const std::string> uncaptured;
   SimJson version;  // a version resource in the machine format, null when none
   SimJson library;  // LoadLibraryEx behaviour, null when the file is no library
   DWORD lockError = 0;

@@ -514,6 +514,9 @@ void WriteFiles(SimMachine& machine, const MsiPlan& plan, const std::string& pac
     }
     std::string content = LongName(item.path.substr(item.path.rfind('\\') + 1)) + " (" +
                           std::to_string(item.size) + " bytes in " + packageName + ")\r\n";
+    // The cabinet is not unpacked: the text stands in for the bytes, as
+    // many of them as the File table gives, so that the file has its size.
+    if (item.size > 0) content.resize(static_cast<size_t>(item.size), '\0');
     // A file in use is written beside it and takes its place at the restart.
     std::string target = item.path;
     if (InUse(files, item.path)) {
@@ -695,17 +698,22 @@ void Register(SimMachine& machine, const MsiPlan& plan, const std::string& packa
                {"Size", ""},
                {"URLInfoAbout", Property(plan, "ARPURLINFOABOUT")},
                {"URLUpdateInfo", Property(plan, "ARPURLUPDATEINFO")}};
-  for (const Text& text : texts) registry.SetString(key, text.name, text.value);
-  registry.SetValue(key, "EstimatedSize", REG_DWORD, Dword(static_cast<uint32_t>((size + 1023) / 1024)));
-  registry.SetValue(key, "Language", REG_DWORD,
-                    Dword(static_cast<uint32_t>(std::strtoul(plan.language.c_str(), nullptr, 10))));
-  registry.SetValue(key, "ModifyPath", REG_EXPAND_SZ, invoke + std::string(1, '\0'));
-  registry.SetValue(key, "UninstallString", REG_EXPAND_SZ, invoke + std::string(1, '\0'));
-  registry.SetValue(key, "Version", REG_DWORD, Dword((major << 24) | ((minor & 0xFF) << 16) |
-                                                     (build & 0xFFFF)));
-  registry.SetValue(key, "VersionMajor", REG_DWORD, Dword(major));
-  registry.SetValue(key, "VersionMinor", REG_DWORD, Dword(minor));
-  registry.SetValue(key, "WindowsInstaller", REG_DWORD, Dword(1));
+  // The values of the Add/Remove Programs entry; Windows Installer keeps
+  // them in the product's registration too.
+  auto set = [&](const char* name, DWORD type, const std::string& data) {
+    registry.SetValue(key, name, type, data);
+    registry.SetValue(registration, name, type, data);
+  };
+  for (const Text& text : texts) set(text.name, REG_SZ, text.value + std::string(1, '\0'));
+  set("EstimatedSize", REG_DWORD, Dword(static_cast<uint32_t>((size + 1023) / 1024)));
+  set("Language", REG_DWORD,
+      Dword(static_cast<uint32_t>(std::strtoul(plan.language.c_str(), nullptr, 10))));
+  set("ModifyPath", REG_EXPAND_SZ, invoke + std::string(1, '\0'));
+  set("UninstallString", REG_EXPAND_SZ, invoke + std::string(1, '\0'));
+  set("Version", REG_DWORD, Dword((major << 24) | ((minor & 0xFF) << 16) | (build & 0xFFFF)));
+  set("VersionMajor", REG_DWORD, Dword(major));
+  set("VersionMinor", REG_DWORD, Dword(minor));
+  set("WindowsInstaller", REG_DWORD, Dword(1));
 }
 
 // The registration of an installed product: its cached package and transforms.

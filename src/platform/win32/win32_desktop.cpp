@@ -59,6 +59,14 @@ class Win32Desktop : public Desktop {
     return true;
   }
 
+  bool GetClassName(HWND window, std::string* className) override {
+    char buffer[256] = {};
+    int length = ::GetClassNameA(window, buffer, sizeof(buffer));
+    if (length <= 0) return false;
+    className->assign(buffer, static_cast<size_t>(length) < sizeof(buffer) ? length : sizeof(buffer) - 1);
+    return true;
+  }
+
   HWND FindWindow(const std::string& className) override {
     return ::FindWindowA(className.c_str(), nullptr);
   }

@@ -1,0 +1,107 @@
+// zentavo-capture.exe: writes the machine it runs on in the machine format,
+// as far as the setup can see it (src/capture/), for zentavo-sim to rehearse
+// the installation there. It sits on the medium beside setup.exe.
+//
+//   zentavo-capture.exe FILE                 writes FILE
+//   zentavo-capture.exe FILE --since EARLIER  after a run: also looks again at
+//                                             every key and file of EARLIER
+//   zentavo-capture.exe                      writes "Zentavo machine.json" on
+//                                             the desktop and says where
+//
+// Exit status: 0 written, 1 the file could not be written, 2 unusable
+// arguments or an EARLIER that cannot be read. It changes nothing on the
+// machine but FILE.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/capture.h"
+#include "platform/owners.h"
+#include "platform/win32/win32_machine.h"
+
+namespace {
+
+// The arguments after the program name, split as the C run-time splits them
+// (double quotes group, and are dropped).
+std::vector<std::string> Arguments(const std::string& line) {
+  std::vector<std::string> out;
+  std::string current;
+  bool quoted = false, any = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (any) out.push_back(current);
+      current.clear();
+      any = false;
+    } else {
+      current += c;
+      any = true;
+    }
+  }
+  if (any) out.push_back(current);
+  return out;
+}
+
+// The desktop folder of the user, from the Shell Folders key.
+std::string DesktopFolder(Machine& machine) {
+  RegKey key(machine.registry());
+  std::string folder;
+  if (key.Open(HKEY_CURRENT_USER,
+               "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+               KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+      key.QueryString("Desktop", MAX_PATH, &folder) != ERROR_SUCCESS || folder.empty()) {
+    machine.environment().GetTempPath(&folder);
+  }
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  return folder;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  std::unique_ptr<Machine> machine = NewWin32Machine();
+  const std::vector<std::string> args = Arguments(machine->environment().CommandLineArguments());
+  std::string output, earlierPath;
+  bool tellUser = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--since" && i + 1 < args.size()) {
+      earlierPath = args[++i];
+    } else if (output.empty() && args[i].rfind("--", 0) != 0) {
+      output = args[i];
+    } else {
+      return 2;
+    }
+  }
+  if (output.empty()) {
+    output = DesktopFolder(*machine) + "\\Zentavo machine.json";
+    tellUser = true;
+  }
+  capture::CaptureOptions options;
+  FileSystem& files = machine->files();
+  if (!earlierPath.empty() && files.ReadFile(earlierPath, &options.earlier) != ERROR_SUCCESS) {
+    return 2;
+  }
+  std::string error;
+  const std::string text = capture::CaptureMachine(*machine, options, &error);
+  if (text.empty()) return 2;
+  if (files.WriteFile(output, text) != ERROR_SUCCESS) {
+    if (tellUser) {
+      ::MessageBoxA(nullptr, ("The machine could not be written to " + output).c_str(),
+                    "zentavo-capture", MB_OK | MB_ICONSTOP);
+    }
+    return 1;
+  }
+  if (tellUser) {
+    ::MessageBoxA(nullptr,
+                  ("The machine is written to " + output +
+                   ".\n\nRehearse the installation on it with\n"
+                   "zentavo-sim --machine FILE --changes -")
+                      .c_str(),
+                  "zentavo-capture", MB_OK | MB_ICONINFORMATION);
+  }
+  return 0;
+}
