@@ -92,12 +92,14 @@ fi
 # ---- comparing ------------------------------------------------------------------
 
 # The log with its time stamps and tick counts masked, and the names of the
-# temporary folder and files the upgrade keeps the user's data in (drawn from
-# the tick count and a random number).
+# setup's own folders (the saved data, the redistributables' copies, the
+# clean-up copy) and of the files the upgrade keeps the user's data in (drawn
+# from the clock).
 mask_log() {
   tr -d '\r' <"$1" | sed -E \
     -e 's/^[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9a-fA-F]{8} /<time> /' \
-    -e 's/\\ztsv[0-9a-fA-F]+\\crv[0-9a-fA-F]+\.tmp/\\ztsv<n>\\crv<n>.tmp/g' \
+    -e 's/\\zt(sv|rn|cl)[0-9a-fA-F]{8}/\\zt\1<n>/g' \
+    -e 's/\\crv[0-9a-fA-F]+\.tmp/\\crv<n>.tmp/g' \
     -e 's/^(Zentavo Installation Log +)[0-9]{2}\.[0-9]{2}\.[0-9]{4} +[0-9]{2}:[0-9]{2}:[0-9]{2}$/\1<time>/'
 }
 
