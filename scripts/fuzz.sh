@@ -22,7 +22,7 @@ RUNS=$BUILD/runs
 SECONDS_EACH=${ZT_FUZZ_SECONDS:-30}
 EXECUTIONS=""
 JOBS=2
-HARNESSES="machine language command_line setup_ini msi"
+HARNESSES="machine language command_line setup_ini msi medium_texts"
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) EXECUTIONS=$2; shift 2 ;;
@@ -86,6 +86,9 @@ for h in $HARNESSES; do
         n=$((n + 1))
       done ;;
     msi) seed msi "$MEDIUM/Zentavo.msi" "$MEDIUM"/*.mst ;;
+    medium_texts)
+      seed medium_texts docs/machines/wine-xp-capture.json
+      if [ -f "$MEDIUM/medium.sha" ]; then seed medium_texts "$MEDIUM/medium.sha"; fi ;;
     *) echo "unknown harness $h" >&2; exit 2 ;;
   esac
 done
