@@ -10,6 +10,8 @@
 #include "actions/launch.h"
 #include "actions/user_data.h"
 #include "analysis/analysis.h"
+#include "analysis/medium_check.h"
+#include "analysis/sha256.h"
 #include "app/context.h"
 #include "app/exit_codes.h"
 #include "app/setup_app.h"
@@ -45,6 +47,24 @@ void RemoveInstallerCopy(CSetupContext& context) {
   }
 }
 
+// The medium was checked before the first step; the share may have changed
+// since. What runs is the copy, so the copy is held against the manifest
+// (a medium without one has nothing to hold it against).
+bool CopyMatchesMedium(CSetupContext& context, const char* name, const std::string& copy) {
+  Environment& environment = context.machine().environment();
+  const std::string wanted(name);
+  for (const MediumFile& file : context.checkedMedium) {
+    if (file.name.size() != wanted.size() ||
+        environment.CompareNoCase(file.name, wanted, wanted.size()) != 0) {
+      continue;
+    }
+    std::string bytes;
+    return context.machine().files().ReadFile(copy, &bytes) == ERROR_SUCCESS &&
+           CSha256::HexDigest(bytes) == file.digest;
+  }
+  return true;
+}
+
 // Starts a redistributable of the medium (`name` in the setup's folder) as a
 // watched child. It runs from a copy in a new folder of the setup's own, with
 // that folder as its current folder: a program loads the libraries beside it
@@ -66,6 +86,11 @@ DWORD StartInstaller(CSetupContext& context, const char* name) {
     return rc;
   }
   context.installerCopy = copy;
+  if (!CopyMatchesMedium(context, name, copy)) {
+    context.Log("copy of medium file %s does not match its manifest - not started\n", name);
+    RemoveInstallerCopy(context);
+    return ERROR_INVALID_DATA;
+  }
   context.Log("running a copy of %s\n", source.c_str());
   LaunchedProcess launched;
   rc = WatchChild(context, LaunchProcess(context, copy, kInstallerArguments, &launched, folder),

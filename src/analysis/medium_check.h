@@ -55,6 +55,8 @@ class CMediumCheck {
   size_t badLine() const { return badLine_; }
 
   size_t fileCount() const { return entries_.size(); }
+  // The manifest's files with their digests.
+  const std::vector<MediumFile>& files() const { return entries_; }
   // The file being read and how far, "Zentavo.msi 37%", for the message line.
   std::string Progress() const;
   // What the check cost: bytes read, and the reads (pieces) it took.

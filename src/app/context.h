@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/medium_check.h"
+
 #include "app/log.h"
 #include "platform/machine.h"
 #include "platform/owners.h"
@@ -167,6 +169,10 @@ class CSetupContext {
   // What start-up changed on the machine with files of the medium ("copied
   // D:\\msxml3.dll to ..."), reported when the medium turns out damaged.
   std::vector<std::string> mediumChanges;
+  // The medium's files and digests once every one of them matched; empty for
+  // a medium without a manifest. A copy made later from the medium (the
+  // redistributables') is held against them before it runs.
+  std::vector<MediumFile> checkedMedium;
 
   // The analysis table the engine walks; tests may run the engine over a table
   // of their own (same length, ending in a row without handler).

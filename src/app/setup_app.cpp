@@ -448,6 +448,7 @@ bool CSetupApp::ContinueMediumCheck() {
   log_.Log("medium files match their manifest (%u files, %u KB read)\n",
            static_cast<unsigned>(m_mediumCheck->fileCount()),
            static_cast<unsigned>((m_mediumCheck->bytesRead() + 1023) / 1024));
+  m_context.checkedMedium = m_mediumCheck->files();
   m_mediumCheck.reset();
   return true;
 }

@@ -168,4 +168,36 @@ TEST(DamagedMedium, MediumWithoutManifestWorksAsBefore) {
   EXPECT_TRUE(machine->simRegistry().KeyExists(kUninstallKey));
 }
 
+// The share changes after the check: the run-time redistributable is
+// replaced just before the setup copies it. Its copy, which is what would
+// run, is held against the manifest and never started.
+TEST(DamagedMedium, ARedistributableChangedAfterTheCheckNeverRuns) {
+  std::unique_ptr<SimMachine> machine = ExampleMachine("win98se", R"({
+      "files": {"C:\\WINDOWS\\SYSTEM\\msiexec.exe":
+                    {"text": "", "version": {"FileVersion": "1.10.1029.0"}}},
+      "faults": [{"operation": "FileSystem.CreatePrivateDirectory", "call": 1,
+                  "plant": {"path": "D:\\vcredist.exe", "file": {"text": "MZ changed"}}}]})",
+                                                       "Win98");
+  ASSERT_TRUE(machine);
+  Rehearsal r = Rehearse(*machine, "/l 1033");
+  EXPECT_EQ(r.run.exitCode, kExitFailure);
+  ASSERT_EQ(machine->faults().plants().size(), 1u);
+  EXPECT_EQ(machine->faults().plants()[0].rfind("planted ", 0), 0u) << machine->faults().plants()[0];
+  int at = 0;
+  for (const char* line : {"medium files match their manifest (19 files, 116 KB read)",
+                           "copy of medium file vcredist.exe does not match its manifest - not started",
+                           "failed to launch vcredist setup"}) {
+    const int found = r.Find(line, at);
+    EXPECT_GE(found, 0) << "missing after line " << at << ": " << line << "\n" << r.run.log;
+    if (found >= 0) at = found + 1;
+  }
+  EXPECT_TRUE(machine->simProcesses().startedCommandLines().empty());
+  // The copy and its folder are gone.
+  FindHandle find = nullptr;
+  FindData found;
+  EXPECT_NE(machine->simFiles().FindFirst("C:\\WINDOWS\\TEMP\\ztrn*", &find, &found),
+            static_cast<DWORD>(ERROR_SUCCESS))
+      << found.name;
+}
+
 }  // namespace

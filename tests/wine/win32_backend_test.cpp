@@ -361,6 +361,9 @@ TEST_F(Win32Backend, DesktopFindsNamesAndMessagesAWindowOfThisProcess) {
   EXPECT_EQ(title, "Zentavo");
   ASSERT_TRUE(desktop.GetWindowText(window, &title, 4));
   EXPECT_EQ(title, "Zen");
+  std::string className;
+  ASSERT_TRUE(desktop.GetClassName(window, &className));
+  EXPECT_EQ(className, "ZentavoContractProbe");
   DWORD processId = 0;
   EXPECT_EQ(desktop.GetWindowThreadProcessId(window, &processId), ::GetCurrentThreadId());
   EXPECT_EQ(processId, ::GetCurrentProcessId());
@@ -373,6 +376,7 @@ TEST_F(Win32Backend, DesktopFindsNamesAndMessagesAWindowOfThisProcess) {
   ::DestroyWindow(window);
   EXPECT_EQ(desktop.FindWindow("ZentavoContractProbe"), nullptr);
   EXPECT_FALSE(desktop.GetWindowText(window, &title, 1024));
+  EXPECT_FALSE(desktop.GetClassName(window, &className));
 }
 
 TEST_F(Win32Backend, VersionResourcesGiveTranslationsAndTexts) {
