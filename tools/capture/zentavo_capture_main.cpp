@@ -9,7 +9,8 @@
 //                                             the desktop and says where
 //
 // Exit status: 0 written, 1 the file could not be written, 2 unusable
-// arguments or an EARLIER that cannot be read. It changes nothing on the
+// arguments or an EARLIER that cannot be read; each failure is also said in a
+// message box, since the program has no console. It changes nothing on the
 // machine but FILE.
 #include <windows.h>
 
@@ -60,6 +61,19 @@ std::string DesktopFolder(Machine& machine) {
   return folder;
 }
 
+// A program without a console: what went wrong is said in a box, then the
+// exit status is given back.
+int Refuse(int status, const std::string& text) {
+  ::MessageBoxA(nullptr, text.c_str(), "zentavo-capture", MB_OK | MB_ICONSTOP);
+  return status;
+}
+
+const char kUsage[] =
+    "Usage: zentavo-capture.exe [FILE [--since EARLIER]]\n\n"
+    "Writes this machine, as the Zentavo setup sees it, to FILE (without FILE: "
+    "\"Zentavo machine.json\" on the desktop). With --since, after an installation, "
+    "it also looks again at everything the EARLIER capture holds.";
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -73,7 +87,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     } else if (output.empty() && args[i].rfind("--", 0) != 0) {
       output = args[i];
     } else {
-      return 2;
+      return Refuse(2, "The argument \"" + args[i] + "\" is not understood.\n\n" + kUsage);
     }
   }
   if (output.empty()) {
@@ -82,18 +96,23 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   capture::CaptureOptions options;
   FileSystem& files = machine->files();
-  if (!earlierPath.empty() && files.ReadFile(earlierPath, &options.earlier) != ERROR_SUCCESS) {
-    return 2;
+  if (!earlierPath.empty()) {
+    DWORD rc = files.ReadFile(earlierPath, &options.earlier);
+    if (rc != ERROR_SUCCESS) {
+      return Refuse(2, "The earlier capture " + earlierPath + " cannot be read (error " +
+                           std::to_string(rc) + ").");
+    }
   }
   std::string error;
   const std::string text = capture::CaptureMachine(*machine, options, &error);
-  if (text.empty()) return 2;
-  if (files.WriteFile(output, text) != ERROR_SUCCESS) {
-    if (tellUser) {
-      ::MessageBoxA(nullptr, ("The machine could not be written to " + output).c_str(),
-                    "zentavo-capture", MB_OK | MB_ICONSTOP);
-    }
-    return 1;
+  if (text.empty()) {
+    return Refuse(2, "The earlier capture " + earlierPath + " is not a machine description: " +
+                         error);
+  }
+  DWORD rc = files.WriteFile(output, text);
+  if (rc != ERROR_SUCCESS) {
+    return Refuse(1, "The machine could not be written to " + output + " (error " +
+                         std::to_string(rc) + ").");
   }
   if (tellUser) {
     ::MessageBoxA(nullptr,
