@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 
+#include "actions/camera_probe.h"
 #include "capture/footprint.h"
 #include "capture/json_text.h"
 #include "platform/owners.h"
@@ -14,19 +15,10 @@
 namespace capture {
 namespace {
 
-// The USB requests, as the camera probe sends them (src/actions/camera_probe.h).
-constexpr DWORD kIoctlHcdDriverKeyName = 0x220424;
-constexpr DWORD kIoctlRootHubName = 0x220408;
-constexpr DWORD kIoctlNodeInformation = 0x220408;
-constexpr DWORD kIoctlNodeConnectionInformation = 0x22040C;
-constexpr DWORD kIoctlNodeConnectionName = 0x220414;
-constexpr size_t kNodeInformationSize = 76;
-constexpr size_t kConnectionInformationSize = 245;
+// The USB requests and sizes are the camera probe's (actions/camera_probe.h).
 constexpr int kMaxHubs = 64;
 constexpr int kMaxDevNodes = 4096;
 constexpr int kMaxDevNodeDepth = 32;
-constexpr ULONG kCmDrpDeviceDesc = 0x01;
-constexpr ULONG kCmDrpDriver = 0x0A;
 // A devnode value no configuration manager hands out: one still there after a
 // call that reported success means the call filled nothing.
 constexpr ZT_DEVINST kUnsetDevNode = 0xFFFFFFF0u;
@@ -637,9 +629,9 @@ class Capturer {
     DeviceHandle hub(devices, devices.OpenDevice("\\\\.\\" + FromUtf8(name), GENERIC_WRITE,
                                                  FILE_SHARE_WRITE, OPEN_EXISTING));
     if (!hub.valid()) return;
-    std::vector<BYTE> information(kNodeInformationSize, 0);
+    std::vector<BYTE> information(usb_layout::kNodeInformationSize, 0);
     DWORD returned = 0;
-    if (!devices.DeviceIoControl(hub.get(), kIoctlNodeInformation, information.data(),
+    if (!devices.DeviceIoControl(hub.get(), kIoctlUsbGetNodeInformation, information.data(),
                                  static_cast<DWORD>(information.size()), information.data(),
                                  static_cast<DWORD>(information.size()), &returned)) {
       return;
@@ -647,9 +639,9 @@ class Capturer {
     JsonValue ports = JsonValue::Array();
     std::vector<std::string> below;
     for (int port = 1; port <= information[6]; ++port) {
-      std::vector<BYTE> connection(kConnectionInformationSize, 0);
+      std::vector<BYTE> connection(usb_layout::kConnectionInformationSize, 0);
       connection[0] = static_cast<BYTE>(port);
-      if (!devices.DeviceIoControl(hub.get(), kIoctlNodeConnectionInformation, connection.data(),
+      if (!devices.DeviceIoControl(hub.get(), kIoctlUsbGetNodeConnectionInformation, connection.data(),
                                    static_cast<DWORD>(connection.size()), connection.data(),
                                    static_cast<DWORD>(connection.size()), &returned)) {
         ports.Push(JsonValue());
@@ -670,7 +662,7 @@ class Capturer {
       if (isHub) {
         std::vector<BYTE> request(4, 0);
         request[0] = static_cast<BYTE>(port);
-        if (UsbName(hub.get(), kIoctlNodeConnectionName, request, 4, 8, 10, true, &downstream) &&
+        if (UsbName(hub.get(), kIoctlUsbGetNodeConnectionName, request, 4, 8, 10, true, &downstream) &&
             !downstream.empty()) {
           entry["hub"] = JsonValue::String(downstream);
           below.push_back(downstream);
@@ -728,10 +720,10 @@ class Capturer {
       JsonValue entry = JsonValue::Object();
       entry["number"] = JsonValue::Number(static_cast<uint64_t>(number));
       std::string driverKey, rootHub;
-      if (UsbName(controller.get(), kIoctlHcdDriverKeyName, {}, 0, 4, 6, true, &driverKey)) {
+      if (UsbName(controller.get(), kIoctlGetHcdDriverKeyName, {}, 0, 4, 6, true, &driverKey)) {
         entry["driverKey"] = JsonValue::String(driverKey);
       }
-      if (UsbName(controller.get(), kIoctlRootHubName, {}, 0, 4, 6, false, &rootHub) &&
+      if (UsbName(controller.get(), kIoctlUsbGetRootHubName, {}, 0, 4, 6, false, &rootHub) &&
           !rootHub.empty()) {
         entry["rootHub"] = JsonValue::String(rootHub);
         Hub(rootHub, &hubs, &seen);

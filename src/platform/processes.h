@@ -3,8 +3,33 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/wintypes.h"
+
+// The arguments of a command line (the part after the program), split as the
+// C run-time and msiexec split them: blanks separate, double quotes group and
+// are dropped.
+inline std::vector<std::string> SplitArguments(const std::string& line) {
+  std::vector<std::string> out;
+  std::string current;
+  bool quoted = false, any = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (any) out.push_back(current);
+      current.clear();
+      any = false;
+    } else {
+      current += c;
+      any = true;
+    }
+  }
+  if (any) out.push_back(current);
+  return out;
+}
 
 struct ProcessInformation {  // PROCESS_INFORMATION
   HANDLE process = nullptr;

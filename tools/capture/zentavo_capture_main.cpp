@@ -24,29 +24,6 @@
 
 namespace {
 
-// The arguments after the program name, split as the C run-time splits them
-// (double quotes group, and are dropped).
-std::vector<std::string> Arguments(const std::string& line) {
-  std::vector<std::string> out;
-  std::string current;
-  bool quoted = false, any = false;
-  for (char c : line) {
-    if (c == '"') {
-      quoted = !quoted;
-      any = true;
-    } else if ((c == ' ' || c == '\t') && !quoted) {
-      if (any) out.push_back(current);
-      current.clear();
-      any = false;
-    } else {
-      current += c;
-      any = true;
-    }
-  }
-  if (any) out.push_back(current);
-  return out;
-}
-
 // The desktop folder of the user, from the Shell Folders key.
 std::string DesktopFolder(Machine& machine) {
   RegKey key(machine.registry());
@@ -78,7 +55,7 @@ const char kUsage[] =
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   std::unique_ptr<Machine> machine = NewWin32Machine();
-  const std::vector<std::string> args = Arguments(machine->environment().CommandLineArguments());
+  const std::vector<std::string> args = SplitArguments(machine->environment().CommandLineArguments());
   std::string output, earlierPath;
   bool tellUser = false;
   for (size_t i = 0; i < args.size(); ++i) {

@@ -348,17 +348,14 @@ DWORD SimFileSystem::OpenForWrite(const std::string& path, bool truncate, SimFil
 }
 
 DWORD SimFileSystem::Copy(const std::string& from, const std::string& to, bool failIfExists) {
-  Found source;
-  DWORD rc = Find(from, &source);
+  SimFile* source = nullptr;
+  DWORD rc = FindReadable(from, &source);
   if (rc != ERROR_SUCCESS) return rc;
-  if (!source.node) return ERROR_FILE_NOT_FOUND;
-  if (source.node->directory) return ERROR_ACCESS_DENIED;
-  if (ActiveLock(*source.node) == ERROR_SHARING_VIOLATION) return ERROR_SHARING_VIOLATION;
   Found target;
   rc = Find(to, &target);
   if (rc != ERROR_SUCCESS) return rc;
   if (!target.parent) return ERROR_ACCESS_DENIED;
-  const SimFile& src = *source.node;
+  const SimFile& src = *source;
   SimFile* dst = target.node;
   if (dst) {
     if (failIfExists) return ERROR_FILE_EXISTS;
@@ -604,27 +601,32 @@ DWORD SimFileSystem::AppendText(const std::string& path, const std::string& text
   return ERROR_SUCCESS;
 }
 
-DWORD SimFileSystem::ReadFile(const std::string& path, std::string* bytes) {
+DWORD SimFileSystem::FindReadable(const std::string& path, SimFile** file) const {
   Found found;
   DWORD rc = Find(path, &found);
   if (rc != ERROR_SUCCESS) return rc;
   if (!found.node) return ERROR_FILE_NOT_FOUND;
   if (found.node->directory) return ERROR_ACCESS_DENIED;
   if (ActiveLock(*found.node) == ERROR_SHARING_VIOLATION) return ERROR_SHARING_VIOLATION;
-  *bytes = *found.node->content;
+  *file = found.node;
+  return ERROR_SUCCESS;
+}
+
+DWORD SimFileSystem::ReadFile(const std::string& path, std::string* bytes) {
+  SimFile* file = nullptr;
+  DWORD rc = FindReadable(path, &file);
+  if (rc != ERROR_SUCCESS) return rc;
+  *bytes = *file->content;
   return ERROR_SUCCESS;
 }
 
 DWORD SimFileSystem::OpenForRead(const std::string& path, ReadHandle* handle, uint64_t* size) {
-  Found found;
-  DWORD rc = Find(path, &found);
+  SimFile* file = nullptr;
+  DWORD rc = FindReadable(path, &file);
   if (rc != ERROR_SUCCESS) return rc;
-  if (!found.node) return ERROR_FILE_NOT_FOUND;
-  if (found.node->directory) return ERROR_ACCESS_DENIED;
-  if (ActiveLock(*found.node) == ERROR_SHARING_VIOLATION) return ERROR_SHARING_VIOLATION;
   const uintptr_t id = nextRead_++;
-  reads_[id] = OpenRead{found.node, found.node->content, 0};
-  *size = found.node->content ? found.node->content->size() : 0;
+  reads_[id] = OpenRead{file, file->content, 0};
+  *size = file->content ? file->content->size() : 0;
   *handle = reinterpret_cast<ReadHandle>(id);
   return ERROR_SUCCESS;
 }

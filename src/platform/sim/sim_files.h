@@ -147,6 +147,9 @@ class SimFileSystem : public FileSystem {
   SimFile* Child(SimFile* folder, const std::string& name) const;
   SimFile* FollowJunction(SimFile* folder, int depth) const;
   DWORD Find(const std::string& path, Found* found) const;
+  // The file at `path` as a reader opens it: an existing file, not a folder,
+  // not held by a program that shares no reading.
+  DWORD FindReadable(const std::string& path, SimFile** file) const;
   SimFile* NewChild(SimFile* folder, const std::string& name, bool directory);
   // Opening an existing file for writing: the lock, read-only and
   // hidden/system checks of CreateFile.

@@ -113,28 +113,6 @@ void PlanRestart(const MsiCommand& command, bool needed, SimProgramRun* run) {
       !RestartSuppressed(command) && (command.restartsItself || command.forceRestart);
 }
 
-// Splits as msiexec does: blanks separate, double quotes group (and go).
-std::vector<std::string> SplitArguments(const std::string& line) {
-  std::vector<std::string> out;
-  std::string current;
-  bool quoted = false, any = false;
-  for (char c : line) {
-    if (c == '"') {
-      quoted = !quoted;
-      any = true;
-    } else if ((c == ' ' || c == '\t') && !quoted) {
-      if (any) out.push_back(current);
-      current.clear();
-      any = false;
-    } else {
-      current += c;
-      any = true;
-    }
-  }
-  if (any) out.push_back(current);
-  return out;
-}
-
 // The non-empty parts of a ";"-separated list.
 std::vector<std::string> SplitList(const std::string& text) {
   std::vector<std::string> out;
