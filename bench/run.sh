@@ -16,12 +16,22 @@
 #
 # Time to window: from just before the program is started to the X server
 # mapping its window (bench/winwait.c), under a prefix that is booted and a
-# wineserver that stays up. The setup runs as the shipped program would, from
-# a copy of the demo medium, as its 64-bit twin (these machines cannot run
-# 32-bit Windows code), with /l 1033; the floor (bench/floor.c, a plain window
-# with a text and a button) and the NSIS peer (bench/peer.nsi) are timed in
-# the same rounds, one after the other, so that a busy machine weighs on all
-# three alike. Timings are medians; nothing here asserts them.
+# wineserver that stays up. Two pairs, each of programs of one width:
+#
+#   64-bit   the setup's x86_64 twin against the NSIS peer's amd64-unicode
+#            stub, in a 64-bit prefix, with the floor (bench/floor.c, a plain
+#            window with a text and a button); on every machine, through
+#            Wine's 64-bit loader by name (scripts/wine_env.sh), whatever
+#            Debian's launcher would take
+#   32-bit   the shipped i686 setup.exe against the x86-unicode stub, in a
+#            32-bit prefix (build/bench-wine/prefix32), through the 32-bit
+#            loader; only where this machine runs 32-bit programs and
+#            wine32:i386 is (or can be) installed
+#
+# The setup runs as the shipped program would, from a copy of the demo
+# medium, with /l 1033. The programs of a pair are timed in the same rounds,
+# one after the other, so that a busy machine weighs on them alike. Timings
+# are medians; nothing here asserts them.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -33,12 +43,25 @@ START=$SECONDS
 
 say() { echo "--- bench: $* ($((SECONDS - START)) s)" >&2; }
 
-# ---- packages ------------------------------------------------------------------
+# ---- packages, and what this machine can run ---------------------------------------
+. scripts/wine_env.sh
+RUNS_I386=0
+if zt_runs_i386; then RUNS_I386=1; fi
+say "32-bit programs: $([ "$RUNS_I386" = 1 ] && echo "run here" || echo "do not run here") ($ZT_I386_WHY)"
 if [ "${ZT_SKIP_APT:-0}" != 1 ]; then
   say "packages"
-  # Never wine32: the 32-bit loader cannot run here.
   bash scripts/deps.sh wine wine64 fonts-wine xvfb xauth nsis gcc libx11-dev file procps >&2
+  # wine32 only where it can run: installed where it cannot, it would take
+  # every call of Debian's launcher.
+  if [ "$RUNS_I386" = 1 ]; then bash scripts/wine32.sh >&2 || true; fi
 fi
+PAIR32=""
+if [ "$RUNS_I386" = 1 ] && zt_wine32_installed; then
+  PAIR32=yes
+else
+  PAIR32_WHY="$([ "$RUNS_I386" = 1 ] && echo "wine32:i386 is not installed" || echo "this machine cannot run 32-bit programs")"
+fi
+WINE32_LOADER=/usr/lib/wine/wine
 
 # ---- builds --------------------------------------------------------------------
 LAUNCHER=()
@@ -52,7 +75,7 @@ build() {  # preset, folder, targets...
   cmake --preset "$preset" -B "$dir" "${LAUNCHER[@]}" >/dev/null
   cmake --build "$dir" -j2 --target "$@" >&2
 }
-build win32 build/bench-win32 setup
+build win32 build/bench-win32 setup flashstub
 build win64 build/bench-win64 setup flashstub
 build sim build/bench-sim zentavo-bench-sim
 
@@ -61,7 +84,11 @@ say "building the bench's own programs in $OUT"
 gcc -std=c11 -O2 -Wall -Wextra -Werror bench/winwait.c -o "$OUT/winwait" -lX11
 x86_64-w64-mingw32-gcc -std=c11 -O2 -Wall -Wextra -Werror -mwindows bench/floor.c \
   -o "$OUT/floor.exe"
+# The 32-bit prefix's desktop is held by a 32-bit floor.
+i686-w64-mingw32-gcc -std=c11 -O2 -Wall -Wextra -Werror -mwindows bench/floor.c \
+  -o "$OUT/floor32.exe"
 makensis -V2 -DOUTFILE="$OUT/peer.exe" bench/peer.nsi >&2
+makensis -V2 -DOUTFILE="$OUT/peer32.exe" -DTARGET=x86-unicode bench/peer.nsi >&2
 
 # ---- sizes -----------------------------------------------------------------------
 # The shipped program is the win32 preset's (MinSizeRel, linked with -s);
@@ -70,35 +97,44 @@ cp build/bench-win32/setup.exe "$OUT/setup-i686.exe"
 i686-w64-mingw32-strip "$OUT/setup-i686.exe"
 SIZE_SETUP=$(stat -c %s "$OUT/setup-i686.exe")
 SIZE_PEER=$(stat -c %s "$OUT/peer.exe")
+SIZE_PEER32=$(stat -c %s "$OUT/peer32.exe")
 SIZE_FLOOR=$(stat -c %s "$OUT/floor.exe")
 
 # ---- the medium the setup runs from ---------------------------------------------------
 # The demo medium's files, but for the stand-ins of the simulation that are not
 # Windows programs (beside setup.exe they would shadow the system's own
 # libraries), with the win64 build's movie control.
+lay_medium() {  # folder, build folder (its setup.exe and movie control)
+  local medium="$1" build="$2" file
+  rm -rf "$medium"
+  mkdir -p "$medium/System32"
+  cp "$build/setup.exe" "$medium/"
+  for file in medium/* medium/System32/*; do
+    [ -f "$file" ] || continue
+    case "$file" in
+      *.dll|*.ocx|*.exe) file -b "$file" | grep -q '^PE32' || continue ;;
+    esac
+    case "$file" in
+      medium/System32/*) cp "$file" "$medium/System32/" ;;
+      *) cp "$file" "$medium/" ;;
+    esac
+  done
+  cp "$build/medium/System32/swflash.ocx" "$medium/System32/"
+}
 MEDIUM="$OUT/medium"
-rm -rf "$MEDIUM"
-mkdir -p "$MEDIUM/System32"
-cp build/bench-win64/setup.exe "$MEDIUM/"
-for file in medium/* medium/System32/*; do
-  [ -f "$file" ] || continue
-  case "$file" in
-    *.dll|*.ocx|*.exe) file -b "$file" | grep -q '^PE32' || continue ;;
-  esac
-  case "$file" in
-    medium/System32/*) cp "$file" "$MEDIUM/System32/" ;;
-    *) cp "$file" "$MEDIUM/" ;;
-  esac
-done
-cp build/bench-win64/medium/System32/swflash.ocx "$MEDIUM/System32/"
+lay_medium "$MEDIUM" build/bench-win64
+MEDIUM32="$OUT/medium32"
+lay_medium "$MEDIUM32" build/bench-win32
 
 # ---- a virtual display and a warm prefix ---------------------------------------------
 XVFB_PID=""
 DISPLAY_FILE="$(mktemp)"
+PREFIX32="$ROOT/build/bench-wine/prefix32"
 cleanup() {
   if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
     wineserver -k >/dev/null 2>&1 || true
   fi
+  if [ -d "$PREFIX32" ]; then WINEPREFIX="$PREFIX32" wineserver -k >/dev/null 2>&1 || true; fi
   if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
   rm -f "$DISPLAY_FILE"
 }
@@ -118,6 +154,10 @@ export DISPLAY=":$(head -n1 "$DISPLAY_FILE")"
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# The 64-bit pair through the 64-bit loader by name: with wine32 installed,
+# Debian's launcher would take the 32-bit loader, which cannot run on some
+# machines and elsewhere starts a 64-bit program outside its process tree.
+zt_use_wine64 "$ROOT/build/bench-wine/bin"
 export WINEARCH=win64
 export WINEPREFIX="${WINEPREFIX:-$ROOT/build/bench-wine/prefix}"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -218,6 +258,54 @@ settle
 IDLE_PEER="$(run_peer --timeout 30 --settle 2 --idle 5 || true)"
 settle
 
+# ---- the 32-bit pair -------------------------------------------------------------------
+# The shipped i686 setup.exe against the x86-unicode stub, in a 32-bit prefix
+# through the 32-bit loader, in rounds of their own.
+T_SETUP32="n/a" T_PEER32="n/a" C_SETUP32="n/a" C_PEER32="n/a" N_SETUP32=0 N_PEER32=0
+if [ -n "$PAIR32" ]; then
+  in32() { WINEPREFIX="$PREFIX32" WINEARCH=win32 WINELOADER="$WINE32_LOADER" "$@"; }
+  if [ ! -f "$PREFIX32/system.reg" ]; then
+    say "booting the 32-bit prefix $PREFIX32"
+    mkdir -p "$PREFIX32"
+    in32 "$WINE32_LOADER" wineboot.exe --init >/dev/null 2>&1
+    in32 timeout 120 wineserver -w
+  fi
+  if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    mkdir -p "$PREFIX32/drive_c/windows/Fonts"
+    cp -n /usr/share/wine/fonts/marlett.ttf "$PREFIX32/drive_c/windows/Fonts/"
+  fi
+  in32 wineserver -k >/dev/null 2>&1 || true
+  in32 timeout 60 wineserver -w || true
+  in32 wineserver -p
+  in32 "$WINE32_LOADER" reg.exe add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
+    >/dev/null 2>&1
+  in32 "$WINE32_LOADER" "$OUT/floor32.exe" /hold >/dev/null 2>&1 &
+  run_setup32() {
+    (cd "$MEDIUM32" && in32 "$OUT/winwait" --title "Zentavo Install" --skip-fullscreen "$@" \
+       -- "$WINE32_LOADER" setup.exe /l 1033)
+  }
+  run_peer32() { in32 "$OUT/winwait" --title "Zentavo peer" "$@" -- "$WINE32_LOADER" "$OUT/peer32.exe"; }
+  say "32-bit pair: warming up, then $RUNS rounds of setup.exe (i686) and the x86-unicode peer"
+  for _ in 1 2; do
+    for program in setup32 peer32; do "run_$program" --timeout 60 >/dev/null || true; settle; done
+  done
+  for round in $(seq 1 "$RUNS"); do
+    for program in setup32 peer32; do
+      line="$("run_$program" --timeout 30 || true)"
+      echo "$program $(field window_ms "$line" | grep . || echo none) $(field window_cpu_ms "$line" | grep . || echo none)" \
+        >>"$OUT/times.txt"
+      settle
+    done
+    say "32-bit round $round: $(tail -n 2 "$OUT/times.txt" | tr '\n' ' ')"
+  done
+  T_SETUP32=$(times_of setup32 | median)
+  T_PEER32=$(times_of peer32 | median)
+  C_SETUP32=$(cpu_of setup32 | median)
+  C_PEER32=$(cpu_of peer32 | median)
+  N_SETUP32=$(times_of setup32 | wc -l)
+  N_PEER32=$(times_of peer32 | wc -l)
+fi
+
 # ---- where the setup's start-up goes ----------------------------------------------------
 # One run with Wine's time stamps on its library loads and the setup's own log,
 # whose lines carry the tick count: the milestones on one clock.
@@ -266,16 +354,26 @@ echo
 row "What" "Measured" "Goal"
 row "$(printf -- '-%.0s' {1..60})" "$(printf -- '-%.0s' {1..56})" "$(printf -- '-%.0s' {1..14})"
 row "setup.exe size (i686, stripped, static)" "$SIZE_SETUP bytes ($(kb "$SIZE_SETUP"))" "$(goal "$SIZE_SETUP" 204800) <=200KB"
-row "NSIS peer size (amd64-unicode)" "$SIZE_PEER bytes ($(kb "$SIZE_PEER")); ratio $(ratio "$SIZE_SETUP" "$SIZE_PEER")" ""
+row "NSIS peer size (amd64-unicode; x86-unicode)" "$SIZE_PEER bytes ($(kb "$SIZE_PEER")); $SIZE_PEER32 bytes ($(kb "$SIZE_PEER32"))" ""
 row "floor program size (x86_64)" "$SIZE_FLOOR bytes ($(kb "$SIZE_FLOOR"))" ""
-row "time to window: setup.exe (win64, /l 1033)" "$(s_ms "$T_SETUP") (median of $N_SETUP; fastest $(s_ms "$M_SETUP"))" "$(goal "$T_SETUP" 300) <=0.3s"
+row "64-bit pair (64-bit prefix, Wine's 64-bit loader)" "" ""
+row "time to window: setup.exe (x86_64 twin, /l 1033)" "$(s_ms "$T_SETUP") (median of $N_SETUP; fastest $(s_ms "$M_SETUP"))" "$(goal "$T_SETUP" 300) <=0.3s"
 row "time to window: floor (plain Win32 window)" "$(s_ms "$T_FLOOR") (median of $N_FLOOR; fastest $(s_ms "$M_FLOOR"))" ""
-row "time to window: NSIS peer" "$(s_ms "$T_PEER") (median of $N_PEER; fastest $(s_ms "$M_PEER"))" ""
+row "time to window: NSIS peer (amd64-unicode)" "$(s_ms "$T_PEER") (median of $N_PEER; fastest $(s_ms "$M_PEER"))" ""
 row "ratio setup / floor (medians; fastest runs)" "$(ratio "$T_SETUP" "$T_FLOOR"); $(ratio "$M_SETUP" "$M_FLOOR")" ""
 row "ratio setup / peer (medians; fastest runs)" "$(ratio "$T_SETUP" "$T_PEER"); $(ratio "$M_SETUP" "$M_PEER")" "$(awk -v r="$(ratio "$T_SETUP" "$T_PEER")" 'BEGIN { if (r == "n/a") print "n/a"; else if (r + 0 < 1) print "met"; else print "NOT met" }') <1"
 row "CPU time to window, medians: setup / floor / peer" "$(s_ms "$C_SETUP") / $(s_ms "$C_FLOOR") / $(s_ms "$C_PEER") (ratio to peer $(ratio "$C_SETUP" "$C_PEER"))" ""
 row "setup above the floor" "$(awk -v a="$T_SETUP" -v b="$T_FLOOR" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.0f ms", a - b; else print "n/a" }')" ""
-row "idle 5 s: setup.exe" "$(idle_text "$IDLE_SETUP")" "$(idle_goal) none"
+if [ -n "$PAIR32" ]; then
+  row "32-bit pair (32-bit prefix, Wine's 32-bit loader)" "" ""
+  row "time to window: setup.exe (i686, shipped, /l 1033)" "$(s_ms "$T_SETUP32") (median of $N_SETUP32)" ""
+  row "time to window: NSIS peer (x86-unicode)" "$(s_ms "$T_PEER32") (median of $N_PEER32)" ""
+  row "ratio setup / peer, 32-bit (medians)" "$(ratio "$T_SETUP32" "$T_PEER32")" "$(awk -v r="$(ratio "$T_SETUP32" "$T_PEER32")" 'BEGIN { if (r == "n/a") print "n/a"; else if (r + 0 < 1) print "met"; else print "NOT met" }') <1"
+  row "CPU time to window, 32-bit medians: setup / peer" "$(s_ms "$C_SETUP32") / $(s_ms "$C_PEER32") (ratio $(ratio "$C_SETUP32" "$C_PEER32"))" ""
+else
+  row "32-bit pair (i686 setup.exe, x86-unicode peer)" "not run: $PAIR32_WHY" ""
+fi
+row "idle 5 s: setup.exe (x86_64 twin)" "$(idle_text "$IDLE_SETUP")" "$(idle_goal) none"
 row "idle 5 s: floor" "$(idle_text "$IDLE_FLOOR")" ""
 row "idle 5 s: NSIS peer" "$(idle_text "$IDLE_PEER")" ""
 row "rehearsal CPU: whole XP upgrade (zentavo-sim)" "$(field rehearsal "$SIM") ms (min $(field rehearsal_min "$SIM"), first $(field rehearsal_first "$SIM"))" "$(goal "$(field rehearsal "$SIM")" 20) <=20ms"

@@ -17,7 +17,10 @@
  * it waits --settle seconds more, then counts over --idle seconds the CPU time
  * (/proc/PID/task/ * /schedstat, nanoseconds) and the wake-ups (voluntary and
  * involuntary context switches) of every thread of the process, and of its
- * first (GUI) thread apart. The program and its process group are then
+ * first (GUI) thread apart. The program is the process that owns the
+ * window (_NET_WM_PID, which Wine's X11 driver sets): where Debian's launcher
+ * took the 32-bit loader, a 64-bit program runs outside the started process
+ * tree. The program, the started process and its process group are then
  * killed. Prints one line of key=value pairs; exit status 0, 1 when no window
  * appeared in time, 2 for a usage or X error.
  */
@@ -131,6 +134,33 @@ static int sample_process(pid_t pid, struct sample *s) {
   return 1;
 }
 
+/* The process that owns a window, as its _NET_WM_PID names it; 0 when the
+ * window does not say or the process is gone. */
+static pid_t owner_of(Display *d, Window w) {
+  Atom net_wm_pid = XInternAtom(d, "_NET_WM_PID", False);
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char *data = NULL;
+  pid_t owner = 0;
+  if (XGetWindowProperty(d, w, net_wm_pid, 0, 1, False, XA_CARDINAL, &type, &format, &count,
+                         &after, &data) == Success && data && type == XA_CARDINAL &&
+      format == 32 && count == 1) {
+    owner = (pid_t)*(unsigned long *)data;
+  }
+  if (data) XFree(data);
+  if (owner > 0 && kill(owner, 0) != 0) owner = 0;
+  return owner;
+}
+
+/* Whether the program still runs: the started process (reaped when it has
+ * ended), or the window's owner where that is another process. */
+static int still_running(pid_t child, pid_t *started, pid_t program) {
+  if (*started > 0 && waitpid(*started, NULL, WNOHANG) == *started) *started = 0;
+  if (program != child) return kill(program, 0) == 0;
+  return *started > 0;
+}
+
 /* Whether the file holds the text (read whole; a missing file holds nothing). */
 static int file_holds(const char *path, const char *text) {
   FILE *f = fopen(path, "rb");
@@ -217,6 +247,8 @@ int main(int argc, char **argv) {
   setpgid(pid, pid);
 
   double shown = -1;
+  const pid_t child = pid;
+  pid_t program = pid; /* the window's owner once the window is found */
   struct sample at_window = {0, 0, 0, 0, 0};
   int shown_w = 0, shown_h = 0;
   int status = 1;
@@ -256,7 +288,9 @@ int main(int argc, char **argv) {
       continue;
     }
     shown = now_ms() - start;
-    if (!sample_process(pid, &at_window)) at_window.threads = 0;
+    pid_t owner = owner_of(d, w);
+    if (owner > 0) program = owner;
+    if (!sample_process(program, &at_window)) at_window.threads = 0;
     if (!XGetWindowAttributes(d, w, &a)) a.width = a.height = 0;
     shown_w = a.width;
     shown_h = a.height;
@@ -267,12 +301,9 @@ int main(int argc, char **argv) {
     if (at_window.threads > 0) printf(" window_cpu_ms=%.1f", at_window.cpu_ns / 1e6);
     printf(" window_size=%dx%d", shown_w, shown_h);
     status = 0;
-    if (ready_file && pid > 0) {
+    if (ready_file && still_running(child, &pid, program)) {
       while (!file_holds(ready_file, ready_text) && now_ms() - start < timeout_s * 1e3) {
-        if (waitpid(pid, NULL, WNOHANG) == pid) { /* ended before it was ready */
-          pid = 0;
-          break;
-        }
+        if (!still_running(child, &pid, program)) break; /* ended before it was ready */
         usleep(20000);
       }
       if (file_holds(ready_file, ready_text)) {
@@ -282,12 +313,12 @@ int main(int argc, char **argv) {
         status = 1;
       }
     }
-    if (idle_s > 0 && pid > 0 && status == 0) {
+    if (idle_s > 0 && still_running(child, &pid, program) && status == 0) {
       struct sample before, after;
       usleep((useconds_t)(settle_s * 1e6));
-      if (sample_process(pid, &before)) {
+      if (sample_process(program, &before)) {
         usleep((useconds_t)(idle_s * 1e6));
-        if (sample_process(pid, &after)) {
+        if (sample_process(program, &after)) {
           printf(" idle_cpu_ms=%.3f idle_wakeups=%llu gui_thread_cpu_ms=%.3f gui_thread_wakeups=%llu threads=%d",
                  (after.cpu_ns - before.cpu_ns) / 1e6, after.wakeups - before.wakeups,
                  (after.main_cpu_ns - before.main_cpu_ns) / 1e6,
@@ -303,6 +334,7 @@ int main(int argc, char **argv) {
   } else {
     fprintf(stderr, "winwait: no window titled \"%s\" within %.0f s\n", title, timeout_s);
   }
+  if (program != child) kill(program, SIGKILL);
   if (pid > 0) {
     kill(-pid, SIGKILL);
     kill(pid, SIGKILL);

@@ -20,8 +20,14 @@
 #     to, with the siblings its exact dependencies ask for, so that the
 #     other stages lose nothing.
 #
+# Before anything is installed the machine is asked whether it runs 32-bit
+# programs at all (scripts/wine_env.sh runs a static i386 program): where it
+# cannot, wine32:i386 would only break the 64-bit Wine too (Debian's launcher
+# takes the 32-bit loader whenever it is installed), so nothing is installed.
+#
 # Usage: scripts/wine32.sh [PACKAGE...]   (further packages installed with it)
-# Ends with 0 when wine32:i386 is installed, else 1; the last line says which.
+# Ends with 0 when wine32:i386 is installed and can run, else 1; the last
+# line says which.
 # ZT_WINE32_DRY=1 prints the commands of the alignment instead of running them.
 # Sourced with ZT_WINE32_LIB=1 it defines its decisions only
 # (tests/scripts/wine32_test.sh).
@@ -119,6 +125,7 @@ fi
 
 # ---- the installation -------------------------------------------------------------
 set -uo pipefail
+. "$(dirname "$0")/wine_env.sh"
 export DEBIAN_FRONTEND=noninteractive
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
@@ -133,6 +140,11 @@ run() {
 }
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 apt_install() { $SUDO apt-get install -y -q --no-install-recommends "$@"; }
+
+if ! zt_runs_i386; then
+  say "nothing installed: this machine cannot run 32-bit programs ($ZT_I386_WHY)"
+  exit 1
+fi
 
 if installed wine32:i386 && { [ "${#EXTRA[@]}" -eq 0 ] || apt_install "${EXTRA[@]}" >/dev/null; }; then
   say "wine32:i386 is installed"

@@ -139,6 +139,9 @@ class Capturer {
     system["minor"] = JsonValue::Number(os.minorVersion);
     system["build"] = JsonValue::Number(os.buildNumber);
     system["servicePack"] = JsonValue::String(Utf8(os.csdVersion));
+    system["architecture"] = JsonValue::String(
+        environment_.GetNativeProcessorArchitecture() == PROCESSOR_ARCHITECTURE_AMD64 ? "x64"
+                                                                                     : "x86");
     (*out)["memoryBytes"] = JsonValue::Number(environment_.TotalPhysicalMemory());
     JsonValue& locale = (*out)["locale"];
     locale = JsonValue::Object();

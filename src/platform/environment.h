@@ -24,6 +24,11 @@ class Environment {
   virtual ~Environment() = default;
 
   virtual BOOL GetOsVersion(OsVersion* version) = 0;  // GetVersionEx
+  // The processor architecture of Windows itself, not of the process:
+  // GetNativeSystemInfo's wProcessorArchitecture (Windows XP and later),
+  // GetSystemInfo's before it (no 64-bit Windows runs a 32-bit program
+  // without GetNativeSystemInfo). PROCESSOR_ARCHITECTURE_INTEL or _AMD64.
+  virtual WORD GetNativeProcessorArchitecture() = 0;
   // GlobalMemoryStatus's dwTotalPhys as the process sees it (SIZE_T widened).
   virtual uint64_t TotalPhysicalMemory() = 0;
   virtual DWORD GetWindowsDirectory(std::string* path) = 0;

@@ -22,6 +22,7 @@ class TinyEnvironment : public Environment {
     *version = os;
     return TRUE;
   }
+  WORD GetNativeProcessorArchitecture() override { return PROCESSOR_ARCHITECTURE_INTEL; }
   uint64_t TotalPhysicalMemory() override { return 256u << 20; }
   DWORD GetWindowsDirectory(std::string* path) override { return Put("C:\\WINDOWS", path); }
   DWORD GetSystemDirectory(std::string* path) override {

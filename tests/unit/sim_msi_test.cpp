@@ -8,6 +8,8 @@
 #include <iterator>
 #include <set>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/sim/sim_msi.h"
 #include "support/harness.h"
 
@@ -225,6 +227,31 @@ TEST(SimMsi, FailuresEndWithWindowsInstallerCodes) {
   EXPECT_EQ(machine->simRegistry().GetString("HKCU\\Software\\Corvane\\Zentavo\\Settings",
                                              "Language_Data"),
             "English US");
+}
+
+// On x64 Windows both packages install, each into its own Program Files (on
+// 32-bit Windows the x64 one ends with 1633, above); an unknown architecture
+// is refused.
+TEST(SimMsi, X64WindowsTakesBothPackagesIntoTheirOwnFolders) {
+  std::unique_ptr<SimMachine> machine = MakeMachine(R"json({"os": {"architecture": "x64"},
+      "registry": {"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion":
+        {"ProgramFilesDir (x86)": "C:\\Program Files (x86)"}}})json");
+  ASSERT_TRUE(machine);
+  std::string dialog;
+  std::string x64 = HostFile(std::string(ZT_PACKAGE_BUILD_DIR) + "/x64/Zentavo.msi");
+  ASSERT_TRUE(machine->simFiles().Put("D:\\x64\\Zentavo.msi", x64));
+  ASSERT_EQ(RunMsiexec(*machine, "/i D:\\x64\\Zentavo.msi /qn", &dialog), 0u);
+  EXPECT_TRUE(machine->simFiles().Exists(kInstallDir + "Zentavo.exe"));
+  ASSERT_EQ(RunMsiexec(*machine, std::string("/x ") + kProductCode + " /qn", &dialog), 0u);
+  ASSERT_EQ(RunMsiexec(*machine, "/i D:\\Zentavo.msi /qn", &dialog), 0u);
+  EXPECT_TRUE(machine->simFiles().Exists("C:\\Program Files (x86)\\Zentavo\\Zentavo.exe"));
+  EXPECT_FALSE(machine->simFiles().Exists(kInstallDir + "Zentavo.exe"));
+  EXPECT_EQ(nlohmann::json::parse(machine->ToJson())["os"].value("architecture", ""), "x64")
+      << "the state keeps the architecture";
+
+  std::string error;
+  EXPECT_FALSE(SimMachine::FromJson(R"({"os": {"architecture": "arm"}})", "bad", &error));
+  EXPECT_NE(error.find("/os/architecture"), std::string::npos) << error;
 }
 
 // The transform tool on a copy edited with msibuild: a deleted row, an

@@ -25,6 +25,9 @@
 #   xp-first    a first installation on Windows XP
 #   xp-upgrade  the upgrade of the running earlier edition with the user's data
 #   98-first    a first installation on Windows 98 SE, from its medium
+#   x64-first   the x86_64 twin's first installation in a 64-bit prefix (the
+#   x64-upgrade stage's fallback where 32-bit programs cannot run), and its
+#               upgrade: the capture says the machine is x64
 #
 # Run by tests/wine/run.sh (DISPLAY, WINEPREFIX, ZT_WIN64_BUILD, ZT_MEDIUM as
 # for install.sh). ZT_SIM names zentavo-sim of a native sim build (default
@@ -264,8 +267,8 @@ fi
 
 for name in ${ZT_FIDELITY_CASES:-xp-first}; do
   case "$name" in
-    xp-first | 98-first) run_fidelity_case "$name" first "lang=1033,confirm,confirm,confirm" ;;
-    xp-upgrade) run_fidelity_case "$name" upgrade "lang=1033,confirm,confirm,confirm,confirm" ;;
+    xp-first | 98-first | x64-first) run_fidelity_case "$name" first "lang=1033,confirm,confirm,confirm" ;;
+    xp-upgrade | x64-upgrade) run_fidelity_case "$name" upgrade "lang=1033,confirm,confirm,confirm,confirm" ;;
     *) echo "not ok - unknown fidelity case $name"; STATUS=1 ;;
   esac
 done

@@ -27,14 +27,21 @@
 # cell. ZT_VERSIONS and ZT_CASES_<version> choose other sets (for example
 # ZT_VERSIONS=winxp ZT_CASES_winxp="first").
 #
-# When wine32 cannot be installed, the stage falls back to the x86_64 twin
-# (win64 preset) in a 64-bit prefix (twin64: contract, screens, first,
-# upgrade, quiet), and its last line says that the shipped program's stage
-# did not run and why.
+# First the stage finds out whether this machine runs 32-bit programs
+# (scripts/wine_env.sh runs a static i386 program). Where it cannot, or
+# wine32 cannot be installed, the stage falls back to the x86_64 twin (win64
+# preset) in a 64-bit prefix (twin64: contract, screens, first, upgrade,
+# quiet, fidelity), with every Wine command through Wine's 64-bit loader by
+# name (an installed wine32 would otherwise be taken by Debian's launcher and
+# fail there), and its last line says that the shipped program's stage did
+# not run and why.
 #
 # Environment:
 #   ZT_SKIP_APT=1      do not install packages (they are there already)
 #   ZT_FORCE_TWIN=1    run the x86_64 twin even when wine32 is there
+#   ZT_RUNS_I386=0|1   take this answer instead of asking the machine
+#                      (ZT_RUNS_I386=0 rehearses a machine without 32-bit
+#                      programs: the twin, through the 64-bit loader)
 #   ZT_MKMST=PATH      the transform tool of a native sim build for the Windows
 #                      media (default build/sim/tools/mkmst/zentavo-mkmst,
 #                      built here when missing)
@@ -48,9 +55,13 @@ STAGE_START=$SECONDS
 
 log() { echo "--- wine stage: $* ($((SECONDS - STAGE_START)) s)"; }
 
-# ---- packages ---------------------------------------------------------------
-WINE32_NOTE=""
+# ---- packages, and what this machine can run ------------------------------------
+. "$ROOT/scripts/wine_env.sh"
+RUNS_I386=0
+if zt_runs_i386; then RUNS_I386=1; fi
+log "32-bit programs: $([ "$RUNS_I386" = 1 ] && echo "run here" || echo "do NOT run here") ($ZT_I386_WHY)"
 mkdir -p "$ROOT/build/wine"
+rm -f "$ROOT/build/wine/wine32-install.txt"
 if [ "${ZT_SKIP_APT:-0}" != 1 ]; then
   log "installing packages"
   SUDO=""
@@ -67,16 +78,23 @@ if [ "${ZT_SKIP_APT:-0}" != 1 ]; then
     xvfb xauth x11-apps imagemagick googletest cmake ninja-build xorriso \
     wixl msitools g++ pkg-config libmsi-dev libgsf-1-dev libxml2-dev nlohmann-json3-dev \
     libgtest-dev >/dev/null
-  log "installing wine32:i386"
-  if ! bash scripts/wine32.sh >"$ROOT/build/wine/wine32-install.txt" 2>&1; then
-    WINE32_NOTE="$(tail -n 1 "$ROOT/build/wine/wine32-install.txt")"
+  if [ "$RUNS_I386" = 1 ] && [ "${ZT_FORCE_TWIN:-0}" != 1 ]; then
+    log "installing wine32:i386"
+    bash scripts/wine32.sh >"$ROOT/build/wine/wine32-install.txt" 2>&1 || true
+    sed 's/^/    /' "$ROOT/build/wine/wine32-install.txt"
   fi
-  sed 's/^/    /' "$ROOT/build/wine/wine32-install.txt"
 fi
-if [ "${ZT_FORCE_TWIN:-0}" = 1 ]; then
-  WINE32_NOTE="ZT_FORCE_TWIN=1"
-elif ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
-  WINE32_NOTE="${WINE32_NOTE:-wine32:i386 is not installed}"
+WINE32=0
+if zt_wine32_installed; then WINE32=1; fi
+read -r PRESET LOADER WINE32_NOTE <<<"$(zt_stage_decision "$RUNS_I386" "$WINE32" "${ZT_FORCE_TWIN:-0}")"
+if [ "$WINE32_NOTE" = "wine32:i386 is not installed" ] && [ -s "$ROOT/build/wine/wine32-install.txt" ]; then
+  WINE32_NOTE="wine32:i386 could not be installed ($(tail -n 1 "$ROOT/build/wine/wine32-install.txt" | sed 's/^--- wine32: //'))"
+fi
+if [ "$LOADER" = wine64 ]; then
+  # Every Wine command of this script and of the cases it starts goes
+  # through the 64-bit loader, whatever the launcher would take.
+  zt_use_wine64 "$ROOT/build/wine/bin"
+  log "Wine through its 64-bit loader $ZT_WINE64_LOADER ($WINE32_NOTE)"
 fi
 
 # ---- a virtual display, and clean-up of what this script starts ---------------
@@ -122,12 +140,10 @@ if [ -z "${ZT_SIM:-}" ]; then
   cmake --preset sim >/dev/null
   cmake --build --preset sim --target zentavo-sim -j 2 >/dev/null
 fi
-if [ -z "$WINE32_NOTE" ]; then
-  PRESET=win32
+if [ "$PRESET" = win32 ]; then
   DEFAULT_VERSIONS="win98 winme nt40 win2k winxp wow64"
 else
   # The fallback: the x86_64 twin, in a 64-bit prefix, with XP's cases.
-  PRESET=win64
   DEFAULT_VERSIONS="twin64"
 fi
 BUILD="$ROOT/build/$PRESET"
@@ -169,7 +185,7 @@ version_cases() {
     winme | win2k) echo "contract first" ;;
     nt40) echo "contract quiet" ;;
     wow64) echo "contract first quiet" ;;
-    twin64) echo "contract screens first upgrade quiet" ;;
+    twin64) echo "contract screens first upgrade quiet fidelity" ;;
   esac
 }
 version_medium() {
@@ -291,6 +307,7 @@ run_case() {  # version case
       # The rehearsal of a capture of this prefix against the real run.
       local fidelity_cases="xp-first xp-upgrade"
       [ "$version" = win98 ] && fidelity_cases="98-first"
+      [ "$version" = twin64 ] && fidelity_cases="x64-first x64-upgrade"
       env "${env[@]}" ZT_SIM="$SIM" ZT_FIDELITY_CASES="$fidelity_cases" \
         ZT_FIDELITY_OUT="$out/fidelity" bash tests/wine/fidelity.sh >"$log_file" 2>&1 || status=$?
       idle "the case $name"
@@ -346,11 +363,11 @@ echo "  the running product (Wine's GetWindowModuleFileName does not name anothe
 echo "  module) and the user's registry data (Wine's RegRestoreKey is a stub); see the README"
 
 if [ "$STATUS" -ne 0 ]; then
-  log "FAILED"
+  log "FAILED$([ "$PRESET" = win32 ] || echo " (the x86_64 twin, because $WINE32_NOTE)")"
   exit 1
 fi
 if [ "$PRESET" != win32 ]; then
-  log "passed with the x86_64 twin: the shipped i686 setup.exe's stage did NOT run ($WINE32_NOTE)"
+  log "passed with the x86_64 twin through Wine's 64-bit loader: the shipped i686 setup.exe's stage did NOT run, because $WINE32_NOTE"
   exit 0
 fi
 log "passed"

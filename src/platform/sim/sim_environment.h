@@ -17,6 +17,7 @@ class SimEnvironment : public Environment {
 
   // The described machine; SimMachine fills these from the description.
   OsVersion os;
+  WORD processorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
   uint64_t memoryBytes = 268435456;
   std::optional<std::string> language = std::string("0409");  // null: not readable
   std::string windowsDirectory = "C:\\WINDOWS";
@@ -33,6 +34,7 @@ class SimEnvironment : public Environment {
   static LocalTime ToLocalTime(int64_t epochMs);
 
   BOOL GetOsVersion(OsVersion* version) override;
+  WORD GetNativeProcessorArchitecture() override { return processorArchitecture; }
   // What a 32-bit process reads from GlobalMemoryStatus: at most 4 GB - 1.
   uint64_t TotalPhysicalMemory() override;
   DWORD GetWindowsDirectory(std::string* path) override;

@@ -295,6 +295,7 @@ class SeamEnvironment : public Environment {
     if (faults_.Check("Environment.GetOsVersion", std::string())) return FALSE;
     return inner_.GetOsVersion(version);
   }
+  WORD GetNativeProcessorArchitecture() override { return inner_.GetNativeProcessorArchitecture(); }
   uint64_t TotalPhysicalMemory() override { return inner_.TotalPhysicalMemory(); }
   DWORD GetWindowsDirectory(std::string* path) override {
     if (DWORD e = faults_.Check("Environment.GetWindowsDirectory", std::string())) return e;

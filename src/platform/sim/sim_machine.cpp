@@ -171,7 +171,9 @@ bool SimMachine::LoadSystem(const SimJson& d, std::string* error) {
   }
   if (d.contains("os")) {
     const SimJson& os = d["os"];
-    if (!CheckObject(os, "/os", {"platformId", "major", "minor", "build", "servicePack"}, error)) {
+    if (!CheckObject(os, "/os",
+                     {"platformId", "major", "minor", "build", "servicePack", "architecture"},
+                     error)) {
       return false;
     }
     OsVersion& v = environment_.os;
@@ -195,6 +197,16 @@ bool SimMachine::LoadSystem(const SimJson& d, std::string* error) {
       v.csdVersion = codePage_.FromUtf8(text);
       if (v.csdVersion.size() > 127) {
         return Fail("/os/servicePack", "longer than the 127 characters of szCSDVersion", error);
+      }
+    }
+    if (os.contains("architecture")) {
+      if (!ReadString(os["architecture"], "/os/architecture", &text, error)) return false;
+      if (text == "x86") {
+        environment_.processorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
+      } else if (text == "x64") {
+        environment_.processorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+      } else {
+        return Fail("/os/architecture", "expected \"x86\" or \"x64\"", error);
       }
     }
   }
@@ -338,6 +350,10 @@ std::string SimMachine::ToJson() const {
                {"minor", os.minorVersion},
                {"build", os.buildNumber},
                {"servicePack", codePage_.ToUtf8(os.csdVersion)}};
+  // Left out for 32-bit Windows, as in every description written before 64-bit machines.
+  if (environment_.processorArchitecture == PROCESSOR_ARCHITECTURE_AMD64) {
+    out["os"]["architecture"] = "x64";
+  }
   out["memoryBytes"] = environment_.memoryBytes;
   out["locale"] = {{"language", environment_.language ? SimJson(*environment_.language)
                                                       : SimJson()},

@@ -247,8 +247,20 @@ std::string LongName(const std::string& field) {
   return bar == std::string::npos ? target : target.substr(bar + 1);
 }
 
+// Whether Windows Installer installs a package of the summary's template
+// platform on Windows of this processor architecture: a 32-bit package
+// ("Intel", or none) everywhere, an x64 one ("x64", or "AMD64" as Windows
+// Installer 3.0 wrote it) on x64 Windows only, an Itanium one nowhere here.
+bool PlatformSupported(const std::string& platform, WORD architecture) {
+  if (platform.empty() || platform == "Intel") return true;
+  return (platform == "x64" || platform == "AMD64") &&
+         architecture == PROCESSOR_ARCHITECTURE_AMD64;
+}
+
 // Folders of the Directory table, each ending with a backslash. Standard
-// folders come from the machine; the rest from their parents.
+// folders come from the machine; the rest from their parents. On x64
+// Windows the machine's own folders (as a 64-bit program reads them) are the
+// 64-bit ones, and ProgramFilesFolder is "ProgramFilesDir (x86)".
 std::map<std::string, std::string> ResolveFolders(SimMachine& machine, const MsiTables& tables,
                                                   const std::map<std::string, std::string>& props) {
   const SimEnvironment& env = machine.simEnvironment();
@@ -264,6 +276,19 @@ std::map<std::string, std::string> ResolveFolders(SimMachine& machine, const Msi
       {"TempFolder", WithBackslash(env.tempDirectory)},
       {"ProgramFilesFolder", programFiles},
       {"CommonFilesFolder", programFiles + "Common Files\\"}};
+  if (env.processorArchitecture == PROCESSOR_ARCHITECTURE_AMD64) {
+    standard["ProgramFiles64Folder"] = programFiles;
+    standard["CommonFiles64Folder"] = programFiles + "Common Files\\";
+    standard["System64Folder"] = WithBackslash(env.systemDirectory);
+    std::string x86 = WithBackslash(
+        machine.simRegistry()
+            .GetString("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion",
+                       "ProgramFilesDir (x86)")
+            .value_or(drive + "Program Files (x86)"));
+    standard["ProgramFilesFolder"] = x86;
+    standard["CommonFilesFolder"] = x86 + "Common Files\\";
+    standard["SystemFolder"] = WithBackslash(env.windowsDirectory) + "SysWOW64\\";
+  }
   std::map<std::string, std::string> folders;
   auto directory = tables.find("Directory");
   if (directory == tables.end()) return folders;
@@ -789,8 +814,7 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
   std::string problem;
   DWORD result = MakePlan(machine, packageBytes, transforms, overrides, plan.get(), &problem);
   if (result != ERROR_SUCCESS) return Failed(machine, start, command, result);
-  // Only 32-bit Windows is simulated: a 64-bit package does not install.
-  if (plan->platform != "Intel" && !plan->platform.empty()) {
+  if (!PlatformSupported(plan->platform, machine.simEnvironment().processorArchitecture)) {
     return Failed(machine, start, command, kErrorPlatformUnsupported);
   }
   std::string code = Upper(plan->productCode);

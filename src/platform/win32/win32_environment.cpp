@@ -43,6 +43,22 @@ class Win32Environment : public Environment {
     return TRUE;
   }
 
+  WORD GetNativeProcessorArchitecture() override {
+    // Looked up at run time: Windows 98 to 2000 have no GetNativeSystemInfo.
+    using NativeInfo = void(WINAPI*)(LPSYSTEM_INFO);
+    SYSTEM_INFO info{};
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    auto native = kernel ? reinterpret_cast<NativeInfo>(
+                               reinterpret_cast<void*>(::GetProcAddress(kernel, "GetNativeSystemInfo")))
+                         : nullptr;
+    if (native) {
+      native(&info);
+    } else {
+      ::GetSystemInfo(&info);
+    }
+    return info.wProcessorArchitecture;
+  }
+
   uint64_t TotalPhysicalMemory() override {
     MEMORYSTATUS status{};
     status.dwLength = sizeof(status);
