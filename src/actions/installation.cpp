@@ -15,6 +15,7 @@
 #include "app/context.h"
 #include "app/exit_codes.h"
 #include "app/setup_app.h"
+#include "app/step_tables.h"
 #include "lang/language_strings.h"
 #include "ui/setup_window.h"
 
@@ -239,7 +240,9 @@ std::string ResumeCommand(const std::string& setupDir, int nextStep, int languag
 bool ScheduleResume(CSetupContext& context) {
   RegKey run(context.machine().registry());
   if (run.Open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
-  std::string command = ResumeCommand(context.setupDir, context.currentStep + 1,
+  // Data that waits for the restart is put back by the resumed run first.
+  const int next = context.dataWaitsForRestart ? kRestoreDataStep : context.currentStep + 1;
+  std::string command = ResumeCommand(context.setupDir, next,
                                       context.app().g_languageId,
                                       context.app().unattended().ResumeSwitches());
   return run.SetString(kResumeValueName, command) == ERROR_SUCCESS;
@@ -424,6 +427,10 @@ int CSetupContext::ForcedReboot(int action) {
   }
   if (action == 2) {
     app().MessageBox(GetText(REBOOTFINISHEDABORT), MB_OK | MB_ICONWARNING);
+    // The restart the user leaves for later still has to put the data back.
+    if (dataWaitsForRestart && ScheduleResume(*this)) {
+      Log("the user data is put back when Windows next starts\n");
+    }
     EndSetup(kExitRestartRequired);
     return 0;
   }

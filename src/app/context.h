@@ -94,6 +94,8 @@ class CSetupContext {
 
   // ---- Fields, in declaration order ----
   int resumeStep = 0;
+  // The row this run was resumed at by /c (0 for a run from the start).
+  int resumedAt = 0;
   int currentStep = 0;
   int lastShownStep = -1;
   int analysisIndex = 0;
@@ -145,6 +147,9 @@ class CSetupContext {
   std::string msiExtraProperties;
 
   int rebootRequired = 0;
+  // Some of the user's data is put back only after the restart: the resume
+  // value then names RESTOREDATA, and even a declined restart writes it.
+  int dataWaitsForRestart = 0;
   int runtimeUpdateNeeded = 0;
   std::string mediaPlayerVersion;
   int mediaPlayerUpdateNeeded = 0;

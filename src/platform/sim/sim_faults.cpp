@@ -591,7 +591,7 @@ bool SimFaults::Load(const SimJson& section, const std::string& pointer, std::st
     } else if (entry.contains("plant")) {
       const SimJson& plant = entry["plant"];
       const std::string plantAt = JsonPointer(at, "plant");
-      if (!CheckObject(plant, plantAt, {"path", "file"}, error)) return false;
+      if (!CheckObject(plant, plantAt, {"path", "file", "replaceFolder"}, error)) return false;
       if (!plant.contains("path") || !plant.contains("file")) {
         return Fail(plantAt, "\"path\" and \"file\" are required", error);
       }
@@ -600,6 +600,11 @@ bool SimFaults::Load(const SimJson& section, const std::string& pointer, std::st
       }
       if (!plant["file"].is_object()) return Fail(JsonPointer(plantAt, "file"), "expected a file object", error);
       fault.plantFile = plant["file"];
+      if (plant.contains("replaceFolder") &&
+          !ReadBool(plant["replaceFolder"], JsonPointer(plantAt, "replaceFolder"),
+                    &fault.plantReplacesFolder, error)) {
+        return false;
+      }
     } else if (!fault.powerCut) {
       return Fail(at, "\"error\" is missing (or \"powerCut\": true, or a \"plant\")", error);
     }
@@ -620,7 +625,10 @@ SimJson SimFaults::ToJson() const {
     if (!fault.path.empty()) entry["path"] = fault.path;
     if (fault.error != 0) entry["error"] = fault.error;
     if (fault.powerCut) entry["powerCut"] = true;
-    if (!fault.plantPath.empty()) entry["plant"] = {{"path", fault.plantPath}, {"file", fault.plantFile}};
+    if (!fault.plantPath.empty()) {
+      entry["plant"] = {{"path", fault.plantPath}, {"file", fault.plantFile}};
+      if (fault.plantReplacesFolder) entry["plant"]["replaceFolder"] = true;
+    }
     out.push_back(entry);
   }
   return out;

@@ -70,12 +70,19 @@ class SimFileSystem : public FileSystem {
   const SimFile* Node(const std::string& path) const;
   SimFile* MutableNode(const std::string& path);
   bool Exists(const std::string& path) const { return Node(path) != nullptr; }
+  // GetShortPathName: each part of an existing path by its described 8.3
+  // alias, else as it is written; the path as given when it does not exist.
+  std::string ShortPath(const std::string& path) const;
   bool IsDirectory(const std::string& path) const;
   bool IsFile(const std::string& path) const;
   std::optional<std::string> Contents(const std::string& path) const;
   // Creates the file and the folders on its way; replaces an existing file.
   bool Put(const std::string& path, const std::string& bytes);
   bool MakeFolders(const std::string& path);
+  // MoveFile of a folder to a new name in the same parent, as another program
+  // does it: refused (5) while a file inside is open or held, as Windows
+  // refuses to rename a folder with open files.
+  DWORD RenameFolder(const std::string& folder, const std::string& newName);
   // A program holds the file open: copies onto it and deletes fail with
   // `error` (reads too when it is ERROR_SHARING_VIOLATION) until released.
   bool Lock(const std::string& path, DWORD error, std::optional<uint64_t> untilMs);

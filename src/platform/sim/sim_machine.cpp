@@ -7,6 +7,7 @@
 
 #include "platform/sim/sim_msi.h"
 #include "platform/sim/sim_xml.h"
+#include "platform/wininit.h"
 
 extern const char* const kDefaultMachineJson;
 
@@ -56,12 +57,32 @@ SimMachine::SimMachine()
   // file; a folder made for Administrators and SYSTEM alone keeps it out.
   faults_.SetPlantHandler([this](const SimFault& fault) -> std::string {
     const std::string path = codePage_.FromUtf8(fault.plantPath);
+    if (fault.plantReplacesFolder) {
+      // Renaming a folder away takes the right to delete inside its parent.
+      const std::string folder = path.substr(0, path.rfind('\\'));
+      const SimFile* parent = files_.Node(folder.substr(0, folder.rfind('\\')));
+      if (!parent || parent->adminsOnly) {
+        return "refused " + fault.plantPath + ": its folder's parent is Administrators' and SYSTEM's";
+      }
+      const std::string aside = folder.substr(folder.rfind('\\') + 1) + ".old";
+      if (DWORD rc = files_.RenameFolder(folder, aside)) {
+        return "refused " + fault.plantPath + ": the folder cannot be renamed - error " +
+               std::to_string(rc);
+      }
+      files_.MakeFolders(folder);
+    }
     for (size_t cut = path.rfind('\\'); cut != std::string::npos && cut > 2;
          cut = path.rfind('\\', cut - 1)) {
       const SimFile* folder = files_.Node(path.substr(0, cut));
       if (folder && folder->adminsOnly) {
         return "refused " + fault.plantPath + ": a folder of Administrators and SYSTEM";
       }
+    }
+    // A program that opens a file to hold it needs the file: a hold alone
+    // ("locked" and nothing else) makes none.
+    if (fault.plantFile.is_object() && fault.plantFile.size() == 1 &&
+        fault.plantFile.contains("locked") && !files_.IsFile(path)) {
+      return "refused " + fault.plantPath + ": no file there to hold";
     }
     SimJson entry = SimJson::object();
     entry[fault.plantPath] = fault.plantFile;
@@ -392,15 +413,19 @@ void SimMachine::ScheduleFileOperation(const std::string& from, const std::strin
     registry_.SetValue(kSessionManagerKey, kPendingOperations, REG_MULTI_SZ, data);
     return;
   }
+  // Windows 9x processes WININIT.INI before it runs, with short names.
   const std::string ini = environment_.windowsDirectory + "\\WININIT.INI";
-  std::string text = files_.Contents(ini).value_or("");
-  if (text.find("[rename]") == std::string::npos) text += "[rename]\r\n";
-  text += (to.empty() ? std::string("NUL") : to) + "=" + from + "\r\n";
-  files_.Put(ini, text);
+  const std::string text = files_.Contents(ini).value_or("");
+  files_.Put(ini, AddWininitLine(text, (to.empty() ? std::string("NUL") : files_.ShortPath(to)) +
+                                           "=" + files_.ShortPath(from)));
 }
 
 void SimMachine::ApplyFileOperations() {
-  std::vector<std::pair<std::string, std::string>> operations;  // from, to
+  struct Operation {
+    std::string source, target;  // no target: delete
+    bool wininit = false;
+  };
+  std::vector<Operation> operations;
   DWORD type = REG_MULTI_SZ;
   std::string data;
   if (registry_.GetValue(kSessionManagerKey, kPendingOperations, &type, &data)) {
@@ -415,7 +440,7 @@ void SimMachine::ApplyFileOperations() {
     // Pairs; a trailing empty string ends the list.
     for (size_t i = 0; i + 1 < names.size(); i += 2) {
       if (names[i].empty()) break;
-      operations.emplace_back(FromNtName(names[i]), FromNtName(names[i + 1]));
+      operations.push_back({FromNtName(names[i]), FromNtName(names[i + 1]), false});
     }
     HKEY key = nullptr;
     if (registry_.OpenKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
@@ -435,20 +460,24 @@ void SimMachine::ApplyFileOperations() {
       from = end + 1;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (!line.empty() && line[0] == '[') {
-        inRename = line == "[rename]";
+        inRename = codePage_.Upper(line) == "[RENAME]";
         continue;
       }
       size_t equals = line.find('=');
       if (!inRename || equals == std::string::npos) continue;
       std::string to = line.substr(0, equals);
-      operations.emplace_back(line.substr(equals + 1), to == "NUL" ? std::string() : to);
+      operations.push_back(
+          {line.substr(equals + 1), codePage_.Upper(to) == "NUL" ? std::string() : to, true});
     }
     files_.Delete(ini);
   }
-  for (const auto& [source, target] : operations) {
+  for (const Operation& operation : operations) {
+    const std::string& source = operation.source;
+    const std::string& target = operation.target;
     files_.Unlock(source);
     if (target.empty()) {
-      files_.SetAttributes(source, FILE_ATTRIBUTE_NORMAL);
+      // WININIT.INI's deletion leaves a read-only file where it is.
+      if (!operation.wininit) files_.SetAttributes(source, FILE_ATTRIBUTE_NORMAL);
       if (files_.IsDirectory(source)) {
         files_.RemoveDirectory(source);  // only when it is empty, as Windows does
       } else {
@@ -457,7 +486,7 @@ void SimMachine::ApplyFileOperations() {
       continue;
     }
     files_.Unlock(target);
-    files_.SetAttributes(target, FILE_ATTRIBUTE_NORMAL);
+    if (!operation.wininit) files_.SetAttributes(target, FILE_ATTRIBUTE_NORMAL);
     files_.Delete(target);
     if (files_.Copy(source, target, true) == ERROR_SUCCESS) files_.Delete(source);
   }

@@ -11,6 +11,7 @@
 
 #include "platform/win32/unique_any.h"
 #include "platform/win32/win32_services.h"
+#include "platform/wininit.h"
 
 namespace win32 {
 namespace {
@@ -228,15 +229,7 @@ class Win32FileSystem : public FileSystem {
     std::string text;
     if (ReadFile(ini, &text) != ERROR_SUCCESS) text.clear();
     // Several "NUL=" lines may stand in the section: each is added, none replaced.
-    const std::string line = "NUL=" + shortPath + "\r\n";
-    size_t section = text.find("[rename]");
-    if (section == std::string::npos) {
-      if (!text.empty() && text.back() != '\n') text += "\r\n";
-      text += "[rename]\r\n" + line;
-    } else {
-      size_t end = text.find('\n', section);
-      text.insert(end == std::string::npos ? text.size() : end + 1, line);
-    }
+    text = AddWininitLine(text, "NUL=" + shortPath);
     return WriteFile(ini, text);
   }
 
