@@ -274,9 +274,26 @@ void RemoveCleanerAtRestart(CSetupContext& context) {
 void WaitForStartingSetup(CSetupContext& context, const std::string& folder) {
   FileSystem& files = context.machine().files();
   const std::string program = folder + "\\setup.exe";
+  bool readOnlyCleared = false;
   for (int attempt = 0; attempt < 60; ++attempt) {
     DWORD rc = files.Delete(program);
     if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return;
+    // Refused for its read-only attribute (a copy of a CD's file), not for
+    // being in use: the attribute goes, and no waiting.
+    DWORD attributes = 0;
+    if (rc == ERROR_ACCESS_DENIED && !readOnlyCleared &&
+        files.GetAttributes(program, &attributes) == ERROR_SUCCESS &&
+        (attributes & FILE_ATTRIBUTE_READONLY)) {
+      readOnlyCleared = true;
+      files.SetAttributes(program, attributes & ~FILE_ATTRIBUTE_READONLY);
+      continue;
+    }
+    // Only a program that is still running is waited for (a running image
+    // refuses deletion with 5 on NT, 32 on 9x); a bad name or another error
+    // would not change in 30 seconds.
+    if (rc != ERROR_ACCESS_DENIED && rc != ERROR_SHARING_VIOLATION && rc != ERROR_LOCK_VIOLATION) {
+      return;
+    }
     if (attempt == 0) context.Log("waiting for the setup to end - error %d\n", static_cast<int>(rc));
     context.machine().environment().Sleep(500);
   }

@@ -205,16 +205,22 @@ void ShowRestartRefused(CSetupContext& context, int unattendedExitCode) {
   context.waitForInput = 1;
 }
 
+// The code a run ends with when a restart is under way or still to be made:
+// 3010 when the restart completes the installation, that is when the resume
+// value is in place or the product is installed with the user's data back;
+// without either, nothing would complete it after the restart, and the run
+// failed. A restart made and one left to the user (/norestart) agree.
+int RestartExitCode(CSetupContext& context, bool resumeWritten) {
+  if (!resumeWritten) context.Log("the resume value cannot be written\n");
+  return resumeWritten || (context.productInstalled && !context.dataWaitsForRestart)
+             ? kExitRestartRequired
+             : kExitFailure;
+}
+
 // A restart is needed but not made (/norestart): the resume value completes
-// the installation at the next start of Windows, and the code says so; without
-// the value nothing would complete it, and the run failed.
+// the installation at the next start of Windows.
 void EndWithoutRestart(CSetupContext& context) {
-  if (ScheduleResume(context)) {
-    context.EndSetup(kExitRestartRequired);
-    return;
-  }
-  context.Log("unattended: the resume value cannot be written\n");
-  context.EndSetup(context.productInstalled ? kExitRestartRequired : kExitFailure);
+  context.EndSetup(RestartExitCode(context, ScheduleResume(context)));
 }
 
 }  // namespace
@@ -321,16 +327,18 @@ int CSetupContext::InstallMsi(int action) {
     bool resumeWritten = ScheduleResume(*this);
     Log("rebooting system\n");
     int refused = 0;
+    // With the resume value in place the next restart, whoever makes it,
+    // completes the installation; without it the setup simply failed, even
+    // when the restart goes ahead.
+    const int exitCode = RestartExitCode(*this, resumeWritten);
     if (!RebootSystem(*this, &refused)) {
       Log("could not reboot system\n");
-      // With the resume value in place the next restart, whoever makes it,
-      // completes the installation; without it the setup simply failed.
-      EndSetup(resumeWritten ? kExitRestartRequired : kExitFailure);
+      EndSetup(exitCode);
     } else if (refused) {
       Log("reboot has been denied by another application\n");
-      ShowRestartRefused(*this, resumeWritten ? kExitRestartRequired : kExitFailure);
+      ShowRestartRefused(*this, exitCode);
     } else {
-      EndSetup(kExitRestartRequired);
+      EndSetup(exitCode);
     }
     return 0;
   }
@@ -413,15 +421,15 @@ int CSetupContext::ForcedReboot(int action) {
     return 0;
   }
   if (action == 1) {
-    ScheduleResume(*this);
+    const int exitCode = RestartExitCode(*this, ScheduleResume(*this));
     int refused = 0;
     if (!RebootSystem(*this, &refused)) {
       Log("could not reboot system\n");
-      EndSetup(kExitRestartRequired);
+      EndSetup(exitCode);
     } else if (refused) {
-      ShowRestartRefused(*this, kExitRestartRequired);
+      ShowRestartRefused(*this, exitCode);
     } else {
-      EndSetup(kExitRestartRequired);
+      EndSetup(exitCode);
     }
     return 0;
   }

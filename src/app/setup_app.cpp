@@ -221,6 +221,7 @@ bool CSetupApp::InitInstance() {
     DeleteDirectoryTree(m_context, m_strCleanupDir);
     RemoveEmptiedFolder(m_context, m_strCleanupDir);
     RemoveCleanerAtRestart(m_context);
+    RepeatExitCodeLine();
     return false;
   }
 
@@ -330,6 +331,25 @@ void CSetupApp::OnWindowDestroyed(AppWindow* window) {
     m_bTerminating = 1;
     // A tick already armed must not run a step on a window that is gone.
     StopStepTimer();
+  }
+}
+
+void CSetupApp::RepeatExitCodeLine() {
+  static const char kExitCodeLine[] = "unattended: exit code ";
+  std::string text;
+  if (log_.g_strLogPath.empty() ||
+      machine_.files().ReadFile(log_.g_strLogPath, &text) != ERROR_SUCCESS) {
+    return;
+  }
+  const size_t at = text.rfind(kExitCodeLine);
+  if (at == std::string::npos) return;
+  const size_t end = text.find_first_of("\r\n", at);
+  const std::string code = text.substr(at + sizeof(kExitCodeLine) - 1,
+                                       end == std::string::npos ? std::string::npos
+                                                                : end - at - sizeof(kExitCodeLine) + 1);
+  // Written by the run that started this copy, with this copy's lines after it.
+  if (end != std::string::npos && text.find_first_not_of("\r\n", end) != std::string::npos) {
+    log_.Log("%s%s\n", kExitCodeLine, code.c_str());
   }
 }
 

@@ -452,6 +452,19 @@ TEST(Installation, NetPackageFromTheTemporaryFolderIsCleanedUpByACopy) {
   machine->simProcesses().Restart();
   EXPECT_FALSE(machine->simFiles().Exists(cleaner));
   EXPECT_FALSE(machine->simFiles().Exists(folder));
+
+  // Unattended, the log's last line is still the run's exit code: the
+  // clean-up copy writes it again after its own lines.
+  auto quiet = MakeMachine(description.dump());
+  ASSERT_TRUE(quiet->simFiles().Put(std::string(kFolder) + "\\setup.ini",
+                                    "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\n"
+                                    "PackageType=Net\r\nTargetOS=Win2K\r\n"));
+  quiet->ResealMediumManifest();
+  Rehearsal unattended = RehearseAll(*quiet, "/l 1033 /quiet");
+  EXPECT_EQ(unattended.run.exitCodes, (std::vector<int>{kExitSuccess, kExitSuccess}));
+  ExpectInOrder(unattended, {"unattended: exit code 0", std::string("cleaning up ") + kFolder,
+                             "unattended: exit code 0"});
+  EXPECT_EQ(unattended.lines.back(), "unattended: exit code 0");
 }
 
 }  // namespace

@@ -259,3 +259,50 @@ TEST(UpgradeRestarts, AHeldAddressBookIsPutBackByTheRunResumedAfterTheRestart) {
     }
   }
 }
+
+// A restart whose resume value cannot be written leaves nothing to complete
+// the installation after it: the run ends as /norestart's rule says (1603
+// before the product is installed, 3010 once it is), whether the restart is
+// made or left to the administrator.
+TEST(UpgradeRestarts, ARestartWithoutItsResumeValueEndsAsTheNoRestartRuleSays) {
+  struct Case {
+    const char* what;
+    const char* machine;
+    const char* overlay;
+    const char* targetOs;
+    const char* commandLine;
+    int exitCode;
+    bool restarted;
+  };
+  const char* k98WithOldInstaller = R"({"files": {"C:\\WINDOWS\\SYSTEM\\msiexec.exe":
+      {"text": "", "version": {"FileVersion": "1.10.1029.0"}}}})";
+  const char* kPackageNeedsRestart =
+      R"({"programs": {"msiexec.exe": {"commands": {"/i": {"restartNeeded": true}}}}})";
+  const Case cases[] = {
+      {"Windows Installer's restart, made", "win98se", k98WithOldInstaller, "Win98", "/l 1033",
+       kExitFailure, true},
+      {"Windows Installer's restart, /norestart", "win98se", k98WithOldInstaller, "Win98",
+       "/l 1033 /quiet /norestart", kExitFailure, false},
+      {"the package's restart, made", "xpsp2", kPackageNeedsRestart, "", "/l 1033",
+       kExitRestartRequired, true},
+      {"the package's restart, /norestart", "xpsp2", kPackageNeedsRestart, "",
+       "/l 1033 /passive /norestart", kExitRestartRequired, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto machine = ExampleMachine(c.machine, c.overlay, c.targetOs);
+    ASSERT_TRUE(machine);
+    SimFault runKey;  // the first open is start-up's, which deletes the value
+    runKey.operation = "Registry.OpenKey";
+    runKey.path = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+    runKey.call = 2;
+    runKey.error = ERROR_ACCESS_DENIED;
+    machine->faults().Plan(runKey);
+    Rehearsal r = RehearseAll(*machine, c.commandLine);
+    EXPECT_EQ(machine->faults().fired().size(), 1u);
+    EXPECT_TRUE(r.HasLine("the resume value cannot be written")) << r.run.log;
+    EXPECT_EQ(r.run.runs, 1);
+    EXPECT_EQ(r.run.exitCode, c.exitCode) << r.run.log;
+    EXPECT_EQ(machine->simProcesses().restartCount(), c.restarted ? 1 : 0);
+  }
+}
