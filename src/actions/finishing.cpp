@@ -30,14 +30,20 @@ bool MakePrivateFolder(CSetupContext& context, const std::string& tempFolder,
   Environment& environment = context.machine().environment();
   LocalTime now{};
   environment.GetLocalTime(&now);
-  // A name guessed in advance buys nothing: a folder that exists is refused
-  // and the next name tried, and the folder we make admits nobody else.
+  // The names come from the system's random source: a name mixed from the
+  // clock can be guessed and all eight tries made first. Where there is no
+  // such source (Windows 95 without CryptoAPI: one user anyway) the clock's
+  // mix stands in. A folder that exists is refused and the next name tried,
+  // and the folder we make admits nobody else.
   uint32_t seed = environment.GetTickCount() ^ (now.milliseconds * 2654435761u) ^
                   ((now.second + 60u * now.minute) * 40503u);
   for (int attempt = 0; attempt < 8; ++attempt) {
     seed = seed * 1664525u + 1013904223u;
+    uint32_t drawn = seed ^ (seed >> 13);
+    uint32_t random = 0;
+    if (environment.GenRandom(&random, sizeof(random)) == ERROR_SUCCESS) drawn = random;
     char name[16];
-    snprintf(name, sizeof(name), "%.4s%08x", prefix, static_cast<unsigned>(seed ^ (seed >> 13)));
+    snprintf(name, sizeof(name), "%.4s%08x", prefix, static_cast<unsigned>(drawn));
     std::string path = tempFolder + (tempFolder.back() == '\\' ? "" : "\\") + name;
     // Room for a file name in it.
     if (!PathFits(context, path + "\\crv0000.tmp")) return false;

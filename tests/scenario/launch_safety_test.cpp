@@ -551,3 +551,45 @@ TEST(LaunchSafety, NoExampleRehearsalLoadsALibraryFromOutsideTheSystemFolder) {
     }
   }
 }
+
+// The names of the setup's own folders come from the system's random source
+// (RtlGenRandom, CryptGenRandom), not from the clock that anyone can read:
+// the same clock with another random draw gives other names, another clock
+// with the same draw the same ones. Without a random source the clock's mix
+// stands in.
+TEST(LaunchSafety, TheOwnFoldersAreNamedFromTheRandomSource) {
+  struct Case {
+    uint64_t seed;
+    const char* tickCount;
+    bool randomSourceFails;  // for the first name drawn
+  };
+  auto folderOf = [](const Case& c) {
+    auto machine = ExampleMachine(
+        "xp-upgrade", std::string(R"({"clock": {"tickCount": )") + c.tickCount +
+                          R"(}, "randomSeed": )" + std::to_string(c.seed) + "}");
+    if (c.randomSourceFails) {
+      SimFault fault;
+      fault.operation = "Environment.GenRandom";
+      fault.call = 1;
+      fault.error = ERROR_NOT_SUPPORTED;
+      machine->faults().Plan(fault);
+    }
+    Rehearsal r = RehearseAll(*machine, "/l 1033");
+    EXPECT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
+    for (const std::string& line : r.lines) {
+      const size_t at = line.find("\\ztsv");
+      if (line.rfind("copy C:\\Program Files", 0) == 0 && at != std::string::npos) {
+        return line.substr(at + 1, 12);
+      }
+    }
+    return std::string();
+  };
+  const std::string drawn = folderOf({1, "1805000", false});
+  ASSERT_EQ(drawn.size(), 12u);
+  EXPECT_EQ(folderOf({1, "9000000", false}), drawn);
+  EXPECT_NE(folderOf({2, "1805000", false}), drawn);
+  const std::string fromClock = folderOf({1, "1805000", true});
+  EXPECT_NE(fromClock, drawn);
+  EXPECT_EQ(folderOf({2, "1805000", true}), fromClock);
+  EXPECT_NE(folderOf({1, "9000000", true}), fromClock);
+}

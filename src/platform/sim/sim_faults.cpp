@@ -21,7 +21,7 @@ const char* const kFaultPoints[] = {
     "FileSystem.WriteFile", "FileSystem.GetPrivateProfileString",
     "Environment.GetOsVersion", "Environment.GetWindowsDirectory",
     "Environment.GetSystemDirectory", "Environment.GetTempPath", "Environment.GetModuleFileName",
-    "Environment.GetLocaleLanguage",
+    "Environment.GetLocaleLanguage", "Environment.GenRandom",
     "VersionInfo.GetInfoSize", "VersionInfo.GetInfo",
     "Processes.CreateProcess", "Processes.GetExitCode", "Processes.Wait",
     "Processes.GetProcessImagePath", "Processes.EnablePrivilege", "Processes.ExitWindows",
@@ -315,6 +315,10 @@ class SeamEnvironment : public Environment {
   std::string CommandLineArguments() override { return inner_.CommandLineArguments(); }
   void GetLocalTime(LocalTime* time) override { inner_.GetLocalTime(time); }
   DWORD GetTickCount() override { return inner_.GetTickCount(); }
+  DWORD GenRandom(void* buffer, size_t size) override {
+    if (DWORD e = faults_.Check("Environment.GenRandom", std::string())) return e;
+    return inner_.GenRandom(buffer, size);
+  }
   void Sleep(DWORD milliseconds) override { inner_.Sleep(milliseconds); }
   BOOL GetLocaleLanguage(std::string* code) override {
     if (faults_.Check("Environment.GetLocaleLanguage", std::string())) return FALSE;

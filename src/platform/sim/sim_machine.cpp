@@ -279,6 +279,10 @@ bool SimMachine::LoadSystem(const SimJson& d, std::string* error) {
       environment_.startTickCount = static_cast<DWORD>(number);
     }
   }
+  if (d.contains("randomSeed")) {
+    if (!ReadUnsigned(d["randomSeed"], "/randomSeed", UINT64_MAX, &number, error)) return false;
+    environment_.randomSeed = number;
+  }
   return processes_.LoadSettings(d.contains("privileges") ? &d["privileges"] : nullptr,
                                  d.contains("restart") ? &d["restart"] : nullptr,
                                  d.contains("psapi") ? &d["psapi"] : nullptr, error);
@@ -287,7 +291,8 @@ bool SimMachine::LoadSystem(const SimJson& d, std::string* error) {
 bool SimMachine::Load(const SimJson& d, std::string* error) {
   if (!CheckObject(d, "",
                    {"name", "os", "memoryBytes", "locale", "directories", "setupProgram",
-                    "commandLine", "clock", "privileges", "restart", "psapi", "registry", "files",
+                    "commandLine", "clock", "randomSeed", "privileges", "restart", "psapi",
+                    "registry", "files",
                     "programs", "processes", "windows", "usb", "faults"},
                    error)) {
     return false;
@@ -372,6 +377,7 @@ std::string SimMachine::ToJson() const {
       {"localTime",
        SimEnvironment::FormatLocalTime(environment_.startLocalMs + static_cast<int64_t>(now))},
       {"tickCount", static_cast<DWORD>((environment_.startTickCount + now) & 0xFFFFFFFFu)}};
+  if (environment_.randomSeed) out["randomSeed"] = *environment_.randomSeed;
   processes_.SettingsToJson(&out);
   out["registry"] = registry_.ToJson();
   out["files"] = files_.ToJson();
