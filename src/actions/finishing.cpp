@@ -240,9 +240,23 @@ int CSetupContext::CleanUpTempSource(int /*action*/) {
     return 1;
   }
   Log("clean-up copy is %s\n", cleaner.c_str());
-  // It starts in the temporary folder, never in the folder it deletes.
+  // It starts in the system folder, which only administrators can write:
+  // without SafeDllSearchMode (NT 4.0, 2000, XP before SP2) Windows looks for
+  // a library in the current folder before the system folder, and in the
+  // temporary folder any user may plant one. Never in the folder it deletes,
+  // nor in its own, which it removes: a current folder cannot be removed on NT.
+  std::string systemFolder = systemDir;
+  if (systemFolder.empty() && environment.GetSystemDirectory(&systemFolder) != ERROR_SUCCESS) {
+    systemFolder.clear();
+  }
+  if (systemFolder.empty()) {
+    Log("system folder unknown - clean-up copy not started\n");
+    files.Delete(cleaner);
+    files.RemoveDirectory(cleanerFolder);
+    return 1;
+  }
   LaunchedProcess launched;
-  (void)LaunchProcess(*this, cleaner, "/ct " + setupDir, &launched, tempFolder);
+  (void)LaunchProcess(*this, cleaner, "/ct " + setupDir, &launched, systemFolder);
   return 1;
 }
 

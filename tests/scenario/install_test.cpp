@@ -438,9 +438,11 @@ TEST(Installation, NetPackageFromTheTemporaryFolderIsCleanedUpByACopy) {
                     std::string("cleaning up ") + kFolder,
                     "clean-up copy " + cleaner + " is removed when Windows next starts"});
   EXPECT_TRUE(Started(*machine, "\"" + cleaner + "\" /ct " + kFolder));
-  // It started in the temporary folder, not in the folder it deletes; the
-  // product in its own folder, which it would otherwise hold while it runs.
-  EXPECT_EQ(machine->simProcesses().StartedProcesses().back()->currentDirectory, temp);
+  // It started in the system folder, not in the folder it deletes nor in the
+  // temporary folder anyone may write; the product in its own folder, which
+  // it would otherwise hold while it runs.
+  EXPECT_EQ(machine->simProcesses().StartedProcesses().back()->currentDirectory,
+            "C:\\WINDOWS\\system32");
   for (const SimProcess* process : machine->simProcesses().StartedProcesses()) {
     if (process->program == "C:\\Program Files\\Zentavo\\Zentavo.exe") {
       EXPECT_EQ(process->currentDirectory, "C:\\Program Files\\Zentavo\\");

@@ -375,15 +375,34 @@ TEST(LaunchSafety, PlantedFilesAreNeverStartedLoadedOrRestored) {
     ASSERT_EQ(machine->faults().plants().size(), 1u) << c.what;
     EXPECT_EQ(machine->faults().plants()[0].rfind("refused ", 0), 0u) << machine->faults().plants()[0];
 
-    // The same planted library beside a program started from the temporary
-    // folder, as the clean-up copy was before, is loaded.
-    ProcessInformation info;
-    ASSERT_EQ(machine->simProcesses().CreateProcess("\"" + c.temp + "ztcleanup.exe\" /ct x", 0, &info),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    machine->simProcesses().CloseHandle(info.process);
-    machine->simProcesses().CloseHandle(info.thread);
-    ASSERT_EQ(machine->simProcesses().libraryLoads().size(), loads + 1) << c.what;
-    EXPECT_EQ(machine->simProcesses().libraryLoads().back().library, c.temp + "comctl32.dll");
+    // The clean-up copy started in the system folder, as it is now.
+    std::string systemDir;
+    machine->simEnvironment().GetSystemDirectory(&systemDir);
+    const std::string cleaner = CleanerFolderOf(r) + "\\ztcleanup.exe";
+    for (const SimProcess* process : machine->simProcesses().StartedProcesses()) {
+      if (Lower(process->program) == Lower(cleaner)) {
+        EXPECT_EQ(process->currentDirectory, systemDir) << c.what;
+      }
+    }
+    // The controls. The same copy started with the temporary folder as its
+    // current folder, as it was before: on NT 4.0, which looks in the current
+    // folder before the system folder, the planted C:\TEMP\comctl32.dll
+    // loads; on XP SP2 the manifest takes comctl32.dll from WinSxS (and
+    // SafeDllSearchMode puts the current folder last), so nothing does.
+    auto start = [&machine](const std::string& commandLine, const std::string& current) {
+      ProcessInformation info;
+      ASSERT_EQ(machine->simProcesses().CreateProcess(commandLine, 0, &info, current),
+                static_cast<DWORD>(ERROR_SUCCESS));
+      machine->simProcesses().CloseHandle(info.process);
+      machine->simProcesses().CloseHandle(info.thread);
+    };
+    start("\"" + cleaner + "\" /ct x", systemDir);
+    EXPECT_EQ(machine->simProcesses().libraryLoads().size(), loads) << c.what;
+    start("\"" + cleaner + "\" /ct x", c.temp);
+    ASSERT_EQ(machine->simProcesses().libraryLoads().size(), loads + (c.resumes ? 1 : 0)) << c.what;
+    if (c.resumes) {
+      EXPECT_EQ(machine->simProcesses().libraryLoads().back().library, c.temp + "comctl32.dll");
+    }
   }
 }
 
