@@ -61,6 +61,16 @@ bool MakePrivateFolder(CSetupContext& context, const std::string& tempFolder,
   return false;
 }
 
+DWORD DeleteMadeFile(FileSystem& files, const std::string& path) {
+  files.SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
+  return files.Delete(path);
+}
+
+DWORD DeleteMadeFileAtRestart(FileSystem& files, const std::string& path) {
+  files.SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
+  return files.DeleteAtRestart(path);
+}
+
 namespace {
 
 // Two names alike without regard to case, double-byte characters whole.
@@ -235,7 +245,7 @@ int CSetupContext::CleanUpTempSource(int /*action*/) {
       files.ReadFile(source, &ours) != ERROR_SUCCESS ||
       files.ReadFile(cleaner, &copied) != ERROR_SUCCESS || copied != ours) {
     Log("clean-up copy %s is not the setup program - not started\n", cleaner.c_str());
-    files.Delete(cleaner);
+    DeleteMadeFile(files, cleaner);
     files.RemoveDirectory(cleanerFolder);
     return 1;
   }
@@ -251,7 +261,7 @@ int CSetupContext::CleanUpTempSource(int /*action*/) {
   }
   if (systemFolder.empty()) {
     Log("system folder unknown - clean-up copy not started\n");
-    files.Delete(cleaner);
+    DeleteMadeFile(files, cleaner);
     files.RemoveDirectory(cleanerFolder);
     return 1;
   }
@@ -280,7 +290,7 @@ void RemoveCleanerAtRestart(CSetupContext& context) {
     return;
   }
   FileSystem& files = context.machine().files();
-  DWORD rc = files.DeleteAtRestart(program);
+  DWORD rc = DeleteMadeFileAtRestart(files, program);
   if (rc == ERROR_SUCCESS) {
     context.Log("clean-up copy %s is removed when Windows next starts\n", program.c_str());
     // After the file; Windows 9x leaves the empty folder.

@@ -43,27 +43,10 @@ void RemoveInstallerCopy(CSetupContext& context) {
   const std::string copy = context.installerCopy;
   const std::string folder = copy.substr(0, copy.rfind('\\'));
   context.installerCopy.clear();
-  if (files.Delete(copy) == ERROR_SUCCESS || files.DeleteAtRestart(copy) == ERROR_SUCCESS) {
+  if (DeleteMadeFile(files, copy) == ERROR_SUCCESS ||
+      DeleteMadeFileAtRestart(files, copy) == ERROR_SUCCESS) {
     if (files.RemoveDirectory(folder) != ERROR_SUCCESS) (void)files.DeleteAtRestart(folder);
   }
-}
-
-// The medium was checked before the first step; the share may have changed
-// since. What runs is the copy, so the copy is held against the manifest
-// (a medium without one has nothing to hold it against).
-bool CopyMatchesMedium(CSetupContext& context, const char* name, const std::string& copy) {
-  Environment& environment = context.machine().environment();
-  const std::string wanted(name);
-  for (const MediumFile& file : context.checkedMedium) {
-    if (file.name.size() != wanted.size() ||
-        environment.CompareNoCase(file.name, wanted, wanted.size()) != 0) {
-      continue;
-    }
-    std::string bytes;
-    return context.machine().files().ReadFile(copy, &bytes) == ERROR_SUCCESS &&
-           CSha256::HexDigest(bytes) == file.digest;
-  }
-  return true;
 }
 
 // Starts a redistributable of the medium (`name` in the setup's folder) as a
@@ -87,7 +70,11 @@ DWORD StartInstaller(CSetupContext& context, const char* name) {
     return rc;
   }
   context.installerCopy = copy;
-  if (!CopyMatchesMedium(context, name, copy)) {
+  // The medium was checked before the first step; the share may have
+  // changed since. What runs is the copy, so the copy is held against the
+  // manifest.
+  DWORD readError = ERROR_SUCCESS;
+  if (!MatchesManifest(context.machine().files(), context.checkedMedium, name, copy, &readError)) {
     context.Log("copy of medium file %s does not match its manifest - not started\n", name);
     RemoveInstallerCopy(context);
     return ERROR_INVALID_DATA;
@@ -360,6 +347,19 @@ int CSetupContext::LaunchProductSetup(int action) {
                             app().unattended().InstallerUiSwitch();
     window().ShowConfirm(false);
     window().ShowCancel(false);
+    // Checked with the whole medium before the first step, minutes ago: the
+    // package and its transform are held against the manifest once more
+    // right before Windows Installer opens them.
+    for (const std::string& name : {std::string("Zentavo.msi"), std::to_string(transform) + ".mst"}) {
+      DWORD readError = ERROR_SUCCESS;
+      if (!MatchesManifest(machine().files(), checkedMedium, name, setupDir + "\\" + name,
+                           &readError)) {
+        Log("medium file %s does not match its manifest - not installed\n", name.c_str());
+        Log("CreateProcess failed error=%d\n", static_cast<int>(ERROR_INVALID_DATA));
+        EndSetup(kExitFailure);
+        return 0;
+      }
+    }
     NoteProgramBeforeInstall(*this);
     NoteProductInstalling(*this);
     // Windows Installer by its full path: a bare name is looked for in the

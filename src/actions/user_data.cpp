@@ -270,7 +270,7 @@ bool SaveItemTo(CSetupContext& context, const DataItem& item, std::string* file)
     rc = files.Copy(source, *file, false);
     if (rc != ERROR_SUCCESS) {
       context.Log("copy failed - error %d\n", static_cast<int>(rc));
-      files.Delete(*file);  // the empty placeholder made for the copy
+      DeleteMadeFile(files, *file);  // the empty placeholder made for the copy
       return false;
     }
     return true;
@@ -279,7 +279,7 @@ bool SaveItemTo(CSetupContext& context, const DataItem& item, std::string* file)
   if (rc == ERROR_SUCCESS) rc = SaveRegKey(context, item.root, item.subKey, *file);
   if (rc != ERROR_SUCCESS) {
     context.Log("save reg key failed - error %d\n", static_cast<int>(rc));
-    context.machine().files().Delete(*file);
+    DeleteMadeFile(context.machine().files(), *file);
     return false;
   }
   return true;
@@ -359,7 +359,7 @@ bool PreserveItem(CSetupContext& context, const DataItem& item) {
     return false;
   }
   if (!RecordDigest(context, item, file)) {
-    context.machine().files().Delete(file);
+    DeleteMadeFile(context.machine().files(), file);
     if (item.saveFailed != nullptr) context.Log("%s", item.saveFailed);
     return false;
   }
@@ -560,7 +560,7 @@ Outcome RestoreFileItem(CSetupContext& context, const DataItem& item, bool befor
     return Outcome::kBackUntilRestart;
   }
   held.reset();
-  files.Delete(saved);
+  DeleteMadeFile(files, saved);
   return Outcome::kBack;
 }
 
@@ -598,7 +598,7 @@ Outcome RestoreItem(CSetupContext& context, const DataItem& item, bool afterRest
       if (rc != ERROR_SUCCESS) {
         context.Log("load reg key failed - error %d\n", static_cast<int>(rc));
       } else {
-        context.machine().files().Delete(saved);  // the hive file is spent
+        DeleteMadeFile(context.machine().files(), saved);  // the hive file is spent
         outcome = Outcome::kBack;
       }
     }
@@ -767,7 +767,7 @@ DWORD NewTemporaryFile(CSetupContext& context, std::string* path) {
   // again.
   if (made.size() + 1 > kSavedItemBuffer - 1) {
     context.Log("path too long: %s\n", made.c_str());
-    files.Delete(made);
+    DeleteMadeFile(files, made);
     return ERROR_FILENAME_EXCED_RANGE;
   }
   *path = made;

@@ -432,6 +432,8 @@ bool CSetupApp::BeginMediumCheck() {
   if (result != CMediumCheck::kFailed) {
     log_.Log("medium manifest lists %u files\n",
              static_cast<unsigned>(m_mediumCheck->fileCount()));
+    // What start-up copies from the medium is held against these digests.
+    m_context.checkedMedium = m_mediumCheck->files();
     result = m_mediumCheck->CheckNow(kStartupMediumFiles);
   }
   if (result == CMediumCheck::kFailed) {

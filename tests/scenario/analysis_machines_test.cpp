@@ -177,7 +177,7 @@ TEST(AnalysisRuns, BrowserBelow4_71EndsTheSetupAtStartUp) {
 TEST(AnalysisRuns, MissingXmlParserFileEndsTheSetupWithTheResourceMessage) {
   auto machine = ExampleMachine("win98se", "{}", k98Package);
   ASSERT_TRUE(machine);
-  ASSERT_EQ(machine->simFiles().Delete("D:\\msxml3a.dll"), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_TRUE(machine->simFiles().Remove("D:\\msxml3a.dll"));
   Rehearsal r = Rehearse(*machine, "/l 1033");
   EXPECT_TRUE(r.HasLine("copy D:\\msxml3a.dll to C:\\WINDOWS\\SYSTEM\\msxml3a.dll failed error 2"));
   EXPECT_TRUE(r.HasLine("failed to update XML parser library - aborting install"));

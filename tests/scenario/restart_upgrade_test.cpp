@@ -139,7 +139,7 @@ TEST(UpgradeRestarts, ExitCodesSayWhatHappened) {
     SCOPED_TRACE(c.what);
     const bool noPackage = std::string(c.overlay) == "no package";
     auto machine = ExampleMachine(c.machine, noPackage ? "{}" : c.overlay);
-    if (noPackage) machine->simFiles().Delete(machine->setupFolder() + "Zentavo.msi");
+    if (noPackage) machine->simFiles().Remove(machine->setupFolder() + "Zentavo.msi");
     machine->ResealMediumManifest();
     Rehearsal r = Rehearse(*machine, c.commandLine, c.answers);
     EXPECT_FALSE(r.run.answersRanOut) << r.run.stopReason;

@@ -272,6 +272,18 @@ bool SimFileSystem::MakeFolders(const std::string& path) {
   return true;
 }
 
+void SimFileSystem::MarkReadOnly(const std::string& folder) {
+  SimFile* root = MutableNode(folder);
+  if (root == nullptr) return;
+  std::vector<SimFile*> pending = {root};
+  while (!pending.empty()) {
+    SimFile* node = pending.back();
+    pending.pop_back();
+    if (!node->directory) node->attributes |= FILE_ATTRIBUTE_READONLY;
+    for (auto& [name, child] : node->children) pending.push_back(child.get());
+  }
+}
+
 DWORD SimFileSystem::RenameFolder(const std::string& folder, const std::string& newName) {
   Found found;
   DWORD rc = Find(folder, &found);

@@ -80,6 +80,14 @@ class SimFileSystem : public FileSystem {
   // Creates the file and the folders on its way; replaces an existing file.
   bool Put(const std::string& path, const std::string& bytes);
   bool MakeFolders(const std::string& path);
+  // Deletes a file whatever its attributes (a read-only file of a CD), as
+  // a test or the runner changes the machine; false when it is not there.
+  bool Remove(const std::string& path) {
+    SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
+    return Delete(path) == ERROR_SUCCESS;
+  }
+  // Gives every file below `folder` the read-only attribute (a CD's files).
+  void MarkReadOnly(const std::string& folder);
   // MoveFile of a folder to a new name in the same parent, as another program
   // does it: refused (5) while a file inside is open or held, as Windows
   // refuses to rename a folder with open files.

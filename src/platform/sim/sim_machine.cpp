@@ -334,7 +334,15 @@ bool SimMachine::Load(const SimJson& d, std::string* error) {
 }
 
 bool SimMachine::MountMedium(const std::string& hostDir, std::string* error) {
-  return files_.MountHostFolder(hostDir, setupFolder(), error);
+  const std::string folder = setupFolder();
+  if (!files_.MountHostFolder(hostDir, folder, error)) return false;
+  // A medium at the root of a drive other than Windows' is a CD: its files
+  // are read-only, and CopyFile keeps that attribute on their copies.
+  if (folder.size() == 3 && codePage_.Upper(folder.substr(0, 1)) !=
+                                codePage_.Upper(environment_.windowsDirectory.substr(0, 1))) {
+    files_.MarkReadOnly(folder);
+  }
+  return true;
 }
 
 void SimMachine::ResealMediumManifest() {
