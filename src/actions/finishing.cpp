@@ -30,14 +30,20 @@ bool MakePrivateFolder(CSetupContext& context, const std::string& tempFolder,
   Environment& environment = context.machine().environment();
   LocalTime now{};
   environment.GetLocalTime(&now);
-  // A name guessed in advance buys nothing: a folder that exists is refused
-  // and the next name tried, and the folder we make admits nobody else.
+  // The names come from the system's random source: a name mixed from the
+  // clock can be guessed and all eight tries made first. Where there is no
+  // such source (Windows 95 without CryptoAPI: one user anyway) the clock's
+  // mix stands in. A folder that exists is refused and the next name tried,
+  // and the folder we make admits nobody else.
   uint32_t seed = environment.GetTickCount() ^ (now.milliseconds * 2654435761u) ^
                   ((now.second + 60u * now.minute) * 40503u);
   for (int attempt = 0; attempt < 8; ++attempt) {
     seed = seed * 1664525u + 1013904223u;
+    uint32_t drawn = seed ^ (seed >> 13);
+    uint32_t random = 0;
+    if (environment.GenRandom(&random, sizeof(random)) == ERROR_SUCCESS) drawn = random;
     char name[16];
-    snprintf(name, sizeof(name), "%.4s%08x", prefix, static_cast<unsigned>(seed ^ (seed >> 13)));
+    snprintf(name, sizeof(name), "%.4s%08x", prefix, static_cast<unsigned>(drawn));
     std::string path = tempFolder + (tempFolder.back() == '\\' ? "" : "\\") + name;
     // Room for a file name in it.
     if (!PathFits(context, path + "\\crv0000.tmp")) return false;
@@ -53,6 +59,16 @@ bool MakePrivateFolder(CSetupContext& context, const std::string& tempFolder,
   }
   context.Log("no folder of our own could be made in %s\n", tempFolder.c_str());
   return false;
+}
+
+DWORD DeleteMadeFile(FileSystem& files, const std::string& path) {
+  files.SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
+  return files.Delete(path);
+}
+
+DWORD DeleteMadeFileAtRestart(FileSystem& files, const std::string& path) {
+  files.SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
+  return files.DeleteAtRestart(path);
 }
 
 namespace {
@@ -229,14 +245,28 @@ int CSetupContext::CleanUpTempSource(int /*action*/) {
       files.ReadFile(source, &ours) != ERROR_SUCCESS ||
       files.ReadFile(cleaner, &copied) != ERROR_SUCCESS || copied != ours) {
     Log("clean-up copy %s is not the setup program - not started\n", cleaner.c_str());
-    files.Delete(cleaner);
+    DeleteMadeFile(files, cleaner);
     files.RemoveDirectory(cleanerFolder);
     return 1;
   }
   Log("clean-up copy is %s\n", cleaner.c_str());
-  // It starts in the temporary folder, never in the folder it deletes.
+  // It starts in the system folder, which only administrators can write:
+  // without SafeDllSearchMode (NT 4.0, 2000, XP before SP2) Windows looks for
+  // a library in the current folder before the system folder, and in the
+  // temporary folder any user may plant one. Never in the folder it deletes,
+  // nor in its own, which it removes: a current folder cannot be removed on NT.
+  std::string systemFolder = systemDir;
+  if (systemFolder.empty() && environment.GetSystemDirectory(&systemFolder) != ERROR_SUCCESS) {
+    systemFolder.clear();
+  }
+  if (systemFolder.empty()) {
+    Log("system folder unknown - clean-up copy not started\n");
+    DeleteMadeFile(files, cleaner);
+    files.RemoveDirectory(cleanerFolder);
+    return 1;
+  }
   LaunchedProcess launched;
-  (void)LaunchProcess(*this, cleaner, "/ct " + setupDir, &launched, tempFolder);
+  (void)LaunchProcess(*this, cleaner, "/ct " + setupDir, &launched, systemFolder);
   return 1;
 }
 
@@ -260,7 +290,7 @@ void RemoveCleanerAtRestart(CSetupContext& context) {
     return;
   }
   FileSystem& files = context.machine().files();
-  DWORD rc = files.DeleteAtRestart(program);
+  DWORD rc = DeleteMadeFileAtRestart(files, program);
   if (rc == ERROR_SUCCESS) {
     context.Log("clean-up copy %s is removed when Windows next starts\n", program.c_str());
     // After the file; Windows 9x leaves the empty folder.
@@ -274,9 +304,26 @@ void RemoveCleanerAtRestart(CSetupContext& context) {
 void WaitForStartingSetup(CSetupContext& context, const std::string& folder) {
   FileSystem& files = context.machine().files();
   const std::string program = folder + "\\setup.exe";
+  bool readOnlyCleared = false;
   for (int attempt = 0; attempt < 60; ++attempt) {
     DWORD rc = files.Delete(program);
     if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return;
+    // Refused for its read-only attribute (a copy of a CD's file), not for
+    // being in use: the attribute goes, and no waiting.
+    DWORD attributes = 0;
+    if (rc == ERROR_ACCESS_DENIED && !readOnlyCleared &&
+        files.GetAttributes(program, &attributes) == ERROR_SUCCESS &&
+        (attributes & FILE_ATTRIBUTE_READONLY)) {
+      readOnlyCleared = true;
+      files.SetAttributes(program, attributes & ~FILE_ATTRIBUTE_READONLY);
+      continue;
+    }
+    // Only a program that is still running is waited for (a running image
+    // refuses deletion with 5 on NT, 32 on 9x); a bad name or another error
+    // would not change in 30 seconds.
+    if (rc != ERROR_ACCESS_DENIED && rc != ERROR_SHARING_VIOLATION && rc != ERROR_LOCK_VIOLATION) {
+      return;
+    }
     if (attempt == 0) context.Log("waiting for the setup to end - error %d\n", static_cast<int>(rc));
     context.machine().environment().Sleep(500);
   }

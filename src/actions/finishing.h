@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/filesystem.h"
 #include "platform/registry.h"
 
 class CSetupContext;
@@ -20,11 +21,19 @@ bool GetStartupLinkPath(CSetupContext& context, std::string* path);
 // was not read never becomes a path.
 bool ReadInstallDir(Registry& registry, std::string* installDir);
 // A new folder of the setup's own in `tempFolder`: `prefix` (4 characters)
-// and eight hex digits mixed from the clock, made by the setup (a name that
-// exists is never taken: another is tried), admitting only Administrators and
-// SYSTEM on the NT family. False (logged) when none could be made.
+// and eight hex digits from the system's random source (else mixed from the
+// clock), made by the setup (a name that exists is never taken: another is
+// tried), admitting only Administrators and SYSTEM on the NT family. False
+// (logged) when none could be made.
 bool MakePrivateFolder(CSetupContext& context, const std::string& tempFolder,
                        const char* prefix, std::string* folder);
+// Deletes a file the setup made, its attributes cleared first: a copy of a
+// CD's file keeps the read-only attribute, and Windows 9x's RegSaveKey makes
+// its file read-only, hidden and system; DeleteFile refuses such a file.
+DWORD DeleteMadeFile(FileSystem& files, const std::string& path);
+// The same for a file that goes when Windows next starts: WININIT.INI cannot
+// delete a read-only file either.
+DWORD DeleteMadeFileAtRestart(FileSystem& files, const std::string& path);
 // The clean-up run starts while the setup that started it is still ending,
 // and Windows deletes no program that runs: waits, up to 30 s, until the
 // folder's "setup.exe" can be deleted (or is gone).

@@ -15,6 +15,7 @@
 #include "app/context.h"
 #include "app/exit_codes.h"
 #include "app/setup_app.h"
+#include "app/step_tables.h"
 #include "lang/language_strings.h"
 #include "ui/setup_window.h"
 
@@ -42,27 +43,10 @@ void RemoveInstallerCopy(CSetupContext& context) {
   const std::string copy = context.installerCopy;
   const std::string folder = copy.substr(0, copy.rfind('\\'));
   context.installerCopy.clear();
-  if (files.Delete(copy) == ERROR_SUCCESS || files.DeleteAtRestart(copy) == ERROR_SUCCESS) {
+  if (DeleteMadeFile(files, copy) == ERROR_SUCCESS ||
+      DeleteMadeFileAtRestart(files, copy) == ERROR_SUCCESS) {
     if (files.RemoveDirectory(folder) != ERROR_SUCCESS) (void)files.DeleteAtRestart(folder);
   }
-}
-
-// The medium was checked before the first step; the share may have changed
-// since. What runs is the copy, so the copy is held against the manifest
-// (a medium without one has nothing to hold it against).
-bool CopyMatchesMedium(CSetupContext& context, const char* name, const std::string& copy) {
-  Environment& environment = context.machine().environment();
-  const std::string wanted(name);
-  for (const MediumFile& file : context.checkedMedium) {
-    if (file.name.size() != wanted.size() ||
-        environment.CompareNoCase(file.name, wanted, wanted.size()) != 0) {
-      continue;
-    }
-    std::string bytes;
-    return context.machine().files().ReadFile(copy, &bytes) == ERROR_SUCCESS &&
-           CSha256::HexDigest(bytes) == file.digest;
-  }
-  return true;
 }
 
 // Starts a redistributable of the medium (`name` in the setup's folder) as a
@@ -86,7 +70,11 @@ DWORD StartInstaller(CSetupContext& context, const char* name) {
     return rc;
   }
   context.installerCopy = copy;
-  if (!CopyMatchesMedium(context, name, copy)) {
+  // The medium was checked before the first step; the share may have
+  // changed since. What runs is the copy, so the copy is held against the
+  // manifest.
+  DWORD readError = ERROR_SUCCESS;
+  if (!MatchesManifest(context.machine().files(), context.checkedMedium, name, copy, &readError)) {
     context.Log("copy of medium file %s does not match its manifest - not started\n", name);
     RemoveInstallerCopy(context);
     return ERROR_INVALID_DATA;
@@ -204,16 +192,22 @@ void ShowRestartRefused(CSetupContext& context, int unattendedExitCode) {
   context.waitForInput = 1;
 }
 
+// The code a run ends with when a restart is under way or still to be made:
+// 3010 when the restart completes the installation, that is when the resume
+// value is in place or the product is installed with the user's data back;
+// without either, nothing would complete it after the restart, and the run
+// failed. A restart made and one left to the user (/norestart) agree.
+int RestartExitCode(CSetupContext& context, bool resumeWritten) {
+  if (!resumeWritten) context.Log("the resume value cannot be written\n");
+  return resumeWritten || (context.productInstalled && !context.dataWaitsForRestart)
+             ? kExitRestartRequired
+             : kExitFailure;
+}
+
 // A restart is needed but not made (/norestart): the resume value completes
-// the installation at the next start of Windows, and the code says so; without
-// the value nothing would complete it, and the run failed.
+// the installation at the next start of Windows.
 void EndWithoutRestart(CSetupContext& context) {
-  if (ScheduleResume(context)) {
-    context.EndSetup(kExitRestartRequired);
-    return;
-  }
-  context.Log("unattended: the resume value cannot be written\n");
-  context.EndSetup(context.productInstalled ? kExitRestartRequired : kExitFailure);
+  context.EndSetup(RestartExitCode(context, ScheduleResume(context)));
 }
 
 }  // namespace
@@ -239,7 +233,9 @@ std::string ResumeCommand(const std::string& setupDir, int nextStep, int languag
 bool ScheduleResume(CSetupContext& context) {
   RegKey run(context.machine().registry());
   if (run.Open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
-  std::string command = ResumeCommand(context.setupDir, context.currentStep + 1,
+  // Data that waits for the restart is put back by the resumed run first.
+  const int next = context.dataWaitsForRestart ? kRestoreDataStep : context.currentStep + 1;
+  std::string command = ResumeCommand(context.setupDir, next,
                                       context.app().g_languageId,
                                       context.app().unattended().ResumeSwitches());
   return run.SetString(kResumeValueName, command) == ERROR_SUCCESS;
@@ -318,16 +314,18 @@ int CSetupContext::InstallMsi(int action) {
     bool resumeWritten = ScheduleResume(*this);
     Log("rebooting system\n");
     int refused = 0;
+    // With the resume value in place the next restart, whoever makes it,
+    // completes the installation; without it the setup simply failed, even
+    // when the restart goes ahead.
+    const int exitCode = RestartExitCode(*this, resumeWritten);
     if (!RebootSystem(*this, &refused)) {
       Log("could not reboot system\n");
-      // With the resume value in place the next restart, whoever makes it,
-      // completes the installation; without it the setup simply failed.
-      EndSetup(resumeWritten ? kExitRestartRequired : kExitFailure);
+      EndSetup(exitCode);
     } else if (refused) {
       Log("reboot has been denied by another application\n");
-      ShowRestartRefused(*this, resumeWritten ? kExitRestartRequired : kExitFailure);
+      ShowRestartRefused(*this, exitCode);
     } else {
-      EndSetup(kExitRestartRequired);
+      EndSetup(exitCode);
     }
     return 0;
   }
@@ -349,6 +347,19 @@ int CSetupContext::LaunchProductSetup(int action) {
                             app().unattended().InstallerUiSwitch();
     window().ShowConfirm(false);
     window().ShowCancel(false);
+    // Checked with the whole medium before the first step, minutes ago: the
+    // package and its transform are held against the manifest once more
+    // right before Windows Installer opens them.
+    for (const std::string& name : {std::string("Zentavo.msi"), std::to_string(transform) + ".mst"}) {
+      DWORD readError = ERROR_SUCCESS;
+      if (!MatchesManifest(machine().files(), checkedMedium, name, setupDir + "\\" + name,
+                           &readError)) {
+        Log("medium file %s does not match its manifest - not installed\n", name.c_str());
+        Log("CreateProcess failed error=%d\n", static_cast<int>(ERROR_INVALID_DATA));
+        EndSetup(kExitFailure);
+        return 0;
+      }
+    }
     NoteProgramBeforeInstall(*this);
     NoteProductInstalling(*this);
     // Windows Installer by its full path: a bare name is looked for in the
@@ -410,20 +421,24 @@ int CSetupContext::ForcedReboot(int action) {
     return 0;
   }
   if (action == 1) {
-    ScheduleResume(*this);
+    const int exitCode = RestartExitCode(*this, ScheduleResume(*this));
     int refused = 0;
     if (!RebootSystem(*this, &refused)) {
       Log("could not reboot system\n");
-      EndSetup(kExitRestartRequired);
+      EndSetup(exitCode);
     } else if (refused) {
-      ShowRestartRefused(*this, kExitRestartRequired);
+      ShowRestartRefused(*this, exitCode);
     } else {
-      EndSetup(kExitRestartRequired);
+      EndSetup(exitCode);
     }
     return 0;
   }
   if (action == 2) {
     app().MessageBox(GetText(REBOOTFINISHEDABORT), MB_OK | MB_ICONWARNING);
+    // The restart the user leaves for later still has to put the data back.
+    if (dataWaitsForRestart && ScheduleResume(*this)) {
+      Log("the user data is put back when Windows next starts\n");
+    }
     EndSetup(kExitRestartRequired);
     return 0;
   }

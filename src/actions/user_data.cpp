@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "actions/finishing.h"
 #include "actions/launch.h"
 #include "analysis/analysis.h"
+#include "analysis/sha256.h"
 #include "app/context.h"
 #include "app/exit_codes.h"
 #include "app/setup_app.h"
@@ -24,10 +26,17 @@ constexpr char kHiveName[] = "TEMP_HIVE";
 constexpr char kDirectoriesKey[] = "SOFTWARE\\Corvane\\Zentavo\\WebServer\\Parameters\\Directories";
 
 constexpr char kPendingValue[] = "UpgradePending";
+constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr char kPendingOperations[] = "PendingFileRenameOperations";
 // Beside an item's value once the new package is installed: what it put in
 // the item's place ("absent", or the fingerprint of the file or key).
 constexpr char kInstalledSuffix[] = " Installed";
 constexpr char kAbsent[] = "absent";
+// Beside an item's value: the SHA-256 of its copy, taken when it was saved.
+// Only a copy that still has it is put back (NT 4.0's C:\TEMP lets every
+// user rename the folder of the copies away and put another in its place).
+constexpr char kDigestSuffix[] = " SHA-256";
+constexpr size_t kDigestPiece = 64 * 1024;
 // Beside the mark: the folder of the data and the version of the program of
 // the edition being upgraded, so that a setup started again knows both even
 // after the earlier edition has gone.
@@ -58,6 +67,12 @@ const DataItem kItems[] = {
      "read globals value failed\n"},
 };
 constexpr size_t kGlobalsIndex = 4;
+
+// The two ways a saved hive is put back (below).
+LONG LoadRegKeyNt(CSetupContext& context, HKEY root, const std::string& subKey,
+                  const std::string& file);
+LONG LoadRegKey9x(CSetupContext& context, HKEY root, const std::string& subKey,
+                  const std::string& file);
 
 // A file of the previous installation folder ("%s\%s"), or false when that
 // folder was never read: nothing is copied to or from a folder not known.
@@ -115,6 +130,7 @@ void ClearUpgradeStage(CSetupContext& context) {
   }
   for (const DataItem& item : kItems) {
     DeleteSaveValue(context, std::string(item.item) + kInstalledSuffix);
+    DeleteSaveValue(context, std::string(item.item) + kDigestSuffix);
   }
   DeleteSaveValue(context, kFolderValue);
   DeleteSaveValue(context, kVersionValue);
@@ -254,7 +270,7 @@ bool SaveItemTo(CSetupContext& context, const DataItem& item, std::string* file)
     rc = files.Copy(source, *file, false);
     if (rc != ERROR_SUCCESS) {
       context.Log("copy failed - error %d\n", static_cast<int>(rc));
-      files.Delete(*file);  // the empty placeholder made for the copy
+      DeleteMadeFile(files, *file);  // the empty placeholder made for the copy
       return false;
     }
     return true;
@@ -263,7 +279,73 @@ bool SaveItemTo(CSetupContext& context, const DataItem& item, std::string* file)
   if (rc == ERROR_SUCCESS) rc = SaveRegKey(context, item.root, item.subKey, *file);
   if (rc != ERROR_SUCCESS) {
     context.Log("save reg key failed - error %d\n", static_cast<int>(rc));
-    context.machine().files().Delete(*file);
+    DeleteMadeFile(context.machine().files(), *file);
+    return false;
+  }
+  return true;
+}
+
+
+// Opens `path` for reading (shared with readers only: while it is open
+// nobody writes or deletes it, or renames its folder away) and reads its
+// SHA-256 as 64 hexadecimal digits. The file stays open in `open`.
+DWORD OpenAndDigest(FileSystem& files, const std::string& path, UniqueRead* open,
+                    std::string* hex) {
+  uint64_t size = 0;
+  DWORD rc = files.OpenForRead(path, open->put(), &size);
+  if (rc != ERROR_SUCCESS) return rc;
+  CSha256 sha;
+  for (;;) {
+    std::string piece;
+    rc = files.ReadPiece(open->get(), kDigestPiece, &piece);
+    if (rc != ERROR_SUCCESS) return rc;
+    if (piece.empty()) break;
+    sha.Update(piece.data(), piece.size());
+  }
+  uint8_t digest[CSha256::kDigestSize];
+  sha.Final(digest);
+  *hex = CSha256::ToHex(digest);
+  return ERROR_SUCCESS;
+}
+
+// Records the digest of the copy just made for `item`, before the item's
+// value names the copy. A copy that could not be checked later does not
+// count as saved.
+bool RecordDigest(CSetupContext& context, const DataItem& item, const std::string& copy) {
+  FileSystem& files = context.machine().files();
+  UniqueRead open(files);
+  std::string hex;
+  DWORD rc = OpenAndDigest(files, copy, &open, &hex);
+  if (rc != ERROR_SUCCESS) {
+    context.Log("digest of %s failed - error %d\n", copy.c_str(), static_cast<int>(rc));
+    return false;
+  }
+  return SetSavedItem(context, std::string(item.item) + kDigestSuffix, hex);
+}
+
+// Whether `copy` is still the copy saved for `item`: its SHA-256 is the one
+// recorded then. It stays open in `open` (readers only) until the caller has
+// put it back, so nobody can replace it in between. A copy that an earlier
+// setup made records no digest and is taken as it is.
+bool VerifyCopy(CSetupContext& context, const DataItem& item, const std::string& copy,
+                UniqueRead* open) {
+  std::string recorded;
+  if (!ReadSaveValue(context, std::string(item.item) + kDigestSuffix, &recorded) ||
+      recorded.empty()) {
+    context.Log("saved %s has no digest - it was saved by an earlier setup\n", item.item);
+    return true;
+  }
+  std::string now;
+  DWORD rc = OpenAndDigest(context.machine().files(), copy, open, &now);
+  if (rc != ERROR_SUCCESS) {
+    context.Log("saved %s cannot be read - error %d\n", item.item, static_cast<int>(rc));
+    open->reset();
+    return false;
+  }
+  if (now != recorded) {
+    context.Log("saved %s at %s is not the copy that was saved - it is not restored\n", item.item,
+                copy.c_str());
+    open->reset();
     return false;
   }
   return true;
@@ -273,6 +355,11 @@ bool SaveItemTo(CSetupContext& context, const DataItem& item, std::string* file)
 bool PreserveItem(CSetupContext& context, const DataItem& item) {
   std::string file;
   if (!SaveItemTo(context, item, &file)) {
+    if (item.saveFailed != nullptr) context.Log("%s", item.saveFailed);
+    return false;
+  }
+  if (!RecordDigest(context, item, file)) {
+    DeleteMadeFile(context.machine().files(), file);
     if (item.saveFailed != nullptr) context.Log("%s", item.saveFailed);
     return false;
   }
@@ -327,40 +414,210 @@ bool HandleLeftover(CSetupContext& context, const DataItem& item, UpgradeStage s
   return true;
 }
 
-// Puts one item back from its copy. Once it is back, the copy and its
-// value go; a copy that did not come back stays, and so does its value.
-bool RestoreItem(CSetupContext& context, const DataItem& item) {
-  std::string saved, copy;
-  const bool named = ReadSaveValue(context, item.item, &copy) && !copy.empty();
-  bool restored = false;
-  if (item.fileName != nullptr) {
-    restored = RestoreFile(context, item.item, item.fileName);
-    if (!restored) context.Log("%s", item.restoreFailed);
-  } else if (!GetSavedItem(context, item.item, &saved)) {
-    context.Log("%s", item.restoreFailed);
-  } else {
-    LONG rc = LoadRegKey(context, item.root, item.subKey, saved);
-    if (rc != ERROR_SUCCESS) {
-      context.Log("load reg key failed - error %d\n", static_cast<int>(rc));
-    } else {
-      context.machine().files().Delete(saved);  // the hive file is spent
-      restored = true;
+// What became of one item at RESTOREDATA.
+enum class Outcome {
+  kBack,           // in place, its copy and value gone
+  kNothingSaved,   // no copy to put back
+  kBackUntilRestart,  // in place, but Windows deletes or replaces it at the restart
+  kInUse,          // held by another program
+  kFailed,         // could not be put back for another reason
+};
+
+// The place of an item: its file, or its key, as the user is told.
+std::string PlaceOf(CSetupContext& context, const DataItem& item) {
+  if (item.fileName != nullptr) return context.previousInstallDir + "\\" + item.fileName;
+  return std::string(item.root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER\\"
+                                                    : "HKEY_LOCAL_MACHINE\\") +
+         item.subKey;
+}
+
+bool InUseError(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// The names of the pending operations of the next start of Windows, sources
+// and targets alike: on NT the pairs of "PendingFileRenameOperations" (a
+// source, then its new name or an empty string to delete it; with "\??\" and
+// "!" before the names), on Windows 9x the lines "target=source" of
+// WININIT.INI's [rename] section ("NUL" as the target deletes; the names are
+// short ones, and the section's name is matched without regard to case).
+std::vector<std::string> RestartFileNames(CSetupContext& context) {
+  std::vector<std::string> names;
+  if (!IsWin9xPlatform(context.machine().environment())) {
+    Registry& registry = context.machine().registry();
+    RegKey key(registry);
+    DWORD type = 0, size = 0;
+    if (key.Open(HKEY_LOCAL_MACHINE, kSessionManagerKey, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+        registry.QueryValue(key.get(), kPendingOperations, &type, nullptr, &size) !=
+            ERROR_SUCCESS ||
+        size == 0) {
+      return names;
+    }
+    std::vector<BYTE> data(size + 2, 0);
+    if (registry.QueryValue(key.get(), kPendingOperations, &type, data.data(), &size) !=
+        ERROR_SUCCESS) {
+      return names;
+    }
+    const char* text = reinterpret_cast<const char*>(data.data());
+    for (size_t at = 0; at < size && at < data.size();) {
+      std::string name(text + at, strnlen(text + at, data.size() - at));
+      at += name.size() + 1;
+      if (!name.empty() && name[0] == '!') name.erase(0, 1);
+      if (name.rfind("\\??\\", 0) == 0) name.erase(0, 4);
+      if (!name.empty()) names.push_back(name);
+    }
+    return names;
+  }
+  std::string ini;
+  if (context.windowsDir.empty() ||
+      context.machine().files().ReadFile(context.windowsDir + "\\WININIT.INI", &ini) !=
+          ERROR_SUCCESS) {
+    return names;
+  }
+  Environment& environment = context.machine().environment();
+  bool inRename = false;
+  size_t from = 0;
+  while (from < ini.size()) {
+    size_t end = ini.find('\n', from);
+    if (end == std::string::npos) end = ini.size();
+    std::string line = ini.substr(from, end - from);
+    from = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '[') {
+      inRename = line.size() == 8 && environment.CompareNoCase(line, "[rename]", 8) == 0;
+      continue;
+    }
+    const size_t equals = line.find('=');
+    if (!inRename || equals == std::string::npos) continue;
+    names.push_back(line.substr(equals + 1));
+    const std::string target = line.substr(0, equals);
+    if (!(target.size() == 3 && environment.CompareNoCase(target, "NUL", 3) == 0)) {
+      names.push_back(target);
     }
   }
-  if (restored) {
+  return names;
+}
+
+// A path in its long form where Windows can give it, with runs of
+// backslashes made one ("%s\%s" of a folder that ends with one), for
+// comparing.
+std::string LongForm(CSetupContext& context, const std::string& path) {
+  std::string longPath;
+  if (context.machine().files().GetLongPathName(path, &longPath) != ERROR_SUCCESS ||
+      longPath.empty()) {
+    longPath = path;
+  }
+  std::string single;
+  for (char c : longPath) {
+    if (c == '\\' && !single.empty() && single.back() == '\\') continue;
+    single += c;
+  }
+  return single;
+}
+
+// True when Windows was told to delete, replace or move `path` when it next
+// starts: what is put back there now would not survive the restart.
+bool RestartChangesFile(CSetupContext& context, const std::string& path) {
+  const std::vector<std::string> names = RestartFileNames(context);
+  if (names.empty()) return false;
+  Environment& environment = context.machine().environment();
+  const std::string wanted = LongForm(context, path);
+  for (const std::string& name : names) {
+    const std::string candidate = LongForm(context, name);
+    if (candidate.size() == wanted.size() &&
+        environment.CompareNoCase(candidate, wanted, wanted.size()) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Copies a file item back from its copy. Before a restart that Windows will
+// use to delete or replace the file, the copy stays after it is put back: it
+// is put back again once the restart is over.
+Outcome RestoreFileItem(CSetupContext& context, const DataItem& item, bool beforeRestart) {
+  std::string saved;
+  if (!GetSavedItem(context, item.item, &saved)) {
+    context.Log("read value failed\n");
+    return Outcome::kNothingSaved;
+  }
+  std::string destination;
+  if (!PreviousInstallFile(context, item.fileName, &destination)) return Outcome::kFailed;
+  FileSystem& files = context.machine().files();
+  UniqueRead held(files);
+  if (!VerifyCopy(context, item, saved, &held)) return Outcome::kFailed;
+  context.Log("copy %s to %s\n", saved.c_str(), destination.c_str());
+  DWORD rc = files.Copy(saved, destination, false);
+  if (rc != ERROR_SUCCESS) {
+    // The temporary copy stays: it is the only one left.
+    context.Log("copy failed - error %d\n", static_cast<int>(rc));
+    return InUseError(rc) ? Outcome::kInUse : Outcome::kFailed;
+  }
+  if (beforeRestart && RestartChangesFile(context, destination)) {
+    context.Log("%s is put back again after the restart - Windows deletes or replaces %s when "
+                "it next starts\n",
+                item.item, destination.c_str());
+    return Outcome::kBackUntilRestart;
+  }
+  held.reset();
+  DeleteMadeFile(files, saved);
+  return Outcome::kBack;
+}
+
+// Puts one item back from its copy. Once it is back, the copy and its value
+// go; a copy that did not come back stays, and so does its value. A file
+// that Windows was told to delete or replace at the next start keeps its
+// copy too, when the restart is still to come: the copy is put back again
+// after it. `afterRestart` leaves out items with nothing saved, silently.
+Outcome RestoreItem(CSetupContext& context, const DataItem& item, bool afterRestart) {
+  std::string saved, copy;
+  const bool named = ReadSaveValue(context, item.item, &copy) && !copy.empty();
+  if (afterRestart && !named) return Outcome::kNothingSaved;
+  Outcome outcome = Outcome::kFailed;
+  if (item.fileName != nullptr) {
+    outcome = RestoreFileItem(context, item, !afterRestart);
+    if (outcome != Outcome::kBack && outcome != Outcome::kBackUntilRestart) {
+      context.Log("%s", item.restoreFailed);
+    }
+  } else if (!GetSavedItem(context, item.item, &saved)) {
+    context.Log("%s", item.restoreFailed);
+    outcome = Outcome::kNothingSaved;
+  } else {
+    UniqueRead held(context.machine().files());
+    if (!VerifyCopy(context, item, saved, &held)) {
+      context.Log("%s", item.restoreFailed);
+    } else {
+      // Windows 9x's hive loader opens the file itself and keeps it while
+      // the hive is loaded, and there is no other user there to guard
+      // against: the copy is let go before it is loaded there.
+      const bool win9x = IsWin9xPlatform(context.machine().environment());
+      if (win9x) held.reset();
+      LONG rc = win9x ? LoadRegKey9x(context, item.root, item.subKey, saved)
+                      : LoadRegKeyNt(context, item.root, item.subKey, saved);
+      held.reset();
+      if (rc != ERROR_SUCCESS) {
+        context.Log("load reg key failed - error %d\n", static_cast<int>(rc));
+      } else {
+        DeleteMadeFile(context.machine().files(), saved);  // the hive file is spent
+        outcome = Outcome::kBack;
+      }
+    }
+  }
+  if (outcome == Outcome::kBack) {
     DeleteSaveValue(context, item.item);
     DeleteSaveValue(context, std::string(item.item) + kInstalledSuffix);
-  } else if (named) {
+    DeleteSaveValue(context, std::string(item.item) + kDigestSuffix);
+  } else if (named && outcome != Outcome::kBackUntilRestart) {
     context.Log("saved %s kept at %s - it was not restored\n", item.item, copy.c_str());
   }
   // The setup's folder of the copies goes with its last copy (a folder that
   // still holds one is not removed).
   const size_t slash = copy.rfind('\\');
-  if (restored && slash != std::string::npos && slash >= 4 &&
+  if (outcome == Outcome::kBack && slash != std::string::npos && slash >= 4 &&
       copy.compare(copy.rfind('\\', slash - 1) + 1, 4, "ztsv") == 0) {
     (void)context.machine().files().RemoveDirectory(copy.substr(0, slash));
   }
-  return restored;
+  return outcome;
 }
 
 // True when some item's value still names a copy that exists.
@@ -510,7 +767,7 @@ DWORD NewTemporaryFile(CSetupContext& context, std::string* path) {
   // again.
   if (made.size() + 1 > kSavedItemBuffer - 1) {
     context.Log("path too long: %s\n", made.c_str());
-    files.Delete(made);
+    DeleteMadeFile(files, made);
     return ERROR_FILENAME_EXCED_RANGE;
   }
   *path = made;
@@ -520,27 +777,13 @@ DWORD NewTemporaryFile(CSetupContext& context, std::string* path) {
 bool PreserveFile(CSetupContext& context, const std::string& item, const std::string& fileName) {
   const DataItem file = {item.c_str(), fileName.c_str(), nullptr, nullptr, nullptr, nullptr};
   std::string copy;
-  return SaveItemTo(context, file, &copy) && SetSavedItem(context, item, copy);
+  return SaveItemTo(context, file, &copy) && RecordDigest(context, file, copy) &&
+         SetSavedItem(context, item, copy);
 }
 
 bool RestoreFile(CSetupContext& context, const std::string& item, const std::string& fileName) {
-  std::string saved;
-  if (!GetSavedItem(context, item, &saved)) {
-    context.Log("read value failed\n");
-    return false;
-  }
-  std::string destination;
-  if (!PreviousInstallFile(context, fileName, &destination)) return false;
-  context.Log("copy %s to %s\n", saved.c_str(), destination.c_str());
-  FileSystem& files = context.machine().files();
-  DWORD rc = files.Copy(saved, destination, false);
-  if (rc != ERROR_SUCCESS) {
-    // The temporary copy stays: it is the only one left.
-    context.Log("copy failed - error %d\n", static_cast<int>(rc));
-    return false;
-  }
-  files.Delete(saved);
-  return true;
+  const DataItem file = {item.c_str(), fileName.c_str(), nullptr, nullptr, nullptr, nullptr};
+  return RestoreFileItem(context, file, false) == Outcome::kBack;
 }
 
 LONG SaveRegKey(CSetupContext& context, HKEY root, const std::string& subKey,
@@ -724,10 +967,63 @@ int CSetupContext::RestoreUserData(int) {
   Log("restoring user data\n");
   // After an earlier upgrade removed the product, the folder is the new one.
   FindInstallDir(*this);
-  for (size_t index = 0; index < kGlobalsIndex; ++index) RestoreItem(*this, kItems[index]);
-  DirectoryValues directories = ReadDirectoryValues(*this);
-  RestoreItem(*this, kItems[kGlobalsIndex]);
-  WriteDirectoryValues(*this, directories);
+  // Resumed here after the restart that the data waited for: only what is
+  // still saved is put back, and no further restart is asked for.
+  const bool afterRestart = resumedAt != 0 && resumedAt == currentStep;
+  std::vector<const DataItem*> toRestore;
+  for (const DataItem& item : kItems) toRestore.push_back(&item);
+  while (true) {
+    std::vector<const DataItem*> left;
+    bool restartHelps = false;
+    DirectoryValues directories;
+    for (const DataItem* item : toRestore) {
+      if (item == &kItems[kGlobalsIndex]) directories = ReadDirectoryValues(*this);
+      const Outcome outcome = RestoreItem(*this, *item, afterRestart);
+      if (item == &kItems[kGlobalsIndex]) WriteDirectoryValues(*this, directories);
+      if (outcome == Outcome::kBack || outcome == Outcome::kNothingSaved) continue;
+      left.push_back(item);
+      restartHelps = restartHelps || outcome == Outcome::kInUse ||
+                     outcome == Outcome::kBackUntilRestart;
+    }
+    if (left.empty()) break;
+    // A program holds a file, or Windows replaces it when it starts again:
+    // after the restart the holds are gone and the operations done. The
+    // restart that comes anyway is also the one more try for the rest.
+    if (!afterRestart && (restartHelps || rebootRequired)) {
+      for (const DataItem* item : left) {
+        Log("%s is put back after the restart\n", item->item);
+      }
+      rebootRequired = 1;
+      dataWaitsForRestart = 1;
+      break;
+    }
+    // Nothing more will put it back: the user is told where the copies are,
+    // and the installation does not end as complete.
+    Log("user data could not be put back\n");
+    std::string names;
+    for (const DataItem* item : left) {
+      std::string copy;
+      if (!ReadSaveValue(*this, item->item, &copy)) copy.clear();
+      Log("%s could not be put back: %s - its copy is %s\n", item->item,
+          PlaceOf(*this, *item).c_str(), copy.c_str());
+      names += "\n" + PlaceOf(*this, *item) + "\n    " + copy;
+    }
+    if (app().unattended().Active()) {
+      Log("unattended: the user data could not be put back - ending with 1603\n");
+      failureShown = 1;
+      EndSetup(kExitFailure);
+      return 0;
+    }
+    if (app().MessageBox(GetText(RESTOREDATA) + ":\n" + names, MB_RETRYCANCEL | MB_ICONWARNING) !=
+        IDRETRY) {
+      Log("user data not put back - setup ended\n");
+      failureShown = 1;
+      EndSetup(kExitFailure);
+      return 0;
+    }
+    Log("putting the user data back again\n");
+    toRestore = left;
+  }
   if (startupLinkExisted && comHolder) {
     HRESULT hr = comHolder->CreateStartupLink();
     if (FAILED(hr)) Log("create startup link failed - error 0x%x\n", static_cast<unsigned>(hr));

@@ -4,6 +4,7 @@
 // These run before the analysis has filled the context, so they ask the
 // system for its directory and version themselves.
 #include "analysis/analysis.h"
+#include "analysis/medium_check.h"
 
 #include "app/context.h"
 #include "app/setup_app.h"
@@ -92,6 +93,35 @@ int IsFlashControlCurrent(CSetupContext& context) {
   return 0;
 }
 
+namespace {
+
+// A file start-up copied from the medium into the system folder is compared
+// with the manifest before it is loaded or registered: the medium was
+// checked moments before, but a share can change in between. A copy that
+// does not match is logged and counts as a failed update. CopyFile keeps a
+// CD's read-only attribute, which would refuse the next update of the file:
+// the copy loses it.
+bool CopyMatchesMedium(CSetupContext& context, const std::string& name,
+                       const std::string& copy) {
+  FileSystem& files = context.machine().files();
+  DWORD attributes = 0;
+  if (files.GetAttributes(copy, &attributes) == ERROR_SUCCESS &&
+      (attributes & FILE_ATTRIBUTE_READONLY)) {
+    files.SetAttributes(copy, attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  DWORD error = ERROR_SUCCESS;
+  if (MatchesManifest(files, context.checkedMedium, name, copy, &error)) return true;
+  if (error != ERROR_SUCCESS) {
+    context.Log("copy %s cannot be read - error %d\n", copy.c_str(), static_cast<int>(error));
+  } else {
+    context.Log("copy of medium file %s does not match its manifest - not loaded\n",
+                name.c_str());
+  }
+  return false;
+}
+
+}  // namespace
+
 // Copies the control from the medium into the system directory and registers
 // the copy there. A copy refused because the control in the system directory
 // is in use registers that file instead: Windows refuses a copy onto a control
@@ -113,6 +143,7 @@ int InstallFlashControl(CSetupContext& context) {
     if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return 0;
   } else {
     context.mediumChanges.push_back("copied " + source + " to " + destination);
+    if (!CopyMatchesMedium(context, "System32\\swflash.ocx", destination)) return 0;
   }
   if (RegisterServerDll(context, destination)) {
     context.mediumChanges.push_back("registered " + destination);
@@ -180,6 +211,7 @@ int InstallXmlParser(CSetupContext& context) {
       return 0;
     }
     context.mediumChanges.push_back("copied " + source + " to " + destination);
+    if (!CopyMatchesMedium(context, name, destination)) return 0;
   }
   context.Log("registering updated XML parser\n");
   if (!RegisterServerDll(context, destination)) return 0;
@@ -207,10 +239,14 @@ int UpdatePsapi(CSetupContext& context) {
     DWORD error = machine.files().Copy(source, destination, false);
     if (error == ERROR_SUCCESS) {
       context.mediumChanges.push_back("copied " + source + " to " + destination);
-      return 1;
+      if (CopyMatchesMedium(context, "psapi.dll", destination)) return 1;
+      // Missing before, it is not left behind to be loaded by the next program.
+      machine.files().SetAttributes(destination, FILE_ATTRIBUTE_NORMAL);
+      machine.files().Delete(destination);
+    } else {
+      context.Log("copy %s to %s failed - error %d\n", source.c_str(), destination.c_str(),
+                  static_cast<int>(error));
     }
-    context.Log("copy %s to %s failed - error %d\n", source.c_str(), destination.c_str(),
-                static_cast<int>(error));
   }
   context.app().MessageBox(context.GetText(INITERROR), MB_ICONSTOP);
   return 0;

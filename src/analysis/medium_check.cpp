@@ -177,3 +177,28 @@ std::string CMediumCheck::Progress() const {
   return name.substr(slash == std::string::npos ? 0 : slash + 1) + " " +
          std::to_string(percent) + "%";
 }
+
+bool MatchesManifest(FileSystem& files, const std::vector<MediumFile>& manifest,
+                     const std::string& name, const std::string& path, DWORD* error) {
+  *error = ERROR_SUCCESS;
+  const MediumFile* wanted = nullptr;
+  for (const MediumFile& file : manifest) {
+    if (UpperCase(file.name) == UpperCase(name)) wanted = &file;
+  }
+  if (wanted == nullptr) return true;
+  UniqueRead open(files);
+  uint64_t size = 0;
+  *error = files.OpenForRead(path, open.put(), &size);
+  if (*error != ERROR_SUCCESS) return false;
+  CSha256 hash;
+  for (;;) {
+    std::string piece;
+    *error = files.ReadPiece(open.get(), CMediumCheck::kPieceBytes, &piece);
+    if (*error != ERROR_SUCCESS) return false;
+    if (piece.empty()) break;
+    hash.Update(piece.data(), piece.size());
+  }
+  uint8_t digest[CSha256::kDigestSize];
+  hash.Final(digest);
+  return CSha256::ToHex(digest) == wanted->digest;
+}

@@ -27,6 +27,14 @@ struct MediumFile {
 // is allowed; the last line may lack its line feed.
 size_t ParseMediumManifest(const std::string& text, std::vector<MediumFile>* files);
 
+// Whether the file at `path` still has the digest the manifest gives the
+// medium file `name` (without regard to case), read in pieces with writing
+// refused meanwhile. True when the manifest does not name the file (a medium
+// without a manifest is used unchecked); false when it does not match or
+// cannot be read (`error`: the Windows error, 0 when it was read).
+bool MatchesManifest(FileSystem& files, const std::vector<MediumFile>& manifest,
+                     const std::string& name, const std::string& path, DWORD* error);
+
 class CMediumCheck {
  public:
   enum Result { kPassed, kPending, kFailed, kNoManifest };

@@ -94,6 +94,8 @@ class CSetupContext {
 
   // ---- Fields, in declaration order ----
   int resumeStep = 0;
+  // The row this run was resumed at by /c (0 for a run from the start).
+  int resumedAt = 0;
   int currentStep = 0;
   int lastShownStep = -1;
   int analysisIndex = 0;
@@ -145,6 +147,9 @@ class CSetupContext {
   std::string msiExtraProperties;
 
   int rebootRequired = 0;
+  // Some of the user's data is put back only after the restart: the resume
+  // value then names RESTOREDATA, and even a declined restart writes it.
+  int dataWaitsForRestart = 0;
   int runtimeUpdateNeeded = 0;
   std::string mediaPlayerVersion;
   int mediaPlayerUpdateNeeded = 0;
@@ -169,9 +174,11 @@ class CSetupContext {
   // What start-up changed on the machine with files of the medium ("copied
   // D:\\msxml3.dll to ..."), reported when the medium turns out damaged.
   std::vector<std::string> mediumChanges;
-  // The medium's files and digests once every one of them matched; empty for
-  // a medium without a manifest. A copy made later from the medium (the
-  // redistributables') is held against them before it runs.
+  // The medium's files and digests as its manifest gives them; empty for a
+  // medium without a manifest. A copy made from the medium (the components
+  // start-up puts into the system folder, the redistributables') is held
+  // against them before it is loaded or runs, and the package and its
+  // transform again right before Windows Installer starts.
   std::vector<MediumFile> checkedMedium;
 
   // The analysis table the engine walks; tests may run the engine over a table

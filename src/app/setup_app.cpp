@@ -221,6 +221,7 @@ bool CSetupApp::InitInstance() {
     DeleteDirectoryTree(m_context, m_strCleanupDir);
     RemoveEmptiedFolder(m_context, m_strCleanupDir);
     RemoveCleanerAtRestart(m_context);
+    RepeatExitCodeLine();
     return false;
   }
 
@@ -333,6 +334,25 @@ void CSetupApp::OnWindowDestroyed(AppWindow* window) {
   }
 }
 
+void CSetupApp::RepeatExitCodeLine() {
+  static const char kExitCodeLine[] = "unattended: exit code ";
+  std::string text;
+  if (log_.g_strLogPath.empty() ||
+      machine_.files().ReadFile(log_.g_strLogPath, &text) != ERROR_SUCCESS) {
+    return;
+  }
+  const size_t at = text.rfind(kExitCodeLine);
+  if (at == std::string::npos) return;
+  const size_t end = text.find_first_of("\r\n", at);
+  const std::string code = text.substr(at + sizeof(kExitCodeLine) - 1,
+                                       end == std::string::npos ? std::string::npos
+                                                                : end - at - sizeof(kExitCodeLine) + 1);
+  // Written by the run that started this copy, with this copy's lines after it.
+  if (end != std::string::npos && text.find_first_not_of("\r\n", end) != std::string::npos) {
+    log_.Log("%s%s\n", kExitCodeLine, code.c_str());
+  }
+}
+
 bool CSetupApp::OnQueryEndSession() {
   log_.Log("OnQueryEndSession\n");
   if (m_bOwnRestartRequested) return true;
@@ -412,6 +432,8 @@ bool CSetupApp::BeginMediumCheck() {
   if (result != CMediumCheck::kFailed) {
     log_.Log("medium manifest lists %u files\n",
              static_cast<unsigned>(m_mediumCheck->fileCount()));
+    // What start-up copies from the medium is held against these digests.
+    m_context.checkedMedium = m_mediumCheck->files();
     result = m_mediumCheck->CheckNow(kStartupMediumFiles);
   }
   if (result == CMediumCheck::kFailed) {

@@ -115,6 +115,10 @@ class CSetupApp {
   // The code when the user closes the setup window: a cancel until the
   // product is installed; afterwards success, or a restart still needed.
   int ClosedWindowExitCode() const;
+  // The clean-up copy's lines follow the exit code line that the unattended
+  // run which started it wrote last: that line is written once more, so a
+  // tool that reads the log's last line still finds the run's exit code.
+  void RepeatExitCodeLine();
   // The medium check: start-up reads the manifest and checks the files that
   // start-up itself uses; the step timer checks the rest in pieces before
   // the first step runs. False when the setup must end (it has been told).

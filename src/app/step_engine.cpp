@@ -8,6 +8,7 @@
 int CSetupContext::RunUpdateStep(int action) {
   if (currentStep > 0 && resumeStep > 0) {
     currentStep = resumeStep;
+    resumedAt = resumeStep;
     resumeStep = 0;
     // Resumed after the product's package ran (its restart, or one that
     // Windows announced): the product the analysis found is the new one.

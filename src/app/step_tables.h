@@ -39,6 +39,8 @@ inline constexpr int kAnalysisStepCount = 13;
 inline constexpr int kLastUpdateStep = kUpdateStepCount - 1;
 // The row of the product package (LAUNCHSETUP).
 inline constexpr int kLaunchSetupStep = 14;
+// The row that puts the user's data back (RESTOREDATA).
+inline constexpr int kRestoreDataStep = 15;
 extern const int kAlwaysTrue;
 extern const UpdateStep kUpdateSteps[kUpdateStepCount];
 extern const AnalysisStep kAnalysisSteps[kAnalysisStepCount];

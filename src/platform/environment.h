@@ -41,6 +41,10 @@ class Environment {
   virtual std::string CommandLineArguments() = 0;
   virtual void GetLocalTime(LocalTime* time) = 0;
   virtual DWORD GetTickCount() = 0;
+  // The system's random source: RtlGenRandom (advapi32's SystemFunction036,
+  // Windows XP and later), else CryptGenRandom (NT 4.0, 2000, 98, Me);
+  // ERROR_NOT_SUPPORTED where neither can be had.
+  virtual DWORD GenRandom(void* buffer, size_t size) = 0;
   virtual void Sleep(DWORD milliseconds) = 0;
   // GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_ILANGUAGE): four hex digits.
   virtual BOOL GetLocaleLanguage(std::string* code) = 0;

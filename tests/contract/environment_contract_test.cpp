@@ -1,5 +1,5 @@
 // The environment service on both back ends: the version, the temporary
-// folder, and the ANSI code page conversions.
+// folder, the ANSI code page conversions and the random source.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -51,6 +51,19 @@ TEST(EnvironmentContract, CodePageConversionsRoundTrip) {
   // _mbsnicmp folds single bytes as the "C" locale does: ASCII letters only.
   EXPECT_EQ(env.CompareNoCase("espa\xF1ol", "ESPA\xF1OL", 7), 0);
   EXPECT_NE(env.CompareNoCase("espa\xF1ol", "ESPA\xD1OL", 7), 0);
+}
+
+// The random source gives bytes, and two draws differ (32 bytes alike would
+// mean no source at all).
+TEST(EnvironmentContract, TheRandomSourceGivesBytesThatDiffer) {
+  auto contract = MakeContractMachine();
+  Environment& env = contract->machine().environment();
+  unsigned char first[32] = {}, second[32] = {};
+  ASSERT_EQ(env.GenRandom(first, sizeof(first)), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_EQ(env.GenRandom(second, sizeof(second)), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_NE(std::string(reinterpret_cast<char*>(first), sizeof(first)),
+            std::string(reinterpret_cast<char*>(second), sizeof(second)));
+  EXPECT_NE(std::string(reinterpret_cast<char*>(first), sizeof(first)), std::string(32, '\0'));
 }
 
 }  // namespace

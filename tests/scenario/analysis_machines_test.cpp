@@ -177,7 +177,7 @@ TEST(AnalysisRuns, BrowserBelow4_71EndsTheSetupAtStartUp) {
 TEST(AnalysisRuns, MissingXmlParserFileEndsTheSetupWithTheResourceMessage) {
   auto machine = ExampleMachine("win98se", "{}", k98Package);
   ASSERT_TRUE(machine);
-  ASSERT_EQ(machine->simFiles().Delete("D:\\msxml3a.dll"), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_TRUE(machine->simFiles().Remove("D:\\msxml3a.dll"));
   Rehearsal r = Rehearse(*machine, "/l 1033");
   EXPECT_TRUE(r.HasLine("copy D:\\msxml3a.dll to C:\\WINDOWS\\SYSTEM\\msxml3a.dll failed error 2"));
   EXPECT_TRUE(r.HasLine("failed to update XML parser library - aborting install"));
@@ -214,6 +214,46 @@ TEST(AnalysisRuns, CleanUpModeDeletesTheFolderButNotWhatAJunctionInItPointsAt) {
   EXPECT_TRUE(r.HasLine("cleaning up C:\\Temp\\Setup Files"));
   EXPECT_FALSE(machine->simFiles().Exists("C:\\Temp\\Setup Files"));
   EXPECT_EQ(machine->simFiles().Contents("C:\\Documents and Settings\\User\\notes.txt"), "mine");
+}
+
+// The clean-up waits for the package's setup.exe only while it is in use
+// (the setup that started the copy is still ending); a read-only one or a
+// name that cannot be deleted is not waited for.
+TEST(AnalysisRuns, CleanUpWaitsForTheSetupProgramOnlyWhileItIsInUse) {
+  struct Case {
+    const char* what;
+    const char* folder;
+    const char* setupExe;  // its file object
+    uint64_t minMs, maxMs;  // the virtual time the run takes
+    bool waits;
+  };
+  const Case cases[] = {
+      {"read-only", "C:\\Temp\\Setup Files", R"({"text": "x", "readOnly": true})", 0, 1000, false},
+      {"still running for 2 s", "C:\\Temp\\Setup Files",
+       R"({"text": "x", "locked": {"error": 5, "untilMs": 2000}})", 2000, 3000, true},
+      {"running and read-only", "C:\\Temp\\Setup Files",
+       R"({"text": "x", "readOnly": true, "locked": {"error": 32, "untilMs": 1500}})", 1500, 2500,
+       true},
+      {"a name no file may have", "C:\\Temp\\Setup|Files", nullptr, 0, 1000, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimJson overlay = SimJson::parse(R"({"files": {}})");
+    if (c.setupExe) overlay["files"][std::string(c.folder) + "\\setup.exe"] = SimJson::parse(c.setupExe);
+    auto machine = ExampleMachine("xpsp2", overlay.dump());
+    ASSERT_TRUE(machine);
+    const uint64_t start = machine->clock().now();
+    Rehearsal r = Rehearse(*machine, std::string("/ct ") + c.folder);
+    const uint64_t took = machine->clock().now() - start;
+    EXPECT_GE(took, c.minMs);
+    EXPECT_LE(took, c.maxMs);
+    bool waited = false;
+    for (const std::string& line : r.lines) waited = waited || line.rfind("waiting for the setup to end", 0) == 0;
+    EXPECT_EQ(waited, c.waits);
+    if (c.setupExe) {
+      EXPECT_FALSE(machine->simFiles().Exists(c.folder));
+    }
+  }
 }
 
 }  // namespace

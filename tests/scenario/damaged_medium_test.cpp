@@ -59,7 +59,7 @@ const std::vector<DamageCase>& Cases() {
        },
        "", {"medium file 1033.mst is damaged", "setup terminating"}, "1033.mst"},
       {"a missing Windows Installer redistributable", "", "{}",
-       [](SimMachine& m) { ASSERT_EQ(m.simFiles().Delete(At(m, "instmsia.exe")), 0u); }, "",
+       [](SimMachine& m) { ASSERT_TRUE(m.simFiles().Remove(At(m, "instmsia.exe"))); }, "",
        {"medium file instmsia.exe cannot be read - error 2", "setup terminating"}, "instmsia.exe"},
       {"a read error (CRC) in the middle of a large package", "",
        R"({"faults": [{"operation": "FileSystem.ReadPiece", "path": "D:\\Zentavo.msi",
@@ -161,7 +161,7 @@ TEST(DamagedMedium, LargePackageShowsProgressAndPasses) {
 // An older medium, without a manifest, is used as before.
 TEST(DamagedMedium, MediumWithoutManifestWorksAsBefore) {
   std::unique_ptr<SimMachine> machine = MakeMachine();
-  ASSERT_EQ(machine->simFiles().Delete(At(*machine, "medium.sha")), 0u);
+  ASSERT_TRUE(machine->simFiles().Remove(At(*machine, "medium.sha")));
   Rehearsal r = Rehearse(*machine, "/l 1033");
   EXPECT_EQ(r.run.exitCode, kExitSuccess);
   EXPECT_GE(r.Find("medium carries no manifest (medium.sha) - its files are used unchecked"), 0);
@@ -200,4 +200,67 @@ TEST(DamagedMedium, ARedistributableChangedAfterTheCheckNeverRuns) {
       << found.name;
 }
 
+// The share changes after the check, before a file of it is used: the XML
+// parser just before start-up copies it into the system folder (the copy is
+// compared and never registered or loaded), the product package before its
+// row (held against the manifest once more before Windows Installer starts).
+TEST(DamagedMedium, AFileChangedAfterTheCheckIsNeverLoadedOrInstalled) {
+  struct Case {
+    const char* what;
+    const char* machine;
+    const char* targetOs;
+    const char* changed;      // the medium's file
+    const char* atOperation;  // the first call of it that names `atDetail`
+    const char* atDetail;
+    const char* line;       // what the log says
+    const char* notLoaded;  // a library never loaded ("" for none)
+  };
+  const Case cases[] = {
+      {"the XML parser", "win98se", "Win98", "D:\\msxml3.dll", "FileSystem.Copy",
+       "D:\\msxml3.dll -> ",
+       "copy of medium file msxml3.dll does not match its manifest - not loaded",
+       "C:\\WINDOWS\\SYSTEM\\msxml3.dll"},
+      {"the package", "xpsp2", "", "D:\\Zentavo.msi", "Registry.OpenKey",
+       "{3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93}",
+       "medium file Zentavo.msi does not match its manifest - not installed", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The call before which the file changes, from a run without the change.
+    SimFault change;
+    change.operation = c.atOperation;
+    {
+      std::unique_ptr<SimMachine> probe = ExampleMachine(c.machine, "{}", c.targetOs);
+      probe->faults().SetTracing(true);
+      Rehearse(*probe, "/l 1033");
+      for (const SimSeamCall& call : probe->faults().trace()) {
+        if (call.operation != c.atOperation) continue;
+        ++change.call;
+        if (call.detail.find(c.atDetail) != std::string::npos) break;
+      }
+    }
+    change.plantPath = c.changed;
+    change.plantFile = {{"text", "changed"}};
+    std::unique_ptr<SimMachine> machine = ExampleMachine(c.machine, "{}", c.targetOs);
+    ASSERT_TRUE(machine);
+    machine->faults().Plan(change);
+    machine->faults().SetTracing(true);
+    Rehearsal r = Rehearse(*machine, "/l 1033");
+    ASSERT_EQ(machine->faults().plants().size(), 1u);
+    EXPECT_EQ(machine->faults().plants()[0], std::string("planted ") + c.changed);
+    EXPECT_TRUE(r.HasLine("medium files match their manifest (19 files, 116 KB read)") ||
+                std::string(c.changed) == "D:\\msxml3.dll")
+        << "the whole medium was checked first";
+    EXPECT_TRUE(r.HasLine(c.line)) << r.run.log;
+    EXPECT_EQ(r.run.exitCode, kExitFailure);
+    for (const SimSeamCall& call : machine->faults().trace()) {
+      EXPECT_FALSE(*c.notLoaded && call.operation == "Com.LoadLibraryEx" &&
+                   call.detail.find(c.notLoaded) != std::string::npos)
+          << call.detail;
+      EXPECT_FALSE(call.operation == "Processes.CreateProcess" &&
+                   call.detail.find("/i \"D:\\Zentavo.msi\"") != std::string::npos)
+          << call.detail;
+    }
+  }
+}
 }  // namespace

@@ -173,7 +173,7 @@ TEST(Installation, SuccessIsDecidedByTheRegistrationNotByTheExitCode) {
   {
     // Exit code 0, and no product: the package is not on the medium.
     auto machine = MakeMachine(R"({"programs": {"msiexec.exe": {"exitCode": 0}}})");
-    machine->files().Delete("D:\\Zentavo.msi");
+    machine->simFiles().Remove("D:\\Zentavo.msi");
     machine->ResealMediumManifest();
     Rehearsal r = Rehearse(*machine, "/l 1033");
     EXPECT_EQ(r.run.exitCode, kExitFailure) << r.run.log;
@@ -438,9 +438,11 @@ TEST(Installation, NetPackageFromTheTemporaryFolderIsCleanedUpByACopy) {
                     std::string("cleaning up ") + kFolder,
                     "clean-up copy " + cleaner + " is removed when Windows next starts"});
   EXPECT_TRUE(Started(*machine, "\"" + cleaner + "\" /ct " + kFolder));
-  // It started in the temporary folder, not in the folder it deletes; the
-  // product in its own folder, which it would otherwise hold while it runs.
-  EXPECT_EQ(machine->simProcesses().StartedProcesses().back()->currentDirectory, temp);
+  // It started in the system folder, not in the folder it deletes nor in the
+  // temporary folder anyone may write; the product in its own folder, which
+  // it would otherwise hold while it runs.
+  EXPECT_EQ(machine->simProcesses().StartedProcesses().back()->currentDirectory,
+            "C:\\WINDOWS\\system32");
   for (const SimProcess* process : machine->simProcesses().StartedProcesses()) {
     if (process->program == "C:\\Program Files\\Zentavo\\Zentavo.exe") {
       EXPECT_EQ(process->currentDirectory, "C:\\Program Files\\Zentavo\\");
@@ -452,6 +454,65 @@ TEST(Installation, NetPackageFromTheTemporaryFolderIsCleanedUpByACopy) {
   machine->simProcesses().Restart();
   EXPECT_FALSE(machine->simFiles().Exists(cleaner));
   EXPECT_FALSE(machine->simFiles().Exists(folder));
+
+  // Unattended, the log's last line is still the run's exit code: the
+  // clean-up copy writes it again after its own lines.
+  auto quiet = MakeMachine(description.dump());
+  ASSERT_TRUE(quiet->simFiles().Put(std::string(kFolder) + "\\setup.ini",
+                                    "[Setup]\r\nVersion=2.0\r\nDescription=Desktop\r\n"
+                                    "PackageType=Net\r\nTargetOS=Win2K\r\n"));
+  quiet->ResealMediumManifest();
+  Rehearsal unattended = RehearseAll(*quiet, "/l 1033 /quiet");
+  EXPECT_EQ(unattended.run.exitCodes, (std::vector<int>{kExitSuccess, kExitSuccess}));
+  ExpectInOrder(unattended, {"unattended: exit code 0", std::string("cleaning up ") + kFolder,
+                             "unattended: exit code 0"});
+  EXPECT_EQ(unattended.lines.back(), "unattended: exit code 0");
 }
 
 }  // namespace
+
+namespace {
+
+// The names in the temporary folder, long names, sorted.
+std::vector<std::string> TempFolderNames(SimMachine& machine) {
+  std::vector<std::string> names;
+  const SimFile* temp = machine.simFiles().Node(machine.simEnvironment().tempDirectory);
+  if (temp == nullptr) return names;
+  for (const auto& [folded, child] : temp->children) names.push_back(child->name);
+  return names;
+}
+
+}  // namespace
+
+// A CD's files are read-only, and so are their copies (CopyFile keeps the
+// attribute), as Windows 98's RegSaveKey leaves its hive files read-only,
+// hidden and system: the setup clears the attributes of what it made before
+// deleting it. What a CD installation and an upgrade leave in the temporary
+// folder is the log alone.
+TEST(Installation, ACdInstallationLeavesNothingButTheLogInTheTemporaryFolder) {
+  struct Case {
+    const char* machine;
+    const char* overlay;
+    const char* targetOs;
+    const char* line;  // proof that the case ran what leaves copies
+  };
+  const Case cases[] = {
+      {"win98se", "{}", "Win98", "running a copy of D:\\vcredist.exe"},
+      {"win98se-upgrade", "{}", "Win98", "restoring user data"},
+      {"xp-upgrade", "{}", "", "restoring user data"},
+      {"nt4sp6a", "installer", "WinNT", "running a copy of D:\\instmsiw.exe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.machine);
+    const bool installer = std::string(c.overlay) == "installer";
+    auto machine = ExampleMachine(c.machine, installer ? Installer(0) : c.overlay, c.targetOs);
+    ASSERT_TRUE(machine);
+    DWORD attributes = 0;
+    ASSERT_EQ(machine->simFiles().GetAttributes("D:\\vcredist.exe", &attributes), 0u);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_READONLY) << "a CD's file";
+    Rehearsal r = RehearseAll(*machine, "/l 1033");
+    EXPECT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
+    EXPECT_TRUE(r.HasLine(c.line)) << r.run.log;
+    EXPECT_EQ(TempFolderNames(*machine), std::vector<std::string>{"ZentavoInstall.log"});
+  }
+}

@@ -375,49 +375,178 @@ TEST(LaunchSafety, PlantedFilesAreNeverStartedLoadedOrRestored) {
     ASSERT_EQ(machine->faults().plants().size(), 1u) << c.what;
     EXPECT_EQ(machine->faults().plants()[0].rfind("refused ", 0), 0u) << machine->faults().plants()[0];
 
-    // The same planted library beside a program started from the temporary
-    // folder, as the clean-up copy was before, is loaded.
-    ProcessInformation info;
-    ASSERT_EQ(machine->simProcesses().CreateProcess("\"" + c.temp + "ztcleanup.exe\" /ct x", 0, &info),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    machine->simProcesses().CloseHandle(info.process);
-    machine->simProcesses().CloseHandle(info.thread);
-    ASSERT_EQ(machine->simProcesses().libraryLoads().size(), loads + 1) << c.what;
-    EXPECT_EQ(machine->simProcesses().libraryLoads().back().library, c.temp + "comctl32.dll");
+    // The clean-up copy started in the system folder, as it is now.
+    std::string systemDir;
+    machine->simEnvironment().GetSystemDirectory(&systemDir);
+    const std::string cleaner = CleanerFolderOf(r) + "\\ztcleanup.exe";
+    for (const SimProcess* process : machine->simProcesses().StartedProcesses()) {
+      if (Lower(process->program) == Lower(cleaner)) {
+        EXPECT_EQ(process->currentDirectory, systemDir) << c.what;
+      }
+    }
+    // The controls. The same copy started with the temporary folder as its
+    // current folder, as it was before: on NT 4.0, which looks in the current
+    // folder before the system folder, the planted C:\TEMP\comctl32.dll
+    // loads; on XP SP2 the manifest takes comctl32.dll from WinSxS (and
+    // SafeDllSearchMode puts the current folder last), so nothing does.
+    auto start = [&machine](const std::string& commandLine, const std::string& current) {
+      ProcessInformation info;
+      ASSERT_EQ(machine->simProcesses().CreateProcess(commandLine, 0, &info, current),
+                static_cast<DWORD>(ERROR_SUCCESS));
+      machine->simProcesses().CloseHandle(info.process);
+      machine->simProcesses().CloseHandle(info.thread);
+    };
+    start("\"" + cleaner + "\" /ct x", systemDir);
+    EXPECT_EQ(machine->simProcesses().libraryLoads().size(), loads) << c.what;
+    start("\"" + cleaner + "\" /ct x", c.temp);
+    ASSERT_EQ(machine->simProcesses().libraryLoads().size(), loads + (c.resumes ? 1 : 0)) << c.what;
+    if (c.resumes) {
+      EXPECT_EQ(machine->simProcesses().libraryLoads().back().library, c.temp + "comctl32.dll");
+    }
   }
 }
 
-TEST(LaunchSafety, ASavedHiveReplacedBeforeItsRestoreIsNeverRestored) {
-  // Where the upgrade saves Settings, learnt from a run without the plant.
+// The seam call (counted over every fault point, from 1) at which the
+// `nth` line starting with `text` is written to the log.
+uint64_t CallLogging(const std::vector<SimSeamCall>& trace, const std::string& text, int nth) {
+  for (size_t i = 0; i < trace.size(); ++i) {
+    if (trace[i].operation == "FileSystem.AppendText" &&
+        trace[i].detail.find(text) != std::string::npos && --nth == 0) {
+      return i + 1;
+    }
+  }
+  return 0;
+}
+
+// A saved copy replaced between its save and its restore: its folder of
+// Administrators and SYSTEM renamed away by someone who may delete in the
+// temporary folder (every user in NT 4.0's C:\TEMP, the user's own programs
+// on XP) and a folder of the same name put in its place with a hive or an
+// address book of their own. The digest recorded at the save tells it: the
+// copy is not restored, and the run says where the data should have come
+// from instead of completing. Before the restore of the first run and after
+// the restart that an address book held by another program waits for.
+TEST(LaunchSafety, ASavedCopyReplacedBeforeItsRestoreIsNeverRestored) {
+  struct Case {
+    const char* what;
+    bool nt4;
+    bool acrossTheRestart;
+    const char* commandLine;
+    const char* answers;  // the last one answers the box that names the copies
+  };
+  const Case cases[] = {
+      {"XP, the Settings hive", false, false, "/l 1033", "confirm,confirm,cancel"},
+      {"XP, the address book after the restart", false, true, "/l 1033 /quiet", ""},
+      {"NT 4.0, the Settings hive", true, false, "/l 1033 /quiet", ""},
+      {"NT 4.0, the address book after the restart", true, true, "/l 1033",
+       "confirm,confirm,confirm,cancel"},
+  };
+  const std::string kSettings = "HKCU\\Software\\Corvane\\Zentavo\\Settings";
+  const std::string kAddressBook = "C:\\Program Files\\Zentavo\\Zentavo.mdb";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimJson overlay = SimJson::parse(R"({"files": {}})");
+    if (c.nt4) {
+      overlay = SimJson::parse(R"({"os": {"platformId": 2, "major": 4, "minor": 0, "build": 1381,
+          "servicePack": "Service Pack 6a"}, "directories": {"temp": "C:\\TEMP\\"},
+          "files": {"C:\\TEMP": null}})");
+    }
+    if (c.acrossTheRestart) overlay["files"][kAddressBook] = {{"locked", 5}};
+    auto make = [&] { return ExampleMachine("xp-upgrade", overlay.dump(), c.nt4 ? "WinNT" : ""); };
+    // Where the copy lies and when the restore begins, from a run without
+    // the replacement.
+    auto probe = make();
+    ASSERT_TRUE(probe);
+    probe->faults().SetTracing(true);
+    Rehearsal clean = RehearseAll(*probe, c.commandLine, c.answers);
+    ASSERT_EQ(clean.run.exitCode, kExitSuccess) << clean.run.log;
+    std::string copy;
+    for (const SimSeamCall& call : probe->faults().trace()) {
+      if (copy.empty() && !c.acrossTheRestart && call.operation == "Registry.SaveKey") {
+        copy = call.detail.substr(call.detail.find(" -> ") + 4);
+      }
+    }
+    if (c.acrossTheRestart) {
+      const std::string prefix = "copy " + kAddressBook.substr(0, kAddressBook.rfind('\\')) +
+                                 "\\\\Zentavo.mdb to ";
+      for (const std::string& line : clean.lines) {
+        if (copy.empty() && line.rfind(prefix, 0) == 0) copy = line.substr(prefix.size());
+      }
+    }
+    ASSERT_FALSE(copy.empty());
+    const uint64_t restore =
+        CallLogging(probe->faults().trace(), "restoring user data", c.acrossTheRestart ? 2 : 1);
+    ASSERT_GT(restore, 0u);
+
+    auto machine = make();
+    const std::optional<std::string> nickname = machine->simRegistry().GetString(kSettings, "Nickname");
+    SimFault replace;
+    replace.operation = "*";
+    replace.call = restore;
+    replace.plantPath = copy;
+    replace.plantReplacesFolder = true;
+    replace.plantFile = c.acrossTheRestart
+                            ? SimJson{{"text", "Mallory 555-0199"}}
+                            : SimJson{{"text", "{\"values\": {\"Nickname\": \"Mallory\"}}"}};
+    machine->faults().Plan(replace);
+    Rehearsal r = RehearseAll(*machine, c.commandLine, c.answers);
+    ASSERT_EQ(machine->faults().plants().size(), 1u);
+    EXPECT_EQ(machine->faults().plants()[0], "planted " + copy);
+    const char* item = c.acrossTheRestart ? "AddressBook" : "Settings";
+    EXPECT_TRUE(r.HasLine(std::string("saved ") + item + " at " + copy +
+                          " is not the copy that was saved - it is not restored"))
+        << r.run.log;
+    const std::string place = c.acrossTheRestart ? "C:\\Program Files\\Zentavo\\\\Zentavo.mdb"
+                                                 : "HKEY_CURRENT_USER\\Software\\Corvane\\Zentavo\\Settings";
+    EXPECT_TRUE(r.HasLine(std::string(item) + " could not be put back: " + place +
+                          " - its copy is " + copy))
+        << r.run.log;
+    EXPECT_EQ(r.run.exitCode, kExitFailure);
+    // NT 4.0 restarts after the package anyway: what failed waits for it and
+    // is tried once more.
+    EXPECT_EQ(r.run.runs, c.acrossTheRestart || c.nt4 ? 2 : 1);
+    EXPECT_FALSE(r.HasLine(UpdateLine(0, 17, 1)));
+    // Nothing of the replacement reached the user's data.
+    EXPECT_NE(machine->simRegistry().GetString(kSettings, "Nickname"), "Mallory");
+    EXPECT_NE(machine->simFiles().Contents(kAddressBook), "Mallory 555-0199");
+    if (!c.acrossTheRestart) {
+      EXPECT_NE(machine->simRegistry().GetString(kSettings, "Nickname"), nickname);
+    }
+    if (std::string(c.commandLine).find("/quiet") != std::string::npos) {
+      EXPECT_EQ(r.lines.back(), "unattended: exit code 1603");
+    }
+  }
+}
+
+// While a copy goes back it is held open, readers only: its folder cannot be
+// renamed away in the middle of the restore.
+TEST(LaunchSafety, ASavedCopyIsHeldWhileItGoesBack) {
   auto probe = ExampleMachine("xp-upgrade");
   probe->faults().SetTracing(true);
   RehearseAll(*probe, "/l 1033");
   std::string hive;
   for (const SimSeamCall& call : probe->faults().trace()) {
-    if (call.operation == "Registry.SaveKey" && hive.empty()) hive = call.detail;
+    if (hive.empty() && call.operation == "Registry.SaveKey") {
+      hive = call.detail.substr(call.detail.find(" -> ") + 4);
+    }
   }
-  ASSERT_FALSE(hive.empty());
-  const std::string hivePath = hive.substr(hive.find(" -> ") == std::string::npos ? 0 : hive.find(" -> ") + 4);
-  for (bool inOwnFolder : {true, false}) {
-    auto machine = ExampleMachine("xp-upgrade");
-    const std::optional<std::string> nickname = machine->simRegistry().GetString(
-        "HKCU\\Software\\Corvane\\Zentavo\\Settings", "Nickname");
-    SimFault replace;
-    replace.operation = "Registry.RestoreKey";
-    replace.call = 1;
-    // The copy itself, or (the control) a file of the temporary folder.
-    replace.plantPath = inOwnFolder ? hivePath : std::string(kTempFolder) + "planted.hiv";
-    replace.plantFile = {{"text", "{\"values\": {\"Nickname\": \"Mallory\"}}"}};
-    machine->faults().Plan(replace);
-    Rehearsal r = RehearseAll(*machine, "/l 1033");
-    EXPECT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
-    ASSERT_EQ(machine->faults().plants().size(), 1u) << inOwnFolder;
-    EXPECT_EQ(machine->faults().plants()[0].rfind(inOwnFolder ? "refused " : "planted ", 0), 0u)
-        << machine->faults().plants()[0];
-    EXPECT_EQ(machine->simRegistry().GetString("HKCU\\Software\\Corvane\\Zentavo\\Settings",
-                                               "Nickname"),
-              nickname);
-  }
+  auto machine = ExampleMachine("xp-upgrade");
+  const std::optional<std::string> nickname =
+      machine->simRegistry().GetString("HKCU\\Software\\Corvane\\Zentavo\\Settings", "Nickname");
+  SimFault replace;
+  replace.operation = "Registry.RestoreKey";
+  replace.call = 1;
+  replace.plantPath = hive;
+  replace.plantReplacesFolder = true;
+  replace.plantFile = {{"text", "{\"values\": {\"Nickname\": \"Mallory\"}}"}};
+  machine->faults().Plan(replace);
+  Rehearsal r = RehearseAll(*machine, "/l 1033");
+  EXPECT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
+  ASSERT_EQ(machine->faults().plants().size(), 1u);
+  EXPECT_EQ(machine->faults().plants()[0],
+            "refused " + hive + ": the folder cannot be renamed - error 5");
+  EXPECT_EQ(machine->simRegistry().GetString("HKCU\\Software\\Corvane\\Zentavo\\Settings", "Nickname"),
+            nickname);
 }
 
 // Every example machine, rehearsed with the medium made for its Windows: no
@@ -440,4 +569,46 @@ TEST(LaunchSafety, NoExampleRehearsalLoadsALibraryFromOutsideTheSystemFolder) {
       ADD_FAILURE() << m.name << ": " << load.program << " loaded " << load.library;
     }
   }
+}
+
+// The names of the setup's own folders come from the system's random source
+// (RtlGenRandom, CryptGenRandom), not from the clock that anyone can read:
+// the same clock with another random draw gives other names, another clock
+// with the same draw the same ones. Without a random source the clock's mix
+// stands in.
+TEST(LaunchSafety, TheOwnFoldersAreNamedFromTheRandomSource) {
+  struct Case {
+    uint64_t seed;
+    const char* tickCount;
+    bool randomSourceFails;  // for the first name drawn
+  };
+  auto folderOf = [](const Case& c) {
+    auto machine = ExampleMachine(
+        "xp-upgrade", std::string(R"({"clock": {"tickCount": )") + c.tickCount +
+                          R"(}, "randomSeed": )" + std::to_string(c.seed) + "}");
+    if (c.randomSourceFails) {
+      SimFault fault;
+      fault.operation = "Environment.GenRandom";
+      fault.call = 1;
+      fault.error = ERROR_NOT_SUPPORTED;
+      machine->faults().Plan(fault);
+    }
+    Rehearsal r = RehearseAll(*machine, "/l 1033");
+    EXPECT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
+    for (const std::string& line : r.lines) {
+      const size_t at = line.find("\\ztsv");
+      if (line.rfind("copy C:\\Program Files", 0) == 0 && at != std::string::npos) {
+        return line.substr(at + 1, 12);
+      }
+    }
+    return std::string();
+  };
+  const std::string drawn = folderOf({1, "1805000", false});
+  ASSERT_EQ(drawn.size(), 12u);
+  EXPECT_EQ(folderOf({1, "9000000", false}), drawn);
+  EXPECT_NE(folderOf({2, "1805000", false}), drawn);
+  const std::string fromClock = folderOf({1, "1805000", true});
+  EXPECT_NE(fromClock, drawn);
+  EXPECT_EQ(folderOf({2, "1805000", true}), fromClock);
+  EXPECT_NE(folderOf({1, "9000000", true}), fromClock);
 }

@@ -139,7 +139,7 @@ TEST(UpgradeRestarts, ExitCodesSayWhatHappened) {
     SCOPED_TRACE(c.what);
     const bool noPackage = std::string(c.overlay) == "no package";
     auto machine = ExampleMachine(c.machine, noPackage ? "{}" : c.overlay);
-    if (noPackage) machine->simFiles().Delete(machine->setupFolder() + "Zentavo.msi");
+    if (noPackage) machine->simFiles().Remove(machine->setupFolder() + "Zentavo.msi");
     machine->ResealMediumManifest();
     Rehearsal r = Rehearse(*machine, c.commandLine, c.answers);
     EXPECT_FALSE(r.run.answersRanOut) << r.run.stopReason;
@@ -152,5 +152,157 @@ TEST(UpgradeRestarts, ExitCodesSayWhatHappened) {
       EXPECT_TRUE(Launches(r, "msiexec.exe").empty());
       EXPECT_EQ(machine->simRegistry().GetString(kUninstall2x, "DisplayVersion"), "2.0.180");
     }
+  }
+}
+
+namespace {
+
+// The copy that the upgrade saved the address book to, from its log line.
+std::string AddressBookCopy(const Rehearsal& r) {
+  const std::string prefix = std::string("copy ") + "C:\\Program Files\\Zentavo\\\\Zentavo.mdb to ";
+  for (const std::string& line : r.lines) {
+    if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+  }
+  return std::string();
+}
+
+// The saved copies' folders left in the temporary folder.
+size_t CopyFoldersLeft(SimMachine& machine) {
+  size_t left = 0;
+  const SimFile* temp = machine.simFiles().Node(machine.simEnvironment().tempDirectory);
+  for (const auto& [name, child] : temp->children) left += name.rfind("ZTSV", 0) == 0 ? 1 : 0;
+  return left;
+}
+
+}  // namespace
+
+// The address book held by another program (it can be read, not deleted):
+// saved, its removal and the new package wait for the restart, and the copy
+// cannot go back before it. The resumed run puts it back before the
+// installation is complete. Held only until the removal is over, it goes
+// back at once, but Windows was told to delete it at the restart: it goes
+// back again after it. On XP (PendingFileRenameOperations) and 98 SE
+// (WININIT.INI), interactive and unattended.
+TEST(UpgradeRestarts, AHeldAddressBookIsPutBackByTheRunResumedAfterTheRestart) {
+  struct Case {
+    const char* machine;
+    const char* targetOs;
+    uint64_t heldUntilMs;  // of the first run's virtual time
+    const char* commandLine;
+  };
+  const Case cases[] = {
+      {"xp-upgrade", "", 600000, "/l 1033"},
+      {"xp-upgrade", "", 15000, "/l 1033"},
+      {"xp-upgrade", "", 600000, "/l 1033 /quiet"},
+      {"win98se-upgrade", "Win98", 600000, "/l 1033"},
+      {"win98se-upgrade", "Win98", 18000, "/l 1033 /passive"},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.machine) + " held for " +
+                             std::to_string(c.heldUntilMs) + " ms, " + c.commandLine;
+    SCOPED_TRACE(what);
+    SimJson overlay = SimJson::parse(R"({"files": {}})");
+    overlay["files"][kAddressBook] = {{"locked", {{"error", 5}, {"untilMs", c.heldUntilMs}}}};
+    auto machine = ExampleMachine(c.machine, overlay.dump(), c.targetOs);
+    ASSERT_TRUE(machine);
+    const std::string addressBook = *machine->simFiles().Contents(kAddressBook);
+    machine->faults().SetTracing(true);
+    Rehearsal r = RehearseAll(*machine, c.commandLine);
+    const std::string copy = AddressBookCopy(r);
+    ASSERT_FALSE(copy.empty()) << r.run.log;
+    const bool heldAtTheRestore = c.heldUntilMs > 60000;
+    const std::string place = "C:\\Program Files\\Zentavo\\\\Zentavo.mdb";
+    const std::string putBack = "copy " + copy + " to " + place;
+    // The first run: the copy waits for the restart.
+    const int restoring = r.Find("restoring user data");
+    ASSERT_GE(restoring, 0);
+    EXPECT_GT(r.Find(putBack, restoring), restoring);
+    if (heldAtTheRestore) {
+      for (const std::string& line :
+           {std::string("copy failed - error 32"), std::string("restore address book failed"),
+            "saved AddressBook kept at " + copy + " - it was not restored"}) {
+        EXPECT_GT(r.Find(line, restoring), restoring) << line;
+      }
+    } else {
+      EXPECT_GT(r.Find("AddressBook is put back again after the restart - Windows deletes or "
+                       "replaces " + place + " when it next starts",
+                       restoring),
+                restoring);
+    }
+    const int waits = r.Find("AddressBook is put back after the restart", restoring);
+    EXPECT_GT(waits, restoring);
+    // The resume value names RESTOREDATA, and the resumed run puts the
+    // address book back before COMPLETE.
+    std::string runValue;
+    for (const SimSeamCall& call : machine->faults().trace()) {
+      if (call.operation == "Registry.SetValue" && call.detail.find("ZenSetupSetup") != std::string::npos) {
+        runValue = call.detail;
+      }
+    }
+    EXPECT_NE(runValue.find("\\setup.exe\" /c 15 /l 1033"), std::string::npos) << runValue;
+    const int resumed = r.Find("continuing setup after reboot", waits);
+    ASSERT_GT(resumed, waits) << r.run.log;
+    const int again = r.Find(putBack, resumed);
+    EXPECT_GT(again, resumed);
+    EXPECT_GT(r.Find(UpdateLine(0, 17, 1), resumed), again);
+    EXPECT_EQ(r.Find("copy failed - error 32", resumed), -1);
+    EXPECT_EQ(r.run.runs, 2);
+    EXPECT_EQ(r.run.exitCodes, (std::vector<int>{kExitRestartRequired, kExitSuccess}));
+    // The address book is back, and nothing of the saved data is left.
+    EXPECT_EQ(machine->simFiles().Contents(kAddressBook), addressBook);
+    EXPECT_FALSE(machine->simFiles().Exists(copy));
+    EXPECT_EQ(CopyFoldersLeft(*machine), 0u);
+    EXPECT_FALSE(machine->simRegistry().GetString("HKCU\\Software\\Corvane\\Save", "AddressBook"));
+    EXPECT_FALSE(machine->simRegistry().GetDword("HKCU\\Software\\Corvane\\Save", "UpgradePending"));
+    if (std::string(c.commandLine).find("/quiet") != std::string::npos) {
+      EXPECT_EQ(r.lines.back(), "unattended: exit code 0");
+    }
+  }
+}
+
+// A restart whose resume value cannot be written leaves nothing to complete
+// the installation after it: the run ends as /norestart's rule says (1603
+// before the product is installed, 3010 once it is), whether the restart is
+// made or left to the administrator.
+TEST(UpgradeRestarts, ARestartWithoutItsResumeValueEndsAsTheNoRestartRuleSays) {
+  struct Case {
+    const char* what;
+    const char* machine;
+    const char* overlay;
+    const char* targetOs;
+    const char* commandLine;
+    int exitCode;
+    bool restarted;
+  };
+  const char* k98WithOldInstaller = R"({"files": {"C:\\WINDOWS\\SYSTEM\\msiexec.exe":
+      {"text": "", "version": {"FileVersion": "1.10.1029.0"}}}})";
+  const char* kPackageNeedsRestart =
+      R"({"programs": {"msiexec.exe": {"commands": {"/i": {"restartNeeded": true}}}}})";
+  const Case cases[] = {
+      {"Windows Installer's restart, made", "win98se", k98WithOldInstaller, "Win98", "/l 1033",
+       kExitFailure, true},
+      {"Windows Installer's restart, /norestart", "win98se", k98WithOldInstaller, "Win98",
+       "/l 1033 /quiet /norestart", kExitFailure, false},
+      {"the package's restart, made", "xpsp2", kPackageNeedsRestart, "", "/l 1033",
+       kExitRestartRequired, true},
+      {"the package's restart, /norestart", "xpsp2", kPackageNeedsRestart, "",
+       "/l 1033 /passive /norestart", kExitRestartRequired, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto machine = ExampleMachine(c.machine, c.overlay, c.targetOs);
+    ASSERT_TRUE(machine);
+    SimFault runKey;  // the first open is start-up's, which deletes the value
+    runKey.operation = "Registry.OpenKey";
+    runKey.path = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+    runKey.call = 2;
+    runKey.error = ERROR_ACCESS_DENIED;
+    machine->faults().Plan(runKey);
+    Rehearsal r = RehearseAll(*machine, c.commandLine);
+    EXPECT_EQ(machine->faults().fired().size(), 1u);
+    EXPECT_TRUE(r.HasLine("the resume value cannot be written")) << r.run.log;
+    EXPECT_EQ(r.run.runs, 1);
+    EXPECT_EQ(r.run.exitCode, c.exitCode) << r.run.log;
+    EXPECT_EQ(machine->simProcesses().restartCount(), c.restarted ? 1 : 0);
   }
 }

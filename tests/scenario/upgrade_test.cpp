@@ -552,7 +552,7 @@ std::string MakeUpgradeExample(const std::string& base, const std::string& start
   // Installed from its own CD, which is gone again.
   machine->simFiles().Put("D:\\Zentavo.msi", package);
   EXPECT_EQ(RunToEnd(*machine, "msiexec.exe /i D:\\Zentavo.msi /qn"), 0u);
-  machine->simFiles().Delete("D:\\Zentavo.msi");
+  machine->simFiles().Remove("D:\\Zentavo.msi");
 
   std::string folder = *machine->simRegistry().GetString(
       "HKCU\\Software\\Corvane\\Zentavo\\Installation", "InstallDir");

@@ -109,7 +109,7 @@ TEST_F(ComponentTest, FlashControlInUseIsRegisteredWhereItIs) {
 
 TEST_F(ComponentTest, OtherCopyFailuresEndTheFlashInstallationWithoutRegistration) {
   Boot(kNoFlashKey);
-  ASSERT_EQ(files().Delete(kMediumFlash), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_TRUE(files().Remove(kMediumFlash));
   EXPECT_EQ(InstallFlashControl(context()), 0);
   EXPECT_EQ(Log().back(), "CopyFile failed error 2");
   EXPECT_TRUE(com().registeredServers().empty());
@@ -208,7 +208,7 @@ TEST_F(XmlParserTest, ParserWithoutVersionResourceIsReplaced) {
 
 TEST_F(XmlParserTest, MissingFileOnTheMediumStopsTheCopiesAndEndsWithTheResourceMessage) {
   Boot(Windows98());
-  ASSERT_EQ(files().Delete("D:\\msxml3a.dll"), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_TRUE(files().Remove("D:\\msxml3a.dll"));
   EXPECT_EQ(UpdateXmlParser(context()), 0);
   std::vector<std::string> log = Log();
   ASSERT_GE(log.size(), 2u);
@@ -274,7 +274,7 @@ TEST_F(PsapiTest, FailedCopyIsShownInTheChosenLanguage) {
   LoadTexts(1031);
   std::string text = app().GetText(INITERROR);
   ASSERT_FALSE(text.empty());
-  ASSERT_EQ(files().Delete("D:\\psapi.dll"), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_TRUE(files().Remove("D:\\psapi.dll"));
   EXPECT_EQ(UpdatePsapi(context()), 0);
   EXPECT_EQ(Log().back(),
             "copy D:\\psapi.dll to C:\\WINNT\\system32\\psapi.dll failed - error 2");

@@ -13,7 +13,7 @@ class PackageTest : public AnalysisTest {
     if (text) {
       ASSERT_TRUE(files().Put(path, text));
     } else {
-      ASSERT_EQ(files().Delete(path), static_cast<DWORD>(ERROR_SUCCESS));
+      ASSERT_TRUE(files().Remove(path));
     }
     context().ReadPackageInfo();
   }

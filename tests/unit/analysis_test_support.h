@@ -101,7 +101,7 @@ class AnalysisTest : public ::testing::Test {
 
   // Replaces whatever is at `path` by a file object of the machine format.
   void ReplaceFile(const std::string& path, const std::string& object) {
-    files().Delete(path);
+    files().Remove(path);
     std::string error;
     ASSERT_TRUE(files().LoadEntry(path, SimJson::parse(object), "/files", &error)) << error;
   }

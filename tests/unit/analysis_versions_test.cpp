@@ -128,7 +128,7 @@ class MsiTest : public AnalysisTest {
     if (msiexec) {
       ReplaceFile(path, msiexec);
     } else {
-      files().Delete(path);
+      files().Remove(path);
     }
     context().CheckOsVersion();
     EXPECT_EQ(context().CheckMsi(), 1);

@@ -33,6 +33,7 @@ class TinyEnvironment : public Environment {
   std::string CommandLineArguments() override { return std::string(); }
   void GetLocalTime(LocalTime* time) override { *time = LocalTime(); }
   DWORD GetTickCount() override { return 0; }
+  DWORD GenRandom(void*, size_t) override { return ERROR_NOT_SUPPORTED; }
   void Sleep(DWORD) override {}
   BOOL GetLocaleLanguage(std::string* code) override {
     *code = "0409";

@@ -67,7 +67,7 @@ struct Loaded {
 Loaded LoadText(const std::string& bytes, const std::string& overlay = "{}") {
   Loaded loaded;
   loaded.machine = MakeMachine(overlay);
-  EXPECT_EQ(loaded.machine->files().WriteFile(kFile, bytes), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_TRUE(loaded.machine->simFiles().Put(kFile, bytes));
   loaded.strings = std::make_unique<RecordingStrings>(loaded.machine->environment());
   loaded.result = loaded.strings->Load(loaded.machine->xml(), kFile);
   return loaded;
@@ -435,8 +435,8 @@ TEST(LanguageFile, TextIsTheTrimmedTextContentOfTheTranslation) {
 TEST(LanguageFile, MissingOrIllFormedFileIsReportedAndLogged) {
   for (const char* text : {"", "<language-strings><CANCEL></language-strings>"}) {
     auto machine = MakeMachine();
-    machine->files().Delete(kFile);  // the demo medium's own file
-    if (*text) machine->files().WriteFile(kFile, text);
+    machine->simFiles().Remove(kFile);  // the demo medium's own file
+    if (*text) machine->simFiles().Put(kFile, text);
     RecordingStrings strings(machine->environment());
     EXPECT_EQ(strings.Load(machine->xml(), kFile), E_FAIL);
     EXPECT_EQ(strings.reports, Reports{"IXMLDOMDocument::load() failed.\n"});
@@ -458,7 +458,7 @@ TEST(LanguageFile, MissingOrIllFormedFileIsReportedAndLogged) {
 
 TEST(LanguageFile, PathIsTheSetupDirectoryWithoutReleaseOrDebug) {
   auto machine = MakeMachine(R"({"setupProgram": "D:\\Release\\setup.exe"})");
-  machine->files().WriteFile(kFile, Document("<OK><ENGLISH_US>Fine</ENGLISH_US></OK>"));
+  machine->simFiles().Put(kFile, Document("<OK><ENGLISH_US>Fine</ENGLISH_US></OK>"));
   CInstallLog log(*machine);
   CLanguageStrings table(machine->environment());
   LoadLanguageFile(table, *machine, log);

@@ -102,3 +102,69 @@ TEST(SimPrograms, BadEntriesAreRefusedWithTheirPlace) {
 }
 
 }  // namespace
+
+// Where each Windows takes a started program's libraries from: the known
+// libraries (and, on 2000 and XP, msvcrt.dll that they import) from the
+// system folder; on XP comctl32.dll of the setup (its Common Controls 6.0
+// manifest) from WinSxS; then the program's folder; then the current folder
+// before the system folder unless SafeDllSearchMode is on (its value, else
+// XP SP2 and later). The program is a copy of the setup in a folder of its
+// own, started with C:\TEMP as its current folder, where comctl32.dll and
+// msvcrt.dll are planted.
+TEST(SimPrograms, LibrarySearchFollowsEachWindowsVersion) {
+  struct Case {
+    const char* what;
+    const char* os;
+    const char* safeDllSearchMode;  // the Session Manager's value, "" for none
+    const char* loaded;             // the planted libraries that load, in import order
+  };
+  const Case cases[] = {
+      {"Windows 98 SE", R"({"platformId": 1, "major": 4, "minor": 10, "build": 67766446})", "",
+       "comctl32.dll msvcrt.dll"},
+      {"NT 4.0", R"({"platformId": 2, "major": 4, "minor": 0, "build": 1381})", "",
+       "comctl32.dll msvcrt.dll"},
+      {"2000 SP4", R"({"platformId": 2, "major": 5, "minor": 0, "build": 2195,
+         "servicePack": "Service Pack 4"})", "", "comctl32.dll"},
+      {"2000 SP4, SafeDllSearchMode 1", R"({"platformId": 2, "major": 5, "minor": 0, "build": 2195,
+         "servicePack": "Service Pack 4"})", "1", ""},
+      {"XP SP1", R"({"platformId": 2, "major": 5, "minor": 1, "build": 2600,
+         "servicePack": "Service Pack 1"})", "", ""},
+      {"XP SP2", R"({"platformId": 2, "major": 5, "minor": 1, "build": 2600,
+         "servicePack": "Service Pack 2"})", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string registry = "{}";
+    if (*c.safeDllSearchMode) {
+      registry = std::string(R"({"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager":
+          {"SafeDllSearchMode": )") + c.safeDllSearchMode + "}}";
+    }
+    auto machine = SimFrom(std::string(R"({"os": )") + c.os + R"(, "registry": )" + registry +
+                           R"(, "files": {
+        "C:\\TEMP\\ztcl0001\\ztcleanup.exe": {"text": "MZ"},
+        "C:\\TEMP\\comctl32.dll": {"text": "MZ planted"},
+        "C:\\TEMP\\msvcrt.dll": {"text": "MZ planted"},
+        "C:\\Elsewhere\\comctl32.dll": {"text": "MZ planted"}}})");
+    ASSERT_TRUE(machine);
+    SimProcesses& processes = machine->simProcesses();
+    std::string loaded;
+    for (const char* current : {"C:\\TEMP\\", "C:\\Elsewhere"}) {
+      ProcessInformation info;
+      ASSERT_EQ(processes.CreateProcess("\"C:\\TEMP\\ztcl0001\\ztcleanup.exe\" /ct x", 0x20, &info,
+                                        current),
+                0u);
+      UniqueProcessHandle process(processes, info.process), thread(processes, info.thread);
+      if (std::string(current) != "C:\\TEMP\\") continue;
+      for (const SimLibraryLoad& load : processes.libraryLoads()) {
+        loaded += (loaded.empty() ? "" : " ") + load.library.substr(load.library.rfind('\\') + 1);
+      }
+    }
+    EXPECT_EQ(loaded, c.loaded);
+    // From another current folder, only what lies there.
+    size_t elsewhere = 0;
+    for (const SimLibraryLoad& load : processes.libraryLoads()) {
+      elsewhere += load.library.rfind("C:\\Elsewhere\\", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(elsewhere, std::string(c.loaded).find("comctl32") != std::string::npos ? 1u : 0u);
+  }
+}

@@ -119,6 +119,25 @@ void SimEnvironment::GetLocalTime(LocalTime* time) {
   *time = ToLocalTime(startLocalMs + static_cast<int64_t>(clock_.now()));
 }
 
+DWORD SimEnvironment::GenRandom(void* buffer, size_t size) {
+  if (!randomStarted_) {
+    randomState_ = randomSeed ? *randomSeed
+                              : static_cast<uint64_t>(startLocalMs) * 6364136223846793005ull ^
+                                    startTickCount;
+    randomStarted_ = true;
+  }
+  // SplitMix64: bytes that look like a random source's, the same every run.
+  unsigned char* out = static_cast<unsigned char*>(buffer);
+  for (size_t i = 0; i < size; i += 8) {
+    uint64_t z = (randomState_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    for (size_t k = 0; k < 8 && i + k < size; ++k) out[i + k] = static_cast<unsigned char>(z >> (8 * k));
+  }
+  return ERROR_SUCCESS;
+}
+
 DWORD SimEnvironment::GetTickCount() {
   return static_cast<DWORD>((static_cast<uint64_t>(startTickCount) + clock_.now()) & 0xFFFFFFFFu);
 }

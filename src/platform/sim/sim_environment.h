@@ -27,6 +27,9 @@ class SimEnvironment : public Environment {
   std::string commandLine;
   int64_t startLocalMs = 0;  // local wall-clock time when the run starts, ms since 1970
   DWORD startTickCount = 0;  // GetTickCount when the run starts
+  // The random source's seed ("randomSeed"); without one it is drawn from the
+  // clock of the description, so that a rehearsal always gives the same names.
+  std::optional<uint64_t> randomSeed;
 
   // Local time at the start of the run as "YYYY-MM-DDTHH:MM:SS[.mmm]".
   static bool ParseLocalTime(const std::string& text, int64_t* epochMs);
@@ -44,6 +47,7 @@ class SimEnvironment : public Environment {
   std::string CommandLineArguments() override { return commandLine; }
   void GetLocalTime(LocalTime* time) override;
   DWORD GetTickCount() override;
+  DWORD GenRandom(void* buffer, size_t size) override;
   void Sleep(DWORD milliseconds) override { clock_.Advance(milliseconds); }
   BOOL GetLocaleLanguage(std::string* code) override;
   UINT GetACP() override { return codePage_.codePage(); }
@@ -61,4 +65,6 @@ class SimEnvironment : public Environment {
  private:
   SimClock& clock_;
   const SimCodePage& codePage_;
+  bool randomStarted_ = false;
+  uint64_t randomState_ = 0;
 };

@@ -21,7 +21,7 @@ const char* const kFaultPoints[] = {
     "FileSystem.WriteFile", "FileSystem.GetPrivateProfileString",
     "Environment.GetOsVersion", "Environment.GetWindowsDirectory",
     "Environment.GetSystemDirectory", "Environment.GetTempPath", "Environment.GetModuleFileName",
-    "Environment.GetLocaleLanguage",
+    "Environment.GetLocaleLanguage", "Environment.GenRandom",
     "VersionInfo.GetInfoSize", "VersionInfo.GetInfo",
     "Processes.CreateProcess", "Processes.GetExitCode", "Processes.Wait",
     "Processes.GetProcessImagePath", "Processes.EnablePrivilege", "Processes.ExitWindows",
@@ -316,6 +316,10 @@ class SeamEnvironment : public Environment {
   std::string CommandLineArguments() override { return inner_.CommandLineArguments(); }
   void GetLocalTime(LocalTime* time) override { inner_.GetLocalTime(time); }
   DWORD GetTickCount() override { return inner_.GetTickCount(); }
+  DWORD GenRandom(void* buffer, size_t size) override {
+    if (DWORD e = faults_.Check("Environment.GenRandom", std::string())) return e;
+    return inner_.GenRandom(buffer, size);
+  }
   void Sleep(DWORD milliseconds) override { inner_.Sleep(milliseconds); }
   BOOL GetLocaleLanguage(std::string* code) override {
     if (faults_.Check("Environment.GetLocaleLanguage", std::string())) return FALSE;
@@ -592,7 +596,7 @@ bool SimFaults::Load(const SimJson& section, const std::string& pointer, std::st
     } else if (entry.contains("plant")) {
       const SimJson& plant = entry["plant"];
       const std::string plantAt = JsonPointer(at, "plant");
-      if (!CheckObject(plant, plantAt, {"path", "file"}, error)) return false;
+      if (!CheckObject(plant, plantAt, {"path", "file", "replaceFolder"}, error)) return false;
       if (!plant.contains("path") || !plant.contains("file")) {
         return Fail(plantAt, "\"path\" and \"file\" are required", error);
       }
@@ -601,6 +605,11 @@ bool SimFaults::Load(const SimJson& section, const std::string& pointer, std::st
       }
       if (!plant["file"].is_object()) return Fail(JsonPointer(plantAt, "file"), "expected a file object", error);
       fault.plantFile = plant["file"];
+      if (plant.contains("replaceFolder") &&
+          !ReadBool(plant["replaceFolder"], JsonPointer(plantAt, "replaceFolder"),
+                    &fault.plantReplacesFolder, error)) {
+        return false;
+      }
     } else if (!fault.powerCut) {
       return Fail(at, "\"error\" is missing (or \"powerCut\": true, or a \"plant\")", error);
     }
@@ -621,7 +630,10 @@ SimJson SimFaults::ToJson() const {
     if (!fault.path.empty()) entry["path"] = fault.path;
     if (fault.error != 0) entry["error"] = fault.error;
     if (fault.powerCut) entry["powerCut"] = true;
-    if (!fault.plantPath.empty()) entry["plant"] = {{"path", fault.plantPath}, {"file", fault.plantFile}};
+    if (!fault.plantPath.empty()) {
+      entry["plant"] = {{"path", fault.plantPath}, {"file", fault.plantFile}};
+      if (fault.plantReplacesFolder) entry["plant"]["replaceFolder"] = true;
+    }
     out.push_back(entry);
   }
   return out;

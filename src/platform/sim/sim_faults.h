@@ -34,6 +34,10 @@ struct SimFault {
   // `plantPath` with `plantFile` in the form of the "files" section.
   std::string plantPath;
   SimJson plantFile;
+  // The program first renames the folder that holds `plantPath` away and
+  // makes a new one of the same name, as a user who may delete inside the
+  // folder's parent can (NT 4.0's C:\TEMP grants that to everyone).
+  bool plantReplacesFolder = false;
   bool fired = false;
 };
 

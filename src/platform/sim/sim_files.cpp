@@ -205,6 +205,21 @@ SimFile* SimFileSystem::MutableNode(const std::string& path) {
   return const_cast<SimFile*>(Node(path));
 }
 
+std::string SimFileSystem::ShortPath(const std::string& path) const {
+  Parsed parsed;
+  if (ParsePath(path, &parsed) != ERROR_SUCCESS || !Exists(path)) return path;
+  auto drive = drives_.find(parsed.drive);
+  if (drive == drives_.end()) return path;
+  std::string out = parsed.drive;
+  SimFile* folder = drive->second.get();
+  for (const std::string& part : parsed.parts) {
+    SimFile* child = folder ? Child(folder, part) : nullptr;
+    out += "\\" + (child && !child->shortName.empty() ? child->shortName : part);
+    folder = child && child->directory ? FollowJunction(child, 0) : nullptr;
+  }
+  return parsed.parts.empty() ? out + "\\" : out;
+}
+
 bool SimFileSystem::IsDirectory(const std::string& path) const {
   const SimFile* node = Node(path);
   return node && node->directory;
@@ -255,6 +270,40 @@ bool SimFileSystem::MakeFolders(const std::string& path) {
     folder = child;
   }
   return true;
+}
+
+void SimFileSystem::MarkReadOnly(const std::string& folder) {
+  SimFile* root = MutableNode(folder);
+  if (root == nullptr) return;
+  std::vector<SimFile*> pending = {root};
+  while (!pending.empty()) {
+    SimFile* node = pending.back();
+    pending.pop_back();
+    if (!node->directory) node->attributes |= FILE_ATTRIBUTE_READONLY;
+    for (auto& [name, child] : node->children) pending.push_back(child.get());
+  }
+}
+
+DWORD SimFileSystem::RenameFolder(const std::string& folder, const std::string& newName) {
+  Found found;
+  DWORD rc = Find(folder, &found);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (!found.node) return ERROR_FILE_NOT_FOUND;
+  if (!found.parent || !found.node->directory) return ERROR_ACCESS_DENIED;
+  if (Child(found.parent, newName)) return ERROR_ALREADY_EXISTS;
+  std::vector<const SimFile*> pending = {found.node};
+  while (!pending.empty()) {
+    const SimFile* node = pending.back();
+    pending.pop_back();
+    if (!node->directory && (ActiveLock(*node) || OpenForReading(*node))) return ERROR_ACCESS_DENIED;
+    for (const auto& [name, child] : node->children) pending.push_back(child.get());
+  }
+  std::unique_ptr<SimFile> moved = std::move(found.parent->children[codePage_.Upper(found.node->name)]);
+  found.parent->children.erase(codePage_.Upper(moved->name));
+  moved->name = newName;
+  moved->shortName.clear();
+  found.parent->children[codePage_.Upper(newName)] = std::move(moved);
+  return ERROR_SUCCESS;
 }
 
 bool SimFileSystem::Put(const std::string& path, const std::string& bytes) {

@@ -49,6 +49,7 @@ class SimFileSystem : public FileSystem {
   // Relative paths and paths without a drive are taken from here (the folder
   // of the setup program, as when it is started from Explorer or autorun).
   void SetCurrentDirectory(const std::string& folder) { currentDirectory_ = folder; }
+  const std::string& currentDirectory() const { return currentDirectory_; }
   // GetPrivateProfileString looks for a file named without a folder here.
   void SetWindowsDirectory(const std::string& folder) { windowsDirectory_ = folder; }
   // GetTempFileName draws its first number from this counter (GetTickCount).
@@ -70,12 +71,27 @@ class SimFileSystem : public FileSystem {
   const SimFile* Node(const std::string& path) const;
   SimFile* MutableNode(const std::string& path);
   bool Exists(const std::string& path) const { return Node(path) != nullptr; }
+  // GetShortPathName: each part of an existing path by its described 8.3
+  // alias, else as it is written; the path as given when it does not exist.
+  std::string ShortPath(const std::string& path) const;
   bool IsDirectory(const std::string& path) const;
   bool IsFile(const std::string& path) const;
   std::optional<std::string> Contents(const std::string& path) const;
   // Creates the file and the folders on its way; replaces an existing file.
   bool Put(const std::string& path, const std::string& bytes);
   bool MakeFolders(const std::string& path);
+  // Deletes a file whatever its attributes (a read-only file of a CD), as
+  // a test or the runner changes the machine; false when it is not there.
+  bool Remove(const std::string& path) {
+    SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
+    return Delete(path) == ERROR_SUCCESS;
+  }
+  // Gives every file below `folder` the read-only attribute (a CD's files).
+  void MarkReadOnly(const std::string& folder);
+  // MoveFile of a folder to a new name in the same parent, as another program
+  // does it: refused (5) while a file inside is open or held, as Windows
+  // refuses to rename a folder with open files.
+  DWORD RenameFolder(const std::string& folder, const std::string& newName);
   // A program holds the file open: copies onto it and deletes fail with
   // `error` (reads too when it is ERROR_SHARING_VIOLATION) until released.
   bool Lock(const std::string& path, DWORD error, std::optional<uint64_t> untilMs);

@@ -7,6 +7,7 @@
 
 #include "platform/sim/sim_msi.h"
 #include "platform/sim/sim_xml.h"
+#include "platform/wininit.h"
 
 extern const char* const kDefaultMachineJson;
 
@@ -56,12 +57,32 @@ SimMachine::SimMachine()
   // file; a folder made for Administrators and SYSTEM alone keeps it out.
   faults_.SetPlantHandler([this](const SimFault& fault) -> std::string {
     const std::string path = codePage_.FromUtf8(fault.plantPath);
+    if (fault.plantReplacesFolder) {
+      // Renaming a folder away takes the right to delete inside its parent.
+      const std::string folder = path.substr(0, path.rfind('\\'));
+      const SimFile* parent = files_.Node(folder.substr(0, folder.rfind('\\')));
+      if (!parent || parent->adminsOnly) {
+        return "refused " + fault.plantPath + ": its folder's parent is Administrators' and SYSTEM's";
+      }
+      const std::string aside = folder.substr(folder.rfind('\\') + 1) + ".old";
+      if (DWORD rc = files_.RenameFolder(folder, aside)) {
+        return "refused " + fault.plantPath + ": the folder cannot be renamed - error " +
+               std::to_string(rc);
+      }
+      files_.MakeFolders(folder);
+    }
     for (size_t cut = path.rfind('\\'); cut != std::string::npos && cut > 2;
          cut = path.rfind('\\', cut - 1)) {
       const SimFile* folder = files_.Node(path.substr(0, cut));
       if (folder && folder->adminsOnly) {
         return "refused " + fault.plantPath + ": a folder of Administrators and SYSTEM";
       }
+    }
+    // A program that opens a file to hold it needs the file: a hold alone
+    // ("locked" and nothing else) makes none.
+    if (fault.plantFile.is_object() && fault.plantFile.size() == 1 &&
+        fault.plantFile.contains("locked") && !files_.IsFile(path)) {
+      return "refused " + fault.plantPath + ": no file there to hold";
     }
     SimJson entry = SimJson::object();
     entry[fault.plantPath] = fault.plantFile;
@@ -270,6 +291,10 @@ bool SimMachine::LoadSystem(const SimJson& d, std::string* error) {
       environment_.startTickCount = static_cast<DWORD>(number);
     }
   }
+  if (d.contains("randomSeed")) {
+    if (!ReadUnsigned(d["randomSeed"], "/randomSeed", UINT64_MAX, &number, error)) return false;
+    environment_.randomSeed = number;
+  }
   return processes_.LoadSettings(d.contains("privileges") ? &d["privileges"] : nullptr,
                                  d.contains("restart") ? &d["restart"] : nullptr,
                                  d.contains("psapi") ? &d["psapi"] : nullptr, error);
@@ -278,7 +303,8 @@ bool SimMachine::LoadSystem(const SimJson& d, std::string* error) {
 bool SimMachine::Load(const SimJson& d, std::string* error) {
   if (!CheckObject(d, "",
                    {"name", "os", "memoryBytes", "locale", "directories", "setupProgram",
-                    "commandLine", "clock", "privileges", "restart", "psapi", "registry", "files",
+                    "commandLine", "clock", "randomSeed", "privileges", "restart", "psapi",
+                    "registry", "files",
                     "programs", "processes", "windows", "usb", "faults"},
                    error)) {
     return false;
@@ -320,7 +346,15 @@ bool SimMachine::Load(const SimJson& d, std::string* error) {
 }
 
 bool SimMachine::MountMedium(const std::string& hostDir, std::string* error) {
-  return files_.MountHostFolder(hostDir, setupFolder(), error);
+  const std::string folder = setupFolder();
+  if (!files_.MountHostFolder(hostDir, folder, error)) return false;
+  // A medium at the root of a drive other than Windows' is a CD: its files
+  // are read-only, and CopyFile keeps that attribute on their copies.
+  if (folder.size() == 3 && codePage_.Upper(folder.substr(0, 1)) !=
+                                codePage_.Upper(environment_.windowsDirectory.substr(0, 1))) {
+    files_.MarkReadOnly(folder);
+  }
+  return true;
 }
 
 void SimMachine::ResealMediumManifest() {
@@ -367,6 +401,7 @@ std::string SimMachine::ToJson() const {
       {"localTime",
        SimEnvironment::FormatLocalTime(environment_.startLocalMs + static_cast<int64_t>(now))},
       {"tickCount", static_cast<DWORD>((environment_.startTickCount + now) & 0xFFFFFFFFu)}};
+  if (environment_.randomSeed) out["randomSeed"] = *environment_.randomSeed;
   processes_.SettingsToJson(&out);
   out["registry"] = registry_.ToJson();
   out["files"] = files_.ToJson();
@@ -408,15 +443,19 @@ void SimMachine::ScheduleFileOperation(const std::string& from, const std::strin
     registry_.SetValue(kSessionManagerKey, kPendingOperations, REG_MULTI_SZ, data);
     return;
   }
+  // Windows 9x processes WININIT.INI before it runs, with short names.
   const std::string ini = environment_.windowsDirectory + "\\WININIT.INI";
-  std::string text = files_.Contents(ini).value_or("");
-  if (text.find("[rename]") == std::string::npos) text += "[rename]\r\n";
-  text += (to.empty() ? std::string("NUL") : to) + "=" + from + "\r\n";
-  files_.Put(ini, text);
+  const std::string text = files_.Contents(ini).value_or("");
+  files_.Put(ini, AddWininitLine(text, (to.empty() ? std::string("NUL") : files_.ShortPath(to)) +
+                                           "=" + files_.ShortPath(from)));
 }
 
 void SimMachine::ApplyFileOperations() {
-  std::vector<std::pair<std::string, std::string>> operations;  // from, to
+  struct Operation {
+    std::string source, target;  // no target: delete
+    bool wininit = false;
+  };
+  std::vector<Operation> operations;
   DWORD type = REG_MULTI_SZ;
   std::string data;
   if (registry_.GetValue(kSessionManagerKey, kPendingOperations, &type, &data)) {
@@ -431,7 +470,7 @@ void SimMachine::ApplyFileOperations() {
     // Pairs; a trailing empty string ends the list.
     for (size_t i = 0; i + 1 < names.size(); i += 2) {
       if (names[i].empty()) break;
-      operations.emplace_back(FromNtName(names[i]), FromNtName(names[i + 1]));
+      operations.push_back({FromNtName(names[i]), FromNtName(names[i + 1]), false});
     }
     HKEY key = nullptr;
     if (registry_.OpenKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
@@ -451,20 +490,24 @@ void SimMachine::ApplyFileOperations() {
       from = end + 1;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (!line.empty() && line[0] == '[') {
-        inRename = line == "[rename]";
+        inRename = codePage_.Upper(line) == "[RENAME]";
         continue;
       }
       size_t equals = line.find('=');
       if (!inRename || equals == std::string::npos) continue;
       std::string to = line.substr(0, equals);
-      operations.emplace_back(line.substr(equals + 1), to == "NUL" ? std::string() : to);
+      operations.push_back(
+          {line.substr(equals + 1), codePage_.Upper(to) == "NUL" ? std::string() : to, true});
     }
     files_.Delete(ini);
   }
-  for (const auto& [source, target] : operations) {
+  for (const Operation& operation : operations) {
+    const std::string& source = operation.source;
+    const std::string& target = operation.target;
     files_.Unlock(source);
     if (target.empty()) {
-      files_.SetAttributes(source, FILE_ATTRIBUTE_NORMAL);
+      // WININIT.INI's deletion leaves a read-only file where it is.
+      if (!operation.wininit) files_.SetAttributes(source, FILE_ATTRIBUTE_NORMAL);
       if (files_.IsDirectory(source)) {
         files_.RemoveDirectory(source);  // only when it is empty, as Windows does
       } else {
@@ -473,7 +516,7 @@ void SimMachine::ApplyFileOperations() {
       continue;
     }
     files_.Unlock(target);
-    files_.SetAttributes(target, FILE_ATTRIBUTE_NORMAL);
+    if (!operation.wininit) files_.SetAttributes(target, FILE_ATTRIBUTE_NORMAL);
     files_.Delete(target);
     if (files_.Copy(source, target, true) == ERROR_SUCCESS) files_.Delete(source);
   }

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 
 #include "platform/sim/sim_machine.h"
@@ -458,7 +459,8 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
     if (it != described->second.commands.end()) command = it->second.get();
   }
   if (command != nullptr && command->fails != 0) return command->fails;
-  LoadImports(program, described != programs_.end() ? &described->second : nullptr);
+  LoadImports(program, described != programs_.end() ? &described->second : nullptr,
+              currentDirectory);
   if (described != programs_.end() && described->second.fails != 0) {
     return described->second.fails;
   }
@@ -497,24 +499,85 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
   return ERROR_SUCCESS;
 }
 
-void SimProcesses::LoadImports(const std::string& program, const ProgramSpec* spec) {
-  // Taken from the system folder whatever lies beside the program (the
-  // KnownDLLs of Windows NT, loaded by Windows 9x before any program).
-  static const char* const kKnown[] = {"advapi32.dll", "comdlg32.dll", "gdi32.dll",
-                                       "kernel32.dll", "ole32.dll",    "oleaut32.dll",
-                                       "rpcrt4.dll",   "shell32.dll",  "user32.dll",
-                                       "msvcrt.dll",   "version.dll",  "shlwapi.dll"};
-  static const std::vector<std::string> kSetupImports = {"comctl32.dll"};
-  const std::vector<std::string>& imports =
-      spec && spec->imports ? *spec->imports : kSetupImports;
+namespace {
+
+// The libraries each Windows takes from the system folder whatever lies
+// elsewhere ("KnownDLLs" of the Session Manager; Windows 9x keeps such a
+// list too), and the libraries those import, which Windows then treats as
+// known as well. msvcrt.dll is known on Windows 2000 and XP only through
+// what imports it (shell32, ole32, shlwapi).
+bool KnownLibrary(const OsVersion& os, const std::string& name) {
+  static const char* const kAll[] = {"advapi32.dll", "comdlg32.dll", "gdi32.dll",
+                                     "kernel32.dll", "lz32.dll",     "ole32.dll",
+                                     "oleaut32.dll", "olecli32.dll", "olesvr32.dll",
+                                     "rpcrt4.dll",   "shell32.dll",  "user32.dll",
+                                     "version.dll",  "ntdll.dll"};
+  static const char* const kNt5[] = {"imagehlp.dll", "urlmon.dll", "wininet.dll",
+                                     "wldap32.dll",  "msvcrt.dll", "shlwapi.dll"};
+  auto in = [&name](const char* const* list, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      if (strcasecmp(list[i], name.c_str()) == 0) return true;
+    }
+    return false;
+  };
+  if (in(kAll, sizeof(kAll) / sizeof(kAll[0]))) return true;
+  return os.platformId == VER_PLATFORM_WIN32_NT && os.majorVersion >= 5 &&
+         in(kNt5, sizeof(kNt5) / sizeof(kNt5[0]));
+}
+
+// SafeDllSearchMode: the Session Manager's value where it is set, else on
+// from Windows XP Service Pack 2 on. Windows NT 4.0 and 9x have no such mode:
+// they look in the current folder before the system folder.
+bool SafeDllSearch(SimMachine& machine) {
+  const OsVersion& os = machine.simEnvironment().os;
+  if (os.platformId != VER_PLATFORM_WIN32_NT || os.majorVersion < 5) return false;
+  if (std::optional<DWORD> value = machine.simRegistry().GetDword(
+          "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", "SafeDllSearchMode")) {
+    return *value != 0;
+  }
+  if (os.majorVersion > 5 || os.minorVersion > 1) return true;
+  if (os.minorVersion < 1) return false;
+  const std::string& pack = os.csdVersion;
+  const size_t digit = pack.find_first_of("0123456789");
+  return digit != std::string::npos && atoi(pack.c_str() + digit) >= 2;
+}
+
+}  // namespace
+
+void SimProcesses::LoadImports(const std::string& program, const ProgramSpec* spec,
+                               const std::string& currentDirectory) {
+  // A program without a described list is a copy of the setup: its imports
+  // (as its import table lists them) and its manifest of Common Controls 6.0.
+  static const std::vector<std::string> kSetupImports = {
+      "advapi32.dll", "comctl32.dll", "gdi32.dll",    "kernel32.dll", "msvcrt.dll",
+      "ole32.dll",    "oleaut32.dll", "user32.dll",   "version.dll"};
+  const bool setupCopy = !(spec && spec->imports);
+  const std::vector<std::string>& imports = setupCopy ? kSetupImports : *spec->imports;
+  SimEnvironment& environment = machine_.simEnvironment();
+  const std::string system = Lower(environment.systemDirectory);
   const std::string folder = program.substr(0, program.rfind('\\'));
-  if (Lower(folder) == Lower(machine_.simEnvironment().systemDirectory)) return;
+  // A program of the system folder finds everything there first.
+  if (Lower(folder) == system) return;
+  const OsVersion& os = environment.os;
+  const bool xpOrLater = os.platformId == VER_PLATFORM_WIN32_NT &&
+                         (os.majorVersion > 5 || (os.majorVersion == 5 && os.minorVersion >= 1));
+  std::string current = currentDirectory.empty() ? machine_.simFiles().currentDirectory()
+                                                 : currentDirectory;
+  while (current.size() > 3 && current.back() == '\\') current.pop_back();
+  // With SafeDllSearchMode the system folder, which holds every library a
+  // program imports, comes before the current folder.
+  const bool currentBeforeSystem = !SafeDllSearch(machine_) && Lower(current) != system;
   for (const std::string& name : imports) {
-    bool known = std::any_of(std::begin(kKnown), std::end(kKnown), [&name](const char* k) {
-      return strcasecmp(k, name.c_str()) == 0;
-    });
+    if (KnownLibrary(os, name)) continue;
+    // On XP the manifest takes comctl32.dll from WinSxS before any search.
+    if (setupCopy && xpOrLater && strcasecmp(name.c_str(), "comctl32.dll") == 0) continue;
     const std::string beside = folder + "\\" + name;
-    if (!known && machine_.simFiles().IsFile(beside)) NoteLibraryLoad(program, beside);
+    const std::string inCurrent = current + (current.back() == '\\' ? "" : "\\") + name;
+    if (machine_.simFiles().IsFile(beside)) {
+      NoteLibraryLoad(program, beside);
+    } else if (currentBeforeSystem && machine_.simFiles().IsFile(inCurrent)) {
+      NoteLibraryLoad(program, inCurrent);
+    }
   }
 }
 

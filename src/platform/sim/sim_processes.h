@@ -184,9 +184,13 @@ class SimProcesses : public Processes {
   };
 
   void Refresh();
-  // Windows loads a new program's imports: from its own folder first, then
-  // the system folder; the known DLLs always from the system folder.
-  void LoadImports(const std::string& program, const ProgramSpec* spec);
+  // Windows loads a new program's imports as the machine's Windows searches
+  // for them: the known libraries (and what they import) from the system
+  // folder; on XP comctl32.dll of a program with a Common Controls 6.0
+  // manifest from WinSxS; then the program's own folder; then, without
+  // SafeDllSearchMode, the current folder before the system folder.
+  void LoadImports(const std::string& program, const ProgramSpec* spec,
+                   const std::string& currentDirectory);
   // A restart that a program made by itself came while the setup waited.
   void EndHungSetup();
   void RegisterBuiltInPrograms();

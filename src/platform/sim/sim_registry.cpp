@@ -507,7 +507,13 @@ LONG SimRegistry::SaveKey(HKEY key, const std::string& file) {
   DWORD probe = files_->GetAttributes(file, &attributes);
   if (probe == ERROR_SUCCESS) return ERROR_ALREADY_EXISTS;
   if (probe != ERROR_FILE_NOT_FOUND) return static_cast<LONG>(probe);
-  return WriteHive(*node, file);
+  rc = WriteHive(*node, file);
+  // Windows 9x's RegSaveKey leaves its file read-only, hidden and system.
+  if (rc == ERROR_SUCCESS && NineX()) {
+    files_->SetAttributes(file, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+  }
+  return rc;
 }
 
 LONG SimRegistry::RestoreKey(HKEY key, const std::string& file, DWORD flags) {
@@ -559,7 +565,14 @@ LONG SimRegistry::UnLoadKey(HKEY key, const std::string& subKey) {
   if (hive->hiveFile.empty()) return ERROR_INVALID_PARAMETER;
   if (HandlesAtOrBelow(hive.get(), nullptr)) return ERROR_ACCESS_DENIED;
   files_->Unlock(hive->hiveFile);
+  // The hive's file was opened for writing when it was loaded: its
+  // attributes (RegSaveKey's read-only, hidden and system on 9x) do not stop
+  // the write-back, and stay as they were.
+  DWORD attributes = 0;
+  const bool kept = files_->GetAttributes(hive->hiveFile, &attributes) == ERROR_SUCCESS;
+  if (kept) files_->SetAttributes(hive->hiveFile, FILE_ATTRIBUTE_NORMAL);
   LONG rc = WriteHive(*hive, hive->hiveFile);
+  if (kept) files_->SetAttributes(hive->hiveFile, attributes);
   if (rc != ERROR_SUCCESS) {
     files_->Lock(hive->hiveFile, ERROR_SHARING_VIOLATION, std::nullopt);
     return rc;

@@ -116,6 +116,35 @@ class Win32Environment : public Environment {
 
   DWORD GetTickCount() override { return ::GetTickCount(); }
 
+  // RtlGenRandom, exported by advapi32 as SystemFunction036 from Windows XP
+  // on, else CryptGenRandom with a context that holds no keys; everything is
+  // looked up at run time, as Windows 95 and NT 4.0 before its service packs
+  // lack some of it. advapi32 is loaded already (the registry calls import it).
+  DWORD GenRandom(void* buffer, size_t size) override {
+    HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
+    if (!advapi) return ERROR_NOT_SUPPORTED;
+    typedef BOOLEAN(WINAPI * RtlGenRandomFn)(PVOID, ULONG);
+    if (auto rtlGenRandom = ProcAddress<RtlGenRandomFn>(advapi, "SystemFunction036")) {
+      if (rtlGenRandom(buffer, static_cast<ULONG>(size))) return ERROR_SUCCESS;
+    }
+    typedef BOOL(WINAPI * AcquireFn)(ULONG_PTR*, LPCSTR, LPCSTR, DWORD, DWORD);
+    typedef BOOL(WINAPI * GenFn)(ULONG_PTR, DWORD, BYTE*);
+    typedef BOOL(WINAPI * ReleaseFn)(ULONG_PTR, DWORD);
+    auto acquire = ProcAddress<AcquireFn>(advapi, "CryptAcquireContextA");
+    auto generate = ProcAddress<GenFn>(advapi, "CryptGenRandom");
+    auto release = ProcAddress<ReleaseFn>(advapi, "CryptReleaseContext");
+    if (!acquire || !generate || !release) return ERROR_NOT_SUPPORTED;
+    const DWORD kProvRsaFull = 1;             // PROV_RSA_FULL
+    const DWORD kVerifyContext = 0xF0000000;  // CRYPT_VERIFYCONTEXT
+    ULONG_PTR provider = 0;
+    if (!acquire(&provider, nullptr, nullptr, kProvRsaFull, kVerifyContext)) return LastError();
+    DWORD rc = generate(provider, static_cast<DWORD>(size), static_cast<BYTE*>(buffer))
+                   ? ERROR_SUCCESS
+                   : LastError();
+    release(provider, 0);
+    return rc;
+  }
+
   void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
 
   BOOL GetLocaleLanguage(std::string* code) override {

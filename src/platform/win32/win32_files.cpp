@@ -11,6 +11,7 @@
 
 #include "platform/win32/unique_any.h"
 #include "platform/win32/win32_services.h"
+#include "platform/wininit.h"
 
 namespace win32 {
 namespace {
@@ -61,7 +62,13 @@ HANDLE ToHandle(FindHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 bool IsNt() { return (::GetVersion() & 0x80000000u) == 0; }
 
 // A security descriptor whose DACL grants full control to BUILTIN\Administrators
-// and to LOCAL SYSTEM alone. The advapi32 calls are looked up at run time:
+// and to LOCAL SYSTEM alone. From Windows 2000 on, a new folder's DACL also
+// takes the inheritable entries of its parent unless the DACL is marked
+// protected: in a temporary folder that others may write (NT 4.0's C:\TEMP
+// kept through an upgrade, the Windows folder's Temp of a run as SYSTEM)
+// they could then create files in ours. The mark is set with
+// SetSecurityDescriptorControl (Windows 2000 and later); NT 4.0 uses an
+// explicit DACL as given. The advapi32 calls are looked up at run time:
 // Windows 95 lacks some of them, and the setup must load there.
 class PrivateFolderSecurity {
  public:
@@ -100,6 +107,10 @@ class PrivateFolderSecurity {
         !setDacl(&descriptor_, TRUE, acl, FALSE)) {
       return LastError();
     }
+    auto setControl = ProcAddress<SetControlFn>(advapi, "SetSecurityDescriptorControl");
+    if (setControl && !setControl(&descriptor_, kDaclProtected, kDaclProtected)) {
+      return LastError();
+    }
     return ERROR_SUCCESS;
   }
   PSECURITY_DESCRIPTOR descriptor() { return &descriptor_; }
@@ -113,6 +124,8 @@ class PrivateFolderSecurity {
   typedef BOOL(WINAPI* AddAceFn)(PACL, DWORD, DWORD, PSID);
   typedef BOOL(WINAPI* InitSdFn)(PSECURITY_DESCRIPTOR, DWORD);
   typedef BOOL(WINAPI* SetDaclFn)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
+  typedef BOOL(WINAPI* SetControlFn)(PSECURITY_DESCRIPTOR, WORD, WORD);
+  static constexpr WORD kDaclProtected = 0x1000;  // SE_DACL_PROTECTED
 
   // Full control, passed on to what is made inside. AddAccessAllowedAce
   // makes an ACE without inheritance flags, so they are set on it after.
@@ -228,15 +241,7 @@ class Win32FileSystem : public FileSystem {
     std::string text;
     if (ReadFile(ini, &text) != ERROR_SUCCESS) text.clear();
     // Several "NUL=" lines may stand in the section: each is added, none replaced.
-    const std::string line = "NUL=" + shortPath + "\r\n";
-    size_t section = text.find("[rename]");
-    if (section == std::string::npos) {
-      if (!text.empty() && text.back() != '\n') text += "\r\n";
-      text += "[rename]\r\n" + line;
-    } else {
-      size_t end = text.find('\n', section);
-      text.insert(end == std::string::npos ? text.size() : end + 1, line);
-    }
+    text = AddWininitLine(text, "NUL=" + shortPath);
     return WriteFile(ini, text);
   }
 
