@@ -49,6 +49,7 @@ class SimFileSystem : public FileSystem {
   // Relative paths and paths without a drive are taken from here (the folder
   // of the setup program, as when it is started from Explorer or autorun).
   void SetCurrentDirectory(const std::string& folder) { currentDirectory_ = folder; }
+  const std::string& currentDirectory() const { return currentDirectory_; }
   // GetPrivateProfileString looks for a file named without a folder here.
   void SetWindowsDirectory(const std::string& folder) { windowsDirectory_ = folder; }
   // GetTempFileName draws its first number from this counter (GetTickCount).
