@@ -81,9 +81,11 @@ void WriteSourceList(SimRegistry& registry, const std::string& product,
                      const MsiPublication& publication) {
   const std::string sourceList = product + "\\SourceList";
   registry.SetValue(sourceList, "PackageName", REG_SZ, Text(publication.packageName));
-  registry.SetValue(sourceList, "LastUsedSource", REG_EXPAND_SZ,
-                    Text("n;1;" + publication.sourceFolder));
+  registry.SetValue(sourceList, "LastUsedSource", REG_SZ, Text("n;1;" + publication.sourceFolder));
   registry.SetValue(sourceList + "\\Net", "1", REG_EXPAND_SZ, Text(publication.sourceFolder));
+  // The package's path on its media (at the root) and the disk prompt.
+  registry.SetValue(sourceList + "\\Media", "MediaPackage", REG_SZ, Text(""));
+  registry.SetValue(sourceList + "\\Media", "DiskPrompt", REG_SZ, Text(""));
   registry.SetValue(sourceList + "\\Media", "1", REG_SZ, Text(publication.mediaDisk));
 }
 
