@@ -249,11 +249,12 @@ check_entries() {  # case
 # clean-up copy) and of the files the upgrade keeps the user's data in (drawn
 # from the clock).
 mask_log() {
-  tr -d '\r' <"$1" | sed -E \
+  tr -d '\r' <"$1" | mask_names | sed -E \
     -e 's/^[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9a-fA-F]{8} /<time> /' \
-    -e 's/\\zt(sv|rn|cl)[0-9a-fA-F]{8}/\\zt\1<n>/g' \
-    -e 's/\\crv[0-9a-fA-F]+\.tmp/\\crv<n>.tmp/g' \
     -e 's/^(Zentavo Installation Log +)[0-9]{2}\.[0-9]{2}\.[0-9]{4} +[0-9]{2}:[0-9]{2}:[0-9]{2}$/\1<time>/'
+}
+mask_names() {
+  sed -E -e 's/\\zt(sv|rn|cl)[0-9a-fA-F]{8}/\\zt\1<n>/g' -e 's/\\crv[0-9a-fA-F]+\.tmp/\\crv<n>.tmp/g'
 }
 
 # The report without its title and without the groups that two descriptions
@@ -346,9 +347,10 @@ compare_case() {  # name dir
   mask_log "$dir/real.log" >"$dir/real.log.masked"
   mask_changes "$dir/rehearsal-changes.txt" >"$dir/rehearsal-changes.masked"
   mask_changes "$dir/real-changes.txt" >"$dir/real-changes.masked"
-  rehearsal_activity "$dir/rehearsal-changes.txt" "$(cat "$dir/rehearsal-status.txt")" \
-    >"$dir/rehearsal-activity.masked"
-  real_activity "$dir/real-trace.txt" "$(cat "$dir/real-status.txt")" >"$dir/real-activity.masked"
+  rehearsal_activity "$dir/rehearsal-changes.txt" "$(cat "$dir/rehearsal-status.txt")" |
+    mask_names >"$dir/rehearsal-activity.masked"
+  real_activity "$dir/real-trace.txt" "$(cat "$dir/real-status.txt")" | mask_names \
+    >"$dir/real-activity.masked"
 
   compare_texts "$name" log "$dir/rehearsal.log.masked" "$dir/real.log.masked"
   local log_compared=$COMPARED log_equal=$EQUAL differences=$DIFFERENT known_count=$KNOWN_COUNT
