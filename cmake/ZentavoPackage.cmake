@@ -39,14 +39,24 @@ function(zt_add_package)
   set(stage ${out_dir}/stage)
   file(MAKE_DIRECTORY ${stage})  # the command's working directory
   set(arch_option)
+  set(template "Intel$<SEMICOLON>1033")
   if(P_ARCH STREQUAL "x64")
     set(arch_option -a x64)
+    set(template "x64$<SEMICOLON>1033")
   endif()
+  # The package code (the summary's revision number) names one package: wixl
+  # draws a new one for every build, so the same package of the same version
+  # is given the same code, made from its version and processor, and Windows
+  # Installer's registration of it (PackageCode) is the same in every build.
+  string(UUID package_code NAMESPACE 3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93
+         NAME "Zentavo.msi ${P_ARCH} ${P_VERSION}" TYPE SHA1 UPPER)
   add_custom_command(OUTPUT ${P_OUTPUT}
     COMMAND ${CMAKE_COMMAND} -E copy ${P_PROGRAM} ${stage}/Zentavo.exe
     COMMAND ${CMAKE_COMMAND} -E copy ${ZT_PACKAGE_SOURCE_DIR}/Zentavo.mdb ${stage}/Zentavo.mdb
     COMMAND ${ZT_WIXL} ${arch_option} -D Arch=${P_ARCH} -D ProductVersion=${P_VERSION}
             -D DisplayVersion=${V_DISPLAY} -o ${P_OUTPUT}.new ${ZT_PACKAGE_SOURCE_DIR}/Zentavo.wxs
+    COMMAND ${ZT_MSIBUILD} ${P_OUTPUT}.new
+            -s "Zentavo ${V_DISPLAY}" "Corvane" "${template}" "{${package_code}}"
     COMMAND ${ZT_MSIBUILD} ${P_OUTPUT}.new
             -q "UPDATE `File` SET `Version` = '${P_VERSION}.0' WHERE `File` = 'ZentavoExe'"
     COMMAND ${CMAKE_COMMAND} -E rename ${P_OUTPUT}.new ${P_OUTPUT}

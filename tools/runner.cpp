@@ -302,6 +302,7 @@ struct SetupStart {
   std::string arguments;
   DWORD processId = 0;  // its simulated process; 0 for the rehearsal's first run
   std::string commandLine;
+  std::string currentDirectory;  // where it starts; empty: the medium's folder
 };
 
 SetupRun RunSetupAs(SimMachine& machine, const SetupStart& start, AnswerSource& answers,
@@ -310,7 +311,11 @@ SetupRun RunSetupAs(SimMachine& machine, const SetupStart& start, AnswerSource& 
   const std::string ownProgram = environment.setupProgram;
   environment.setupProgram = start.program;
   machine.SetCommandLine(start.arguments);
+  SimFileSystem& files = machine.simFiles();
+  const std::string ownFolder = files.currentDirectory();
+  if (!start.currentDirectory.empty()) files.SetCurrentDirectory(start.currentDirectory);
   SetupRun run = RunSetupOnce(machine, answers, observer);
+  files.SetCurrentDirectory(ownFolder);
   environment.setupProgram = ownProgram;
   if (start.processId != 0) machine.simProcesses().EndProcess(start.processId, run.exitCode);
   return run;
@@ -347,11 +352,15 @@ std::vector<std::string> RunKeyCommands(SimMachine& machine, HKEY root) {
 void BootMachine(SimMachine& machine) {
   machine.faults().PowerOn();
   machine.simProcesses().Restart();
+  // Windows starts them in the system folder, not in their own.
+  const std::string folder = machine.simEnvironment().systemDirectory;
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
     for (const std::string& command : RunKeyCommands(machine, root)) {
       ProcessInformation info;
       // A command whose program is missing is passed over, as Windows does.
-      if (machine.processes().CreateProcess(command, 0x20, &info) != ERROR_SUCCESS) continue;
+      if (machine.processes().CreateProcess(command, 0x20, &info, folder) != ERROR_SUCCESS) {
+        continue;
+      }
       machine.processes().CloseHandle(info.thread);
       machine.processes().CloseHandle(info.process);
     }
@@ -365,7 +374,7 @@ SetupRun RunSetupWithRestarts(SimMachine& machine, AnswerSource& answers,
   auto started = std::make_shared<std::vector<SetupStart>>();
   SimProgramBehaviour setupCopy = [started](SimMachine&, const SimProcessStart& start) {
     started->push_back(SetupStart{start.program, start.arguments, start.processId,
-                                  start.commandLine});
+                                  start.commandLine, start.currentDirectory});
     SimProgramRun run;
     run.runsUntilEnded = true;
     return run;
@@ -376,7 +385,7 @@ SetupRun RunSetupWithRestarts(SimMachine& machine, AnswerSource& answers,
 
   std::deque<SetupStart> queue;
   queue.push_back(SetupStart{machine.simEnvironment().setupProgram,
-                             machine.simEnvironment().commandLine, 0, std::string()});
+                             machine.simEnvironment().commandLine, 0, std::string(), std::string()});
   SetupRun total;
   total.runs = 0;
   while (!queue.empty()) {

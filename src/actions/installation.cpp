@@ -220,7 +220,12 @@ DWORD LaunchMsiexec(CSetupContext& context, const std::string& arguments,
     context.Log("system folder unknown - Windows Installer not started\n");
     return ERROR_PATH_NOT_FOUND;
   }
-  return LaunchProcess(context, context.systemDir + "\\msiexec.exe", arguments, launched);
+  // In the setup's folder: a bare transform name ("1033.mst") then names the
+  // medium's transform, also in a run resumed from the Run key, which Windows
+  // starts in another folder. With a backslash: "D:" alone would name the
+  // current folder of drive D.
+  const std::string folder = context.setupDir.empty() ? std::string() : context.setupDir + "\\";
+  return LaunchProcess(context, context.systemDir + "\\msiexec.exe", arguments, launched, folder);
 }
 
 std::string ResumeCommand(const std::string& setupDir, int nextStep, int languageId,

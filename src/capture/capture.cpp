@@ -72,7 +72,17 @@ class Capturer {
                                                           : options_.name);
     System(os, &out);
     JsonValue registry = JsonValue::Object();
-    for (const KeyPrint& print : RegistryFootprint()) Key(print, &registry);
+    for (const KeyPrint& print : RegistryFootprint()) {
+      if (print.key.find_first_of("*?") == std::string::npos) {
+        Key(print, &registry);
+        continue;
+      }
+      for (const std::string& path : KeysOf(print.key)) {
+        KeyPrint concrete = print;
+        concrete.key = path;
+        Key(concrete, &registry);
+      }
+    }
     for (const std::string& key : earlierKeys) Key(EarlierKey(FromUtf8(key)), &registry);
     out["registry"] = std::move(registry);
     for (const FilePrint& print : FileFootprint()) {
@@ -275,15 +285,69 @@ class Capturer {
   }
 
   // A key an earlier capture holds: taken as the footprint takes it, or (a
-  // key above the footprint's) for its existence alone.
+  // key above the footprint's) for its existence alone. A key taken because
+  // it held a product's value is taken again whatever it holds now, so that
+  // the value shows as removed where the key stays with other products'.
   KeyPrint EarlierKey(const std::string& key) {
-    const std::string upper = Upper(key);
-    for (const KeyPrint& print : RegistryFootprint()) {
-      const std::string own = Upper(print.key);
-      if (upper == own) return KeyPrint{key, false, print.values, print.existence};
-      if (print.tree && upper.rfind(own + "\\", 0) == 0) return KeyPrint{key, false, {}, false};
+    KeyPrint print;
+    if (!FootprintKey(key, &print)) return KeyPrint{key, false, {}, true, false};
+    print.onlyHolding = false;
+    return print;
+  }
+
+  // The keys that a footprint path with "*" components names on this machine.
+  std::vector<std::string> KeysOf(const std::string& pattern) {
+    std::vector<std::string> found;
+    HKEY root = nullptr;
+    std::string rest;
+    if (!SplitKeyPath(pattern, &root, &rest)) return found;
+    const std::string rootName = pattern.substr(0, pattern.size() - rest.size());
+    std::vector<std::string> parts;
+    for (size_t start = 0; start <= rest.size();) {
+      size_t end = rest.find('\\', start);
+      if (end == std::string::npos) end = rest.size();
+      parts.push_back(rest.substr(start, end - start));
+      start = end + 1;
     }
-    return KeyPrint{key, false, {}, true};
+    std::vector<std::string> level = {std::string()};
+    for (const std::string& part : parts) {
+      std::vector<std::string> next;
+      for (const std::string& key : level) {
+        const std::string prefix = key.empty() ? key : key + "\\";
+        if (part.find_first_of("*?") == std::string::npos) {
+          next.push_back(prefix + part);
+          continue;
+        }
+        RegKey open(machine_.registry());
+        if (open.Open(root, key, KEY_ENUMERATE_SUB_KEYS) != ERROR_SUCCESS) continue;
+        for (DWORD index = 0; index < 1000000; ++index) {
+          char child[1024];
+          DWORD size = sizeof(child);
+          if (machine_.registry().EnumKey(open.get(), index, child, &size, nullptr, nullptr) !=
+              ERROR_SUCCESS) {
+            break;
+          }
+          const std::string name(child, size);
+          if (WildcardMatch(part, name)) next.push_back(prefix + name);
+        }
+      }
+      level = std::move(next);
+    }
+    for (const std::string& key : level) found.push_back(rootName + key);
+    return found;
+  }
+
+  // Whether the key holds one of the named values.
+  bool Holds(HKEY root, const std::string& subKey, const std::vector<std::string>& values) {
+    RegKey key(machine_.registry());
+    if (key.Open(root, subKey, KEY_QUERY_VALUE) != ERROR_SUCCESS) return false;
+    for (const std::string& name : values) {
+      DWORD type = 0, size = 0;
+      if (machine_.registry().QueryValue(key.get(), name, &type, nullptr, &size) == ERROR_SUCCESS) {
+        return true;
+      }
+    }
+    return false;
   }
 
   void Key(const KeyPrint& print, JsonValue* registry) {
@@ -293,6 +357,7 @@ class Capturer {
     for (const std::string& transient : TransientKeys()) {
       if (Upper(print.key).rfind(Upper(transient), 0) == 0) return;
     }
+    if (print.onlyHolding && !Holds(root, subKey, print.values)) return;
     // The keys above it, that they exist: a run that creates the first of
     // them shows it as added, as the simulation's report does.
     for (size_t cut = subKey.find('\\'); cut != std::string::npos;

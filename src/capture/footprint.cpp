@@ -15,13 +15,20 @@ const char* const kProductCodes[] = {
     "{C47A1E05-2B9F-4D83-8E6A-5F1D0C3B9A28}",
 };
 
-const char kUninstall[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-// Where Windows Installer registers a product installed for the machine.
+const char kUninstall[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+// Windows Installer's own key, its registration of the installations (per
+// user SID, S-1-5-18 for the machine's), and where it publishes products for
+// the machine and for the user.
+const char kInstaller[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\";
 const char kRegistration[] =
     "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
+const char kPublished[] = "HKLM\\SOFTWARE\\Classes\\Installer\\";
+const char kUserPublished[] = "HKCU\\Software\\Microsoft\\Installer\\";
 const char kFlashServer[] = "HKCR\\CLSID\\{1171A62F-05D2-11D1-83FC-00A0C9089C5A}\\InprocServer32";
 const char kShellFolders[] =
     "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char kCommonShellFolders[] =
+    "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 std::vector<KeyPrint> MakeRegistryFootprint() {
   std::vector<KeyPrint> keys = {
@@ -37,8 +44,14 @@ std::vector<KeyPrint> MakeRegistryFootprint() {
       // The resume value, and the commands a restart starts.
       {"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", false, {}},
       {"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", false, {}},
-      // The folders of the shortcuts.
+      {"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", false, {}},
+      {"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", false, {}},
+      // The folders of the shortcuts, the user's and every user's.
       {kShellFolders, false, {"Desktop", "Start Menu", "Programs", "Startup"}},
+      {kCommonShellFolders, false, {"Common Desktop", "Common Programs", "Common Startup"}},
+      // Every product's Add/Remove Programs entry: an installation may write
+      // another one than the product codes the setup knows.
+      {kUninstall, true, {}},
       // The product's own keys, the user's data among them, and the Save key.
       {"HKCU\\Software\\Corvane", true, {}},
       {"HKLM\\SOFTWARE\\Corvane", true, {}},
@@ -49,9 +62,25 @@ std::vector<KeyPrint> MakeRegistryFootprint() {
       {"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", false,
        {"PendingFileRenameOperations"}},
   };
+  // What Windows Installer registers of the product codes: each
+  // installation's registration (for the machine and for any user), the
+  // product and its features published for the machine and for the user,
+  // and the product's values in the keys of its components and of its
+  // upgrade code, which name the products that share them.
+  std::vector<std::string> packed;
   for (const char* code : kProductCodes) {
-    keys.push_back({std::string(kUninstall) + code, true, {}});
-    keys.push_back({std::string(kRegistration) + PackedGuid(code), true, {}});
+    packed.push_back(PackedGuid(code));
+    const std::string own = packed.back();
+    keys.push_back({std::string(kInstaller) + "UserData\\*\\Products\\" + own, true, {}});
+    keys.push_back({std::string(kPublished) + "Products\\" + own, true, {}});
+    keys.push_back({std::string(kPublished) + "Features\\" + own, true, {}});
+    keys.push_back({std::string(kUserPublished) + "Products\\" + own, true, {}});
+    keys.push_back({std::string(kUserPublished) + "Features\\" + own, true, {}});
+  }
+  for (const std::string& shared :
+       {std::string(kInstaller) + "UserData\\*\\Components\\*", std::string(kInstaller) + "UpgradeCodes\\*",
+        std::string(kPublished) + "UpgradeCodes\\*", std::string(kUserPublished) + "UpgradeCodes\\*"}) {
+    keys.push_back({shared, false, packed, false, true});
   }
   return keys;
 }
@@ -102,6 +131,9 @@ std::vector<FilePrint> MakeFileFootprint() {
       {"{HKCU\\Software\\Corvane\\Save|Folder}", FileScope::kTreeContent},
       // The log.
       {"%TEMP%ZentavoInstall.log", FileScope::kFile},
+      // Windows Installer's cache: the packages, transforms and icons it
+      // keeps of every product.
+      {"%WINDOWS%\\Installer", FileScope::kTree},
       // Files replaced or removed at the next start of Windows (9x).
       {"%WINDOWS%\\WININIT.INI", FileScope::kContent},
   };
@@ -111,11 +143,23 @@ std::vector<FilePrint> MakeFileFootprint() {
     files.push_back({std::string("{") + kShellFolders + "|" + folder + "}\\Zentavo.lnk",
                      FileScope::kContent});
   }
+  // The product's entries in the Start menu and on the desktop, the user's
+  // and every user's, which its package or its tools may make.
+  for (const std::string& folder :
+       {std::string(kShellFolders) + "|Programs", std::string(kShellFolders) + "|Desktop",
+        std::string(kCommonShellFolders) + "|Common Programs",
+        std::string(kCommonShellFolders) + "|Common Desktop"}) {
+    files.push_back({"{" + folder + "}\\Zentavo*", FileScope::kTreeContent});
+  }
   // The package and transforms Windows Installer keeps of each product.
   for (const char* code : kProductCodes) {
     const std::string key = std::string(kRegistration) + PackedGuid(code) + "\\InstallProperties";
     // Read whole by Windows Installer when it removes or repairs the product.
     files.push_back({"{" + key + "|LocalPackage}", FileScope::kContent});
+    // The transforms the published product names (InstallProperties named
+    // them in the simulation's earlier registration).
+    files.push_back({std::string("{") + kPublished + "Products\\" + PackedGuid(code) + "|Transforms}",
+                     FileScope::kContent});
     files.push_back({"{" + key + "|Transforms}", FileScope::kContent});
   }
   return files;
@@ -199,6 +243,46 @@ const std::vector<std::string>& Privileges() {
 const std::vector<std::string>& TransientKeys() {
   static const std::vector<std::string> keys = {"HKU\\TEMP_HIVE"};
   return keys;
+}
+
+namespace {
+
+std::vector<std::string> KeyParts(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+}  // namespace
+
+bool FootprintKey(const std::string& path, KeyPrint* print) {
+  const std::vector<std::string> parts = KeyParts(path);
+  bool inTree = false;
+  for (const KeyPrint& candidate : RegistryFootprint()) {
+    const std::vector<std::string> own = KeyParts(candidate.key);
+    if (parts.size() < own.size()) continue;
+    bool matches = true;
+    for (size_t i = 0; i < own.size() && matches; ++i) {
+      matches = WildcardMatch(own[i], parts[i]);
+    }
+    if (!matches) continue;
+    if (parts.size() == own.size()) {
+      *print = candidate;
+      print->key = path;
+      print->tree = false;
+      return true;
+    }
+    inTree = inTree || candidate.tree;
+  }
+  if (!inTree) return false;
+  *print = KeyPrint{path, false, {}, false, false};
+  return true;
 }
 
 bool SplitKeyPath(const std::string& path, HKEY* root, std::string* subKey) {

@@ -16,12 +16,17 @@
 namespace capture {
 
 // A registry key: its values (all of them, or only those named), and with
-// `tree` every key below it with all their values.
+// `tree` every key below it with all their values. A component of `key` that
+// is "*" stands for every subkey there (Windows Installer's per-user keys
+// under UserData, its component and upgrade code keys).
 struct KeyPrint {
   std::string key;  // full path, beginning with HKLM, HKCU, HKCR or HKU
   bool tree = false;
   std::vector<std::string> values;  // empty: every value
   bool existence = false;           // only that the key exists, none of its values
+  // Only a key that holds one of `values` is taken (of a component's key,
+  // the values of the product codes among those of every other product).
+  bool onlyHolding = false;
 };
 
 // How much of a file or folder is taken.
@@ -57,6 +62,11 @@ const std::vector<std::string>& TransientKeys();
 // (none when a registry value it names is missing or empty). Paths are in the
 // machine's code page, folders without a trailing backslash.
 std::vector<std::string> ExpandPath(Machine& machine, const std::string& path);
+
+// How the footprint takes a key of this path: as the print that names it
+// (its "*" components matching), as part of a tree, or (false) not at all.
+// `print` receives the print for that key alone.
+bool FootprintKey(const std::string& path, KeyPrint* print);
 
 // A registry path split into its root and the rest ("HKLM\\A\\B": HKEY_LOCAL_MACHINE, "A\\B").
 bool SplitKeyPath(const std::string& path, HKEY* root, std::string* subKey);

@@ -88,14 +88,11 @@ bool KeyCovered(const std::string& key, const std::string* value) {
   for (const std::string& transient : capture::TransientKeys()) {
     if (upper == Upper(transient) || upper.rfind(Upper(transient) + "\\", 0) == 0) return true;
   }
-  for (const KeyPrint& print : capture::RegistryFootprint()) {
-    const std::string own = Upper(print.key);
-    if (print.tree && upper.rfind(own + "\\", 0) == 0) return true;
-    if (upper != own || print.existence) continue;
-    if (!value || print.values.empty()) return true;
-    for (const std::string& name : print.values) {
-      if (Upper(name) == Upper(*value)) return true;
-    }
+  KeyPrint print;
+  if (!capture::FootprintKey(key, &print) || print.existence) return false;
+  if (!value || print.values.empty()) return true;
+  for (const std::string& name : print.values) {
+    if (Upper(name) == Upper(*value)) return true;
   }
   return false;
 }

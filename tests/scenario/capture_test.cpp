@@ -300,3 +300,76 @@ TEST(Capture, TakesAShellLinkInTheFormTheMachineGivesLinks) {
 }
 
 }  // namespace
+
+namespace {
+
+// The keys Windows Installer shares among products, as a machine with the
+// product and another one installed holds them: a component of both, one of
+// the other product only, and the upgrade codes of each.
+const char kSharedInstallerKeys[] = R"json({
+  "registry": {
+    "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\71E3C0A526B9E8D41B4FC3E7A9026D51":
+      {"02A7C1F3D4B855E49A2CD6E0B1F7A439": "C:\\Program Files\\Zentavo\\Zentavo.exe",
+       "11111111111111111111111111111111": "C:\\Other\\shared.dll"},
+    "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\22222222222222222222222222222222":
+      {"11111111111111111111111111111111": "C:\\Other\\other.exe"},
+    "HKLM\\SOFTWARE\\Classes\\Installer\\UpgradeCodes\\6A3D15E872C0F9B44A8E172DF6C0B5A3":
+      {"02A7C1F3D4B855E49A2CD6E0B1F7A439": ""},
+    "HKLM\\SOFTWARE\\Classes\\Installer\\UpgradeCodes\\33333333333333333333333333333333":
+      {"11111111111111111111111111111111": ""},
+    "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-21-7\\Products\\02A7C1F3D4B855E49A2CD6E0B1F7A439\\InstallProperties":
+      {"LocalPackage": "C:\\WINDOWS\\Installer\\user.msi"},
+    "HKLM\\SOFTWARE\\Classes\\Installer\\Products\\11111111111111111111111111111111":
+      {"ProductName": "Other"}
+  }
+})json";
+
+}  // namespace
+
+// Of the keys every product shares, a capture takes those that hold a value
+// of the product codes, with those values alone, and every user's
+// registration of them; a capture after the product's removal takes the
+// shared key again, so that the value shows as removed where the key stays.
+TEST(Capture, TakesTheProductsValuesOfTheKeysProductsShare) {
+  auto machine = MakeMachine(kSharedInstallerKeys);
+  ASSERT_TRUE(machine);
+  const nlohmann::json before = nlohmann::json::parse(Capture(*machine));
+  const nlohmann::json& registry = before["registry"];
+  const std::string components =
+      "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";
+  const std::string shared = components + "71E3C0A526B9E8D41B4FC3E7A9026D51";
+  ASSERT_TRUE(registry.contains(shared));
+  EXPECT_EQ(registry[shared], nlohmann::json::parse(
+                                  R"({"02A7C1F3D4B855E49A2CD6E0B1F7A439": "C:\\Program Files\\Zentavo\\Zentavo.exe"})"));
+  EXPECT_FALSE(registry.contains(components + "22222222222222222222222222222222"));
+  EXPECT_TRUE(registry.contains(
+      "HKLM\\SOFTWARE\\Classes\\Installer\\UpgradeCodes\\6A3D15E872C0F9B44A8E172DF6C0B5A3"));
+  EXPECT_FALSE(registry.contains(
+      "HKLM\\SOFTWARE\\Classes\\Installer\\UpgradeCodes\\33333333333333333333333333333333"));
+  EXPECT_FALSE(registry.contains(
+      "HKLM\\SOFTWARE\\Classes\\Installer\\Products\\11111111111111111111111111111111"));
+  EXPECT_EQ(registry.value(
+                "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-21-7\\"
+                "Products\\02A7C1F3D4B855E49A2CD6E0B1F7A439\\InstallProperties",
+                nlohmann::json()),
+            nlohmann::json::parse(R"({"LocalPackage": "C:\\WINDOWS\\Installer\\user.msi"})"))
+      << "every user's registration of the product";
+
+  // The product's value goes, the other product's stays.
+  HKEY key = nullptr;
+  ASSERT_EQ(machine->registry().OpenKey(HKEY_LOCAL_MACHINE, shared.substr(5), KEY_SET_VALUE, &key), 0);
+  ASSERT_EQ(machine->registry().DeleteValue(key, "02A7C1F3D4B855E49A2CD6E0B1F7A439"), 0);
+  machine->registry().CloseKey(key);
+  const std::string after = Capture(*machine, before.dump());
+  std::string error;
+  SimJson was, is;
+  ASSERT_TRUE(ParseJsonText(before.dump(), &was, &error)) << error;
+  ASSERT_TRUE(ParseJsonText(after, &is, &error)) << error;
+  const std::string report = CompareMachineDescriptions(was, is, nullptr, "report");
+  EXPECT_NE(report.find("\n- value " + shared +
+                        " \"02A7C1F3D4B855E49A2CD6E0B1F7A439\" = REG_SZ \"C:\\Program Files\\Zentavo\\Zentavo.exe\"\n"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(report.find("- key " + shared), std::string::npos) << report;
+  EXPECT_EQ(report.find("11111111111111111111111111111111"), std::string::npos) << report;
+}

@@ -14,6 +14,7 @@
 #include "app/setup_app.h"
 #include "app/step_tables.h"
 #include "lang/language_strings.h"
+#include "platform/sim/sim_diff.h"
 #include "support/harness.h"
 
 namespace {
@@ -265,7 +266,11 @@ TEST(Installation, NtFourRestartsAfterTheInstallationAndCompletesAfterTheResume)
 // Windows 98 SE with Windows Installer 1.10: the update asks for a restart in
 // the middle; after it the setup continues at PRESERVEDATA, in the same log.
 TEST(Installation, WindowsInstallerUpdateRestartsInTheMiddleAndTheSetupResumes) {
-  auto machine = Win98WithOldInstaller();
+  // Windows starts the resumed setup in the system folder, where another
+  // "1033.mst" lies: Windows Installer, started in the setup's folder, still
+  // takes the medium's.
+  auto machine = Win98WithOldInstaller(std::string(R"({"files": {"C:\\WINDOWS\\SYSTEM\\1033.mst":
+      {"hostFile": ")") + kMedium + R"(/1031.mst"}}})");
   Rehearsal r = RehearseAll(*machine, "");
   EXPECT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
   EXPECT_EQ(r.run.exitCodes, (std::vector<int>{kExitRestartRequired, kExitSuccess}));
@@ -291,6 +296,72 @@ TEST(Installation, WindowsInstallerUpdateRestartsInTheMiddleAndTheSetupResumes) 
   EXPECT_FALSE(machine->simRegistry().KeyExists(kTcpipKey)) << "no type-of-service value on 9x";
   EXPECT_EQ(machine->simRegistry().GetString(kSettingsKey, "Language_Data"), "English US");
   EXPECT_TRUE(ProductWindowRuns(*machine));
+  std::map<std::string, std::string> folders;  // program -> the folder it started in
+  for (const SimProcess* process : machine->simProcesses().StartedProcesses()) {
+    folders[process->program] = process->currentDirectory;
+  }
+  EXPECT_EQ(folders["D:\\setup.exe"], "C:\\WINDOWS\\SYSTEM") << "resumed from the Run key";
+  EXPECT_EQ(folders["C:\\WINDOWS\\SYSTEM\\msiexec.exe"], "D:\\");
+  EXPECT_EQ(machine->simRegistry().GetString("HKLM\\Software\\Corvane\\Zentavo", "Language"), "1033")
+      << "the package's language comes from the medium's 1033.mst";
+}
+
+// A first installation on the XP SP2 example: Windows Installer publishes the
+// product and its features and registers its components and upgrade code, as
+// the rehearsal's report shows; the product's removal takes it all away.
+TEST(Installation, XpInstallationPublishesTheProductAndItsRemovalTakesItAway) {
+  auto machine = ExampleMachine("xpsp2");
+  ASSERT_TRUE(machine);
+  SimRehearsalWatch watch(*machine);
+  Rehearsal r = RehearseAll(*machine, "/l 1031");
+  ASSERT_EQ(r.run.exitCode, kExitSuccess) << r.run.log;
+  const std::string report = watch.Report(*machine);
+  const std::string packed = "02A7C1F3D4B855E49A2CD6E0B1F7A439";
+  const std::string userData =
+      "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\";
+  const std::string published = "HKLM\\SOFTWARE\\Classes\\Installer\\";
+  const std::vector<std::string> lines = {
+      "+ key " + published + "Products\\" + packed,
+      "+ value " + published + "Products\\" + packed + " \"ProductName\" = REG_SZ \"Zentavo 2.1\"",
+      "+ value " + published + "Products\\" + packed + " \"Language\" = REG_DWORD 0x00000407 (1031)",
+      "+ value " + published + "Products\\" + packed + " \"AdvertiseFlags\" = REG_DWORD 0x00000184 (388)",
+      "+ value " + published + "Products\\" + packed + "\\SourceList \"PackageName\" = REG_SZ \"Zentavo.msi\"",
+      "+ value " + published + "Features\\" + packed + " \"Zentavo\" = REG_SZ \"\"",
+      "+ value " + published + "UpgradeCodes\\6A3D15E872C0F9B44A8E172DF6C0B5A3 \"" + packed +
+          "\" = REG_SZ \"\"",
+      "+ key " + userData + "Products\\" + packed + "\\Features",
+      "+ value " + userData + "Components\\71E3C0A526B9E8D41B4FC3E7A9026D51 \"" + packed +
+          "\" = REG_SZ \"C:\\Program Files\\Zentavo\\Zentavo.exe\"",
+  };
+  for (const std::string& line : lines) {
+    EXPECT_NE(report.find("\n" + line + "\n"), std::string::npos) << line << "\n" << report;
+  }
+  SimRegistry& registry = machine->simRegistry();
+  std::optional<std::string> transforms =
+      registry.GetString(published + "Products\\" + packed, "Transforms");
+  ASSERT_TRUE(transforms);
+  EXPECT_EQ(machine->simFiles().Contents(*transforms), machine->simFiles().Contents("D:\\1031.mst"));
+  EXPECT_FALSE(registry.GetString(userData + "Products\\" + packed + "\\InstallProperties", "Transforms"))
+      << "the published product names the transforms, not the registration";
+  std::optional<std::string> features =
+      registry.GetString(userData + "Products\\" + packed + "\\Features", "Zentavo");
+  ASSERT_TRUE(features);
+  EXPECT_EQ(features->size(), 5u * 20u) << "five components, 20 characters each, no parent";
+
+  // The removal, as an upgrade starts it.
+  ProcessInformation info{};
+  ASSERT_EQ(machine->processes().CreateProcess(
+                "msiexec.exe /x {3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93} /qn", 0x20, &info),
+            0u);
+  ASSERT_EQ(machine->processes().Wait(info.process, 0xFFFFFFFF), 0u);
+  machine->processes().CloseHandle(info.process);
+  machine->processes().CloseHandle(info.thread);
+  for (const std::string& key :
+       {published + "Products\\" + packed, published + "Features\\" + packed,
+        published + "UpgradeCodes\\6A3D15E872C0F9B44A8E172DF6C0B5A3", userData + "Products\\" + packed,
+        userData + "Components\\71E3C0A526B9E8D41B4FC3E7A9026D51", std::string(kUninstallKey)}) {
+    EXPECT_FALSE(registry.KeyExists(key)) << key;
+  }
 }
 
 // Answers from a list, with a look at the machine before each.

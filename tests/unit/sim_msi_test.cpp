@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/sim/sim_msi.h"
+#include "platform/sim/sim_msi_registration.h"
 #include "support/harness.h"
 
 namespace {
@@ -193,6 +194,169 @@ TEST(SimMsi, InstallsWhatThePackageHoldsAndRemovesIt) {
   EXPECT_EQ(RunMsiexec(*machine, std::string("/x ") + kProductCode + " /qn", &dialog), 1605u);
 }
 
+// What a per-machine installation registers beside the Uninstall key, as
+// Windows Installer 2.0 to 3.1 write it (the layout Wine's
+// dlls/msi/tests/action.c checks on Windows), and the removal taking it away
+// again: the published product with its source list and transforms, the
+// features, the components' key paths and the upgrade code.
+TEST(SimMsi, RegistersAndUnregistersAsWindowsInstallerDoes) {
+  std::unique_ptr<SimMachine> machine = MakeMachine();
+  ASSERT_TRUE(machine);
+  SimRegistry& registry = machine->simRegistry();
+  std::string dialog;
+  ASSERT_EQ(RunMsiexec(*machine, "/i \"D:\\Zentavo.msi\" TRANSFORMS=\"1031.mst\" /qn", &dialog), 0u);
+
+  const std::string packed = "02A7C1F3D4B855E49A2CD6E0B1F7A439";
+  const std::string userData =
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\";
+  const std::string published = "HKLM\\Software\\Classes\\Installer\\Products\\" + packed;
+  const std::string features = "HKLM\\Software\\Classes\\Installer\\Features\\" + packed;
+  const std::string upgradeCodes[] = {
+      "HKLM\\Software\\Classes\\Installer\\UpgradeCodes\\6A3D15E872C0F9B44A8E172DF6C0B5A3",
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\\"
+      "6A3D15E872C0F9B44A8E172DF6C0B5A3"};
+  std::string packageCode;
+  {
+    MsiTables tables;
+    MsiSummary summary;
+    std::string error;
+    ASSERT_TRUE(ReadMsiTables(*machine->simFiles().Contents("D:\\Zentavo.msi"), {"Property"},
+                              &tables, &error, &summary))
+        << error;
+    packageCode = summary.packageCode;
+  }
+  ASSERT_EQ(packageCode.size(), 38u);
+
+  struct Expected {
+    std::string key, name;
+    std::optional<std::string> text;  // a string's text; none: a DWORD
+    DWORD number = 0;
+  } expected[] = {
+      {published, "ProductName", "Zentavo 2.1"},
+      {published, "PackageCode", MsiPackedGuid(packageCode)},
+      {published, "Language", std::nullopt, 1031},
+      {published, "Version", std::nullopt, 0x020100F0},
+      {published, "Assignment", std::nullopt, 1},
+      {published, "AdvertiseFlags", std::nullopt, 0x184},
+      {published, "InstanceType", std::nullopt, 0},
+      {published + "\\SourceList", "PackageName", "Zentavo.msi"},
+      {published + "\\SourceList", "LastUsedSource", "n;1;D:\\"},
+      {published + "\\SourceList\\Net", "1", "D:\\"},
+      // The one feature, its five components in their compressed form.
+      {features, "Zentavo", ""},
+      {userData + "Products\\" + packed + "\\Features", "Zentavo",
+       MsiCompressedGuid("{5A0C3E17-9B62-4D8E-B1F4-3C7E9A20D615}") +
+           MsiCompressedGuid("{C2E94B07-6D1A-4F35-8E0B-97A4D3C61F28}") +
+           MsiCompressedGuid("{0F7B2D94-3A5C-4E1B-9D68-B5C2E7A41093}") +
+           MsiCompressedGuid("{7D3F6A21-C84B-4B0E-A5D9-2E61F8B07C44}") +
+           MsiCompressedGuid("{E4A1980C-5F3D-47B2-8C6E-0B9D2A7F1E56}")},
+      // Each component's key path: a file, a registry value of HKCU and of
+      // HKLM, a folder.
+      {userData + "Components\\71E3C0A526B9E8D41B4FC3E7A9026D51", packed,
+       kInstallDir + "Zentavo.exe"},
+      {userData + "Components\\70B49E2CA1D653F4E8B0794A3D6CF182", packed,
+       kInstallDir + "Zentavo.mdb"},
+      {userData + "Components\\49D2B7F0C5A3B1E4D9865B2C7E4A0139", packed,
+       "01:\\Software\\Corvane\\Zentavo\\Settings\\Language_Data"},
+      {userData + "Components\\12A6F3D7B48CE0B45A9DE2168F0BC744", packed,
+       "02:\\Software\\Corvane\\Zentavo\\Version"},
+      {userData + "Components\\C0891A4ED3F52B74C8E6B0D9A2F7E165", packed,
+       kInstallDir + "www\\img\\"},
+      {upgradeCodes[0], packed, ""},
+      {upgradeCodes[1], packed, ""},
+  };
+  for (const Expected& e : expected) {
+    if (e.text) {
+      EXPECT_EQ(registry.GetString(e.key, e.name), *e.text) << e.key << " " << e.name;
+    } else {
+      EXPECT_EQ(registry.GetDword(e.key, e.name), e.number) << e.key << " " << e.name;
+    }
+  }
+  // The transform is cached in the Windows folder's Installer folder, named by
+  // the published product and not by InstallProperties.
+  std::optional<std::string> transforms = registry.GetString(published, "Transforms");
+  ASSERT_TRUE(transforms);
+  EXPECT_EQ(transforms->rfind("C:\\WINDOWS\\Installer\\", 0), 0u) << *transforms;
+  EXPECT_EQ(machine->simFiles().Contents(*transforms), machine->simFiles().Contents("D:\\1031.mst"));
+  const std::string properties = userData + "Products\\" + packed + "\\InstallProperties";
+  EXPECT_FALSE(registry.GetString(properties, "Transforms"));
+  // Windows Installer 2.0 (the default machine's) writes no AuthorizedLUAApp.
+  EXPECT_FALSE(registry.GetDword(published, "AuthorizedLUAApp"));
+  // EstimatedSize: the package and the files, in KB, rounded up.
+  int64_t bytes = static_cast<int64_t>(machine->simFiles().Contents("D:\\Zentavo.msi")->size());
+  for (const char* file : {"Zentavo.exe", "Zentavo.mdb"}) {
+    bytes += static_cast<int64_t>(machine->simFiles().Contents(kInstallDir + file)->size());
+  }
+  EXPECT_EQ(registry.GetDword(kUninstallKey, "EstimatedSize"), static_cast<DWORD>((bytes + 1023) / 1024));
+
+  // Another product's value in a shared component key stays with its key.
+  const std::string shared = userData + "Components\\49D2B7F0C5A3B1E4D9865B2C7E4A0139";
+  ASSERT_TRUE(registry.SetString(shared, "00000000000000000000000000000001", "C:\\other"));
+  ASSERT_EQ(RunMsiexec(*machine, std::string("/x ") + kProductCode + " /qn", &dialog), 0u);
+  for (const Expected& e : expected) {
+    EXPECT_FALSE(registry.GetValue(e.key, e.name, nullptr, nullptr)) << e.key << " " << e.name;
+    if (e.key != shared) {
+      EXPECT_FALSE(registry.KeyExists(e.key)) << e.key;
+    }
+  }
+  EXPECT_EQ(registry.GetString(shared, "00000000000000000000000000000001"), "C:\\other");
+  EXPECT_FALSE(registry.KeyExists(published));
+  EXPECT_FALSE(machine->simFiles().Exists(*transforms));
+}
+
+// Windows Installer's 20-character form of a GUID, as Wine's tests find it
+// on Windows for {DF2CBABC-3BCC-47E5-A998-448D1C0C895B}, and the packed form,
+// which keeps the letters' case (a PackageCode of lower-case digits stays so).
+TEST(SimMsi, CompressesAndPacksGuidsAsWindowsInstaller) {
+  EXPECT_EQ(MsiCompressedGuid("{DF2CBABC-3BCC-47E5-A998-448D1C0C895B}"), "VGtfp^p+,?82@JU1j_KE");
+  EXPECT_EQ(MsiPackedGuid("{DF2CBABC-3BCC-47E5-A998-448D1C0C895B}"),
+            "CBABC2FDCCB35E749A8944D8C1C098B5");
+  EXPECT_EQ(MsiPackedGuid("{004757CA-5092-49c2-AD20-28E1CE0DF5F2}"),
+            "AC75740029052c94DA02821EECD05F2F");
+  EXPECT_EQ(MsiCompressedGuid("not a guid"), "");
+  EXPECT_EQ(MsiPackedGuid("{3F1C7A20-8B4D}"), "");
+}
+
+// A transform named without a full path is looked for from msiexec's
+// current folder first, then beside the package, as Windows Installer does at
+// a first installation; the folder is the one msiexec was started in, else
+// its starter's.
+TEST(SimMsi, LooksForABareTransformInTheCurrentFolderFirst) {
+  const std::string french = HostFile(std::string(ZT_DEMO_MEDIUM_DIR) + "/1036.mst");
+  struct Case {
+    const char* currentFolder;  // given to CreateProcess; "" for the starter's (the setup's)
+    const char* plantedFrench;  // a French transform named 1031.mst there ("" for none)
+    const char* languageData;
+  } cases[] = {
+      {"", "", "Deutsch"},                                       // the medium's, D:\1031.mst
+      {"C:\\WINDOWS\\system32", "C:\\WINDOWS\\system32\\1031.mst", "Fran\xE7" "ais"},
+      {"C:\\WINDOWS\\system32\\", "", "Deutsch"},                // none there: beside the package
+      {"D:\\", "C:\\WINDOWS\\system32\\1031.mst", "Deutsch"},     // the setup's folder wins
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<SimMachine> machine = MakeMachine();
+    ASSERT_TRUE(machine);
+    if (*c.plantedFrench) {
+      ASSERT_TRUE(machine->simFiles().Put(c.plantedFrench, french));
+    }
+    ProcessInformation info{};
+    ASSERT_EQ(machine->processes().CreateProcess(
+                  "msiexec.exe /i D:\\Zentavo.msi TRANSFORMS=1031.mst /qn", 0x20, &info,
+                  c.currentFolder),
+              0u);
+    ASSERT_EQ(machine->processes().Wait(info.process, 0xFFFFFFFF), 0u);
+    DWORD code = 1;
+    EXPECT_EQ(machine->processes().GetExitCode(info.process, &code), 0u);
+    EXPECT_EQ(code, 0u) << c.currentFolder;
+    EXPECT_EQ(machine->simRegistry().GetString("HKCU\\Software\\Corvane\\Zentavo\\Settings",
+                                               "Language_Data"),
+              c.languageData)
+        << "started in \"" << c.currentFolder << "\" with " << c.plantedFrench;
+    machine->processes().CloseHandle(info.process);
+    machine->processes().CloseHandle(info.thread);
+  }
+}
+
 // The codes Windows Installer ends with when it cannot do what it was asked.
 TEST(SimMsi, FailuresEndWithWindowsInstallerCodes) {
   std::unique_ptr<SimMachine> machine = MakeMachine();
@@ -344,8 +508,7 @@ TEST(SimMsi, FollowsTheMachinesFoldersAndRunsOneAtATime) {
   EXPECT_EQ(registry.GetString("HKCU\\Software\\Corvane\\Zentavo\\Settings", "Language_Data"),
             "Fran\xE7" "ais");  // in the machine's code page, 1252
   std::optional<std::string> cached = registry.GetString(
-      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\"
-      "Products\\02A7C1F3D4B855E49A2CD6E0B1F7A439\\InstallProperties",
+      "HKLM\\Software\\Classes\\Installer\\Products\\02A7C1F3D4B855E49A2CD6E0B1F7A439",
       "Transforms");
   ASSERT_TRUE(cached);
   EXPECT_EQ(cached->rfind("C:\\WIN98\\Installer\\", 0), 0u) << *cached;

@@ -193,11 +193,19 @@ clean_machine() {
 }
 
 # tests/wine/fidelity.sh watches one run of a case (ZT_FIDELITY_RUN): it is
-# called just before setup.exe starts and just after it has ended.
+# called just before setup.exe starts and just after it has ended (with the
+# log, the exit status and the run's standard error, which holds Wine's trace).
 fidelity_hook() {  # before|after, name
-  if [ -n "${ZT_FIDELITY_HOOK:-}" ] && [ "$2" = "${ZT_FIDELITY_RUN:-}" ]; then
-    bash "$ZT_FIDELITY_HOOK" hook "$1" "$2" "$LOG"
+  if watched "$2"; then
+    bash "$ZT_FIDELITY_HOOK" hook "$1" "$2" "$LOG" "${EXIT_STATUS:-}" "$OUT/$2.setup.out"
   fi
+}
+watched() { [ -n "${ZT_FIDELITY_HOOK:-}" ] && [ "$1" = "${ZT_FIDELITY_RUN:-}" ]; }
+
+# Wine's trace for the watched run: the programs it starts and the libraries
+# they load, with the process of each line.
+setup_debug() {  # name
+  if watched "$1"; then echo "+pid,+process,+loaddll"; else echo "${WINEDEBUG:-}"; fi
 }
 
 start_setup() {  # name, setup.exe's arguments...
@@ -206,7 +214,8 @@ start_setup() {  # name, setup.exe's arguments...
   say "starting $MEDIUM_WINDOWS\\setup.exe $*"
   rm -f "$LOG"
   fidelity_hook before "$name"
-  (cd "$MEDIUM" && exec wine setup.exe "$@") >"$OUT/$name.setup.out" 2>&1 &
+  (cd "$MEDIUM" && WINEDEBUG="$(setup_debug "$name")" exec wine setup.exe "$@") \
+    >"$OUT/$name.setup.out" 2>&1 &
   SETUP_PID=$!
 }
 

@@ -2,6 +2,7 @@
 
 // The machine's Windows types first: glib then keeps their TRUE and FALSE.
 #include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_msi_registration.h"
 
 #include <algorithm>
 #include <cctype>
@@ -32,8 +33,11 @@ constexpr uint64_t kUninstallMs = 3000;
 const char* const kUninstallRoot = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char* const kProductsRoot =
     "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
-const char* const kTableNames[] = {"Property", "Directory", "Component", "File",
-                                   "Registry", "CreateFolder"};
+const char* const kTableNames[] = {"Property", "Directory",         "Component", "File",
+                                   "Registry", "CreateFolder",      "Feature",   "FeatureComponents",
+                                   "Media"};
+// A component attribute: its key path names a row of the Registry table.
+constexpr int32_t kRegistryKeyPath = 0x4;
 
 std::string Upper(std::string text) {
   for (char& c : text) {
@@ -56,31 +60,6 @@ std::string WithBackslash(std::string folder) {
   if (folder.empty() || folder.back() != '\\') folder += '\\';
   return folder;
 }
-
-// "{3F1C7A20-8B4D-...}" as the registry packs it: each group reversed, the
-// last two groups byte by byte.
-std::string PackedGuid(const std::string& guid) {
-  std::string hex;
-  for (char c : guid) {
-    if (std::isxdigit(static_cast<unsigned char>(c))) hex += static_cast<char>(std::toupper(c));
-  }
-  if (hex.size() != 32) return Upper(guid);
-  std::string out;
-  auto reversed = [&](size_t from, size_t length) {
-    out += std::string(hex.rbegin() + static_cast<long>(32 - from - length),
-                       hex.rbegin() + static_cast<long>(32 - from));
-  };
-  reversed(0, 8);
-  reversed(8, 4);
-  reversed(12, 4);
-  for (size_t i = 16; i < 32; i += 2) {
-    out += hex[i + 1];
-    out += hex[i];
-  }
-  return out;
-}
-
-
 
 // What msiexec was asked to do.
 struct MsiCommand {
@@ -199,6 +178,10 @@ struct MsiPlan {
   std::vector<MsiRegistryItem> registry;
   std::string productCode, productName, productVersion, manufacturer, language;
   std::string platform;  // of the summary's template, "Intel" for 32-bit packages
+  std::string packageCode, upgradeCode;
+  std::vector<MsiFeatureRecord> features;
+  std::vector<MsiComponentRecord> components;
+  std::string mediaDisk;  // "VolumeLabel;DiskPrompt" of the first disk
 };
 
 std::string Property(const MsiPlan& plan, const std::string& name) {
@@ -369,6 +352,82 @@ void RegistryData(const std::string& value, MsiRegistryItem* item) {
   }
 }
 
+// A registry value as a component's key path names it: the root's number
+// (0 HKCR, 1 HKCU, 2 HKLM, 3 HKU) in two digits, a colon, then the key and
+// the value's name.
+std::string RegistryKeyPath(const MsiRegistryItem& item) {
+  static const char* const kRoots[] = {"HKCR", "HKCU", "HKLM", "HKU"};
+  const std::string root = item.key.substr(0, item.key.find('\\'));
+  int number = 2;
+  for (int i = 0; i < 4; ++i) {
+    if (root == kRoots[i]) number = i;
+  }
+  return "0" + std::to_string(number) + ":\\" + item.key.substr(root.size() + 1) + "\\" +
+         item.name;
+}
+
+// What the installation registers of its features and components: each
+// component with a ComponentId and its key path (the key path file, the
+// registry value, or else the component's folder), each feature with its
+// parent and its components. A feature is installed when its level is
+// between 1 and INSTALLLEVEL.
+void PlanRegistration(const MsiTables& tables,
+                      const std::map<std::string, std::string>& componentFolders,
+                      const std::map<std::string, std::string>& filePaths,
+                      const std::map<std::string, std::string>& registryKeyPaths, MsiPlan* plan) {
+  auto lookup = [](const std::map<std::string, std::string>& map, const std::string& key) {
+    auto it = map.find(key);
+    return it == map.end() ? std::string() : it->second;
+  };
+  std::map<std::string, std::string> componentIds;  // by the Component column
+  if (auto found = tables.find("Component"); found != tables.end()) {
+    const MsiTable& components = found->second;
+    for (size_t r = 0; r < components.rows.size(); ++r) {
+      const std::string name = components.Text(r, "Component");
+      const std::string id = components.Text(r, "ComponentId");
+      if (id.empty()) continue;
+      componentIds[name] = id;
+      const std::string keyPath = components.Text(r, "KeyPath");
+      std::string resolved;
+      if (components.Number(r, "Attributes", 0) & kRegistryKeyPath) {
+        resolved = lookup(registryKeyPaths, keyPath);
+      } else if (!keyPath.empty()) {
+        resolved = lookup(filePaths, keyPath);
+      }
+      if (resolved.empty()) resolved = lookup(componentFolders, name);
+      plan->components.push_back({Upper(id), resolved});
+    }
+  }
+  int installLevel = std::atoi(Property(*plan, "INSTALLLEVEL").c_str());
+  if (installLevel <= 0) installLevel = 1;
+  auto features = tables.find("Feature");
+  auto links = tables.find("FeatureComponents");
+  if (features != tables.end()) {
+    for (size_t r = 0; r < features->second.rows.size(); ++r) {
+      MsiFeatureRecord feature;
+      feature.name = features->second.Text(r, "Feature");
+      feature.parent = features->second.Text(r, "Feature_Parent");
+      int32_t level = features->second.Number(r, "Level", 0);
+      feature.installed = level >= 1 && level <= installLevel;
+      if (links != tables.end()) {
+        for (size_t l = 0; l < links->second.rows.size(); ++l) {
+          if (links->second.Text(l, "Feature_") != feature.name) continue;
+          std::string id = lookup(componentIds, links->second.Text(l, "Component_"));
+          if (!id.empty()) feature.componentIds.push_back(id);
+        }
+      }
+      plan->features.push_back(feature);
+    }
+  }
+  if (auto media = tables.find("Media"); media != tables.end()) {
+    for (size_t r = 0; r < media->second.rows.size(); ++r) {
+      if (media->second.Number(r, "DiskId", 0) != 1) continue;
+      plan->mediaDisk =
+          media->second.Text(r, "VolumeLabel") + ";" + media->second.Text(r, "DiskPrompt");
+    }
+  }
+}
+
 // Reads the package (and transform) into what a run installs.
 DWORD MakePlan(SimMachine& machine, const std::string& packageBytes,
                const std::vector<std::string>& transforms,
@@ -411,6 +470,8 @@ DWORD MakePlan(SimMachine& machine, const std::string& packageBytes,
   plan->productVersion = Property(*plan, "ProductVersion");
   plan->manufacturer = Property(*plan, "Manufacturer");
   plan->language = Property(*plan, "ProductLanguage");
+  plan->upgradeCode = Property(*plan, "UpgradeCode");
+  plan->packageCode = summary.packageCode;
   if (plan->productCode.empty()) {
     *problem = "the package names no ProductCode";
     return kErrorPackageInvalid;
@@ -447,6 +508,7 @@ DWORD MakePlan(SimMachine& machine, const std::string& packageBytes,
   plan->folders.assign(folderSet.begin(), folderSet.end());  // a parent sorts before its children
 
   const MsiTable& registry = tables["Registry"];
+  std::map<std::string, std::string> registryKeyPaths;  // by the Registry column
   for (size_t r = 0; r < registry.rows.size(); ++r) {
     MsiRegistryItem item;
     std::string key = Format(registry.Text(r, "Key"), *plan, filePaths, componentFolders);
@@ -458,8 +520,10 @@ DWORD MakePlan(SimMachine& machine, const std::string& packageBytes,
     if (item.hasValue) {
       RegistryData(Format(registry.Text(r, "Value"), *plan, filePaths, componentFolders), &item);
     }
+    registryKeyPaths[registry.Text(r, "Registry")] = RegistryKeyPath(item);
     plan->registry.push_back(item);
   }
+  PlanRegistration(tables, componentFolders, filePaths, registryKeyPaths, plan);
   return ERROR_SUCCESS;
 }
 
@@ -632,7 +696,35 @@ void RemoveInstalled(SimMachine& machine, const MsiPlan& plan) {
 
 std::string UninstallKey(const std::string& code) { return kUninstallRoot + code; }
 std::string RegistrationKey(const std::string& code) {
-  return kProductsRoot + PackedGuid(code) + "\\InstallProperties";
+  return kProductsRoot + MsiPackedGuid(Upper(code)) + "\\InstallProperties";
+}
+
+// The cached transforms of a product: the published product names them
+// ("Transforms"); a machine described before that names them in
+// InstallProperties.
+std::vector<std::string> CachedTransforms(SimRegistry& registry, const std::string& code) {
+  std::optional<std::string> list =
+      registry.GetString(MsiPublishedProductKey(Upper(code)), "Transforms");
+  if (!list) list = registry.GetString(RegistrationKey(code), "Transforms");
+  return SplitList(list.value_or(""));
+}
+
+// The FileVersion of a file's version resource, in either form of the
+// machine format; "" when it has none.
+std::string FileVersionOf(const SimFile* file) {
+  if (file == nullptr || !file->version.is_object()) return std::string();
+  const SimJson& version = file->version;
+  if (version.contains("FileVersion") && version["FileVersion"].is_string()) {
+    return version["FileVersion"].get<std::string>();
+  }
+  if (version.contains("strings") && version["strings"].is_object()) {
+    for (const auto& [table, strings] : version["strings"].items()) {
+      if (strings.contains("FileVersion") && strings["FileVersion"].is_string()) {
+        return strings["FileVersion"].get<std::string>();
+      }
+    }
+  }
+  return std::string();
 }
 
 // A new file name under the Windows folder's "Installer" folder.
@@ -657,9 +749,10 @@ void Register(SimMachine& machine, const MsiPlan& plan, const std::string& packa
   std::string registration = RegistrationKey(plan.productCode);
   // A reinstall replaces the cached copies of the earlier run.
   if (auto old = registry.GetString(registration, "LocalPackage")) files.Delete(*old);
-  if (auto old = registry.GetString(registration, "Transforms")) {
-    for (const std::string& path : SplitList(*old)) files.Delete(path);
-  }
+  for (const std::string& path : CachedTransforms(registry, plan.productCode)) files.Delete(path);
+  // The package is cached, and so are the transforms: unsecured transforms
+  // of a per-machine installation go to the Windows folder's Installer
+  // folder, and the published product names them.
   std::string cached = CacheName(machine, ".msi");
   files.Put(cached, packageBytes);
   std::string transformList;
@@ -668,13 +761,15 @@ void Register(SimMachine& machine, const MsiPlan& plan, const std::string& packa
     files.Put(path, bytes);
     transformList += (transformList.empty() ? "" : ";") + path;
   }
+  registry.RemoveTree(registration);
   registry.SetString(registration, "LocalPackage", cached);
-  registry.SetString(registration, "Transforms", transformList);
 
   uint32_t major = VersionNumber(plan.productVersion, 0);
   uint32_t minor = VersionNumber(plan.productVersion, 1);
   uint32_t build = VersionNumber(plan.productVersion, 2);
-  int64_t size = 0;
+  // The size in KB, rounded up, of the package and the files it installs:
+  // what Windows Installer's own tests expect (Wine's dlls/msi/tests/action.c).
+  int64_t size = static_cast<int64_t>(packageBytes.size());
   for (const MsiFileItem& item : plan.files) size += item.size;
   LocalTime now{};
   machine.simEnvironment().GetLocalTime(&now);
@@ -717,6 +812,25 @@ void Register(SimMachine& machine, const MsiPlan& plan, const std::string& packa
   set("VersionMajor", REG_DWORD, Dword(major));
   set("VersionMinor", REG_DWORD, Dword(minor));
   set("WindowsInstaller", REG_DWORD, Dword(1));
+
+  MsiPublication publication;
+  publication.productCode = plan.productCode;
+  publication.upgradeCode = plan.upgradeCode;
+  publication.packageCode = plan.packageCode;
+  publication.productName = plan.productName;
+  publication.language = static_cast<uint32_t>(std::strtoul(plan.language.c_str(), nullptr, 10));
+  publication.version = (major << 24) | ((minor & 0xFF) << 16) | (build & 0xFFFF);
+  publication.transforms = transformList;
+  publication.sourceFolder = FolderOf(packagePath);
+  publication.packageName = packagePath.substr(packagePath.rfind('\\') + 1);
+  publication.mediaDisk = plan.mediaDisk;
+  // AuthorizedLUAApp came with Windows Installer 3.0.
+  publication.luaValues =
+      VersionNumber(FileVersionOf(files.Node(WithBackslash(
+                        machine.simEnvironment().systemDirectory) + "msi.dll")), 0) >= 3;
+  publication.features = plan.features;
+  publication.components = plan.components;
+  PublishMsiProduct(registry, publication);
 }
 
 // The registration of an installed product: its cached package and transforms.
@@ -730,8 +844,7 @@ bool LoadRegistered(SimMachine& machine, const std::string& code, std::string* p
   if (!bytes) return false;
   *packagePath = *local;
   *packageBytes = *bytes;
-  for (const std::string& path :
-       SplitList(registry.GetString(registration, "Transforms").value_or(""))) {
+  for (const std::string& path : CachedTransforms(registry, code)) {
     if (std::optional<std::string> transform = machine.simFiles().Contents(path)) {
       transforms->push_back(*transform);
     }
@@ -745,12 +858,17 @@ void Unregister(SimMachine& machine, const std::string& code) {
   if (auto local = registry.GetString(registration, "LocalPackage")) {
     machine.simFiles().Delete(*local);
   }
-  for (const std::string& path :
-       SplitList(registry.GetString(registration, "Transforms").value_or(""))) {
-    machine.simFiles().Delete(path);
-  }
+  for (const std::string& path : CachedTransforms(registry, code)) machine.simFiles().Delete(path);
+  UnpublishMsiProduct(registry, code);
   registry.RemoveTree(registration.substr(0, registration.rfind('\\')));
   registry.RemoveTree(UninstallKey(code));
+}
+
+// The current folder msiexec was started in: the one its starter gave, else
+// the starter's own.
+std::string CurrentFolder(SimMachine& machine, const SimProcessStart& start) {
+  return start.currentDirectory.empty() ? machine.simFiles().currentDirectory()
+                                        : start.currentDirectory;
 }
 
 // The window a run with a visible user interface shows.
@@ -786,7 +904,8 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
       return Failed(machine, start, command, kErrorUnknownProduct);
     }
   } else {
-    if (!IsFullPath(packagePath)) packagePath = WithBackslash(machine.setupFolder()) + packagePath;
+    const std::string current = WithBackslash(CurrentFolder(machine, start));
+    if (!IsFullPath(packagePath)) packagePath = current + packagePath;
     std::optional<std::string> bytes = files.Contents(packagePath);
     if (!bytes) return Failed(machine, start, command, kErrorPackageOpenFailed);
     packageBytes = *bytes;
@@ -799,9 +918,10 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
         if (IsFullPath(name)) {
           transform = files.Contents(name);
         } else {
-          // Beside the package first, then in the current folder.
-          transform = files.Contents(FolderOf(packagePath) + name);
-          if (!transform) transform = files.Contents(WithBackslash(machine.setupFolder()) + name);
+          // A first installation looks for it where the name leads from the
+          // current folder, then beside the package.
+          transform = files.Contents(current + name);
+          if (!transform) transform = files.Contents(FolderOf(packagePath) + name);
         }
         if (!transform) return Failed(machine, start, command, kErrorTransformFailure);
         transforms.push_back(*transform);
@@ -849,7 +969,7 @@ SimProgramRun Uninstall(SimMachine& machine, const SimProcessStart& start,
     // "/x package.msi": the product that package installs.
     std::string path = IsFullPath(command.target)
                            ? command.target
-                           : WithBackslash(machine.setupFolder()) + command.target;
+                           : WithBackslash(CurrentFolder(machine, start)) + command.target;
     std::optional<std::string> bytes = machine.simFiles().Contents(path);
     if (!bytes) return Failed(machine, start, command, kErrorPackageOpenFailed);
     MsiPlan probe;

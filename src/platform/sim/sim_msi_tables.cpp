@@ -296,6 +296,12 @@ bool ReadWithLibmsi(const std::string& packageBytes, const std::vector<std::stri
       int codePage = libmsi_summary_info_get_int(info.get(), LIBMSI_PROPERTY_CODEPAGE, nullptr);
       if (codePage > 0) summary->codePage = static_cast<unsigned>(codePage);
     }
+    if (info && libmsi_summary_info_get_property_type(info.get(), LIBMSI_PROPERTY_UUID,
+                                                      nullptr) == LIBMSI_PROPERTY_TYPE_STRING) {
+      const gchar* text =
+          libmsi_summary_info_get_string(info.get(), LIBMSI_PROPERTY_UUID, nullptr);
+      summary->packageCode = text ? text : "";
+    }
     if (info && libmsi_summary_info_get_property_type(info.get(), LIBMSI_PROPERTY_CREATED_TM,
                                                       nullptr) == LIBMSI_PROPERTY_TYPE_FILETIME) {
       summary->created =
@@ -409,6 +415,7 @@ void FlattenResult(bool ok, const MsiTables& tables, const std::string& error,
   out->Put(ok ? 1u : 0u);
   out->Put(error);
   out->Put(summary.templateText);
+  out->Put(summary.packageCode);
   out->Put(summary.codePage);
   out->Put(static_cast<uint32_t>(summary.created & 0xFFFFFFFFu));
   out->Put(static_cast<uint32_t>(summary.created >> 32));
@@ -438,7 +445,7 @@ bool UnflattenResult(const std::string& bytes, bool* ok, MsiTables* tables, std:
   Unflat in(bytes);
   uint32_t flag = 0, low = 0, high = 0, count = 0;
   if (!in.Get(&flag) || !in.Get(error) || !in.Get(&summary->templateText) ||
-      !in.Get(&summary->codePage) || !in.Get(&low) || !in.Get(&high) || !in.Get(&count)) {
+      !in.Get(&summary->packageCode) || !in.Get(&summary->codePage) || !in.Get(&low) || !in.Get(&high) || !in.Get(&count)) {
     return false;
   }
   *ok = flag != 0;

@@ -41,6 +41,7 @@ struct MsiSummary {
   std::string templateText;  // "platform;language", e.g. "Intel;1033"
   unsigned codePage = 1252;
   uint64_t created = 0;  // FILETIME of its creation
+  std::string packageCode;  // the revision number: the package's own GUID
 };
 
 // Reads the named tables of a package given as bytes (all of its tables
