@@ -180,7 +180,9 @@ version_cases() {
   local own="ZT_CASES_$1"
   if [ -n "${!own:-}" ]; then echo "${!own}"; return; fi
   case "$1" in
-    win98) echo "contract first upgrade quiet fidelity" ;;
+    # 98 SE's fidelity runs on the fresh prefix: the first installation leaves
+    # the stand-in vcredist.exe's MFC42.DLL behind, a change the case expects.
+    win98) echo "contract fidelity first upgrade quiet" ;;
     winxp) echo "contract screens first net upgrade quiet cd damaged fidelity" ;;
     winme | win2k) echo "contract first" ;;
     nt40) echo "contract quiet" ;;
