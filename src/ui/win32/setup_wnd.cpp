@@ -233,7 +233,13 @@ bool CSetupWnd::TranslateKey(const MSG& message) {
   }
   HWND window = message.hwnd;
   if (window && (::GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) window = ::GetParent(window);
-  auto* setup = dynamic_cast<CSetupWnd*>(CWindow::FromHandle(window));
+  // Only a window of this class is a CSetupWnd.
+  char name[64] = {0};
+  if (!window || ::GetClassNameA(window, name, sizeof(name)) <= 0 ||
+      ::lstrcmpiA(name, kClassName) != 0) {
+    return false;
+  }
+  auto* setup = static_cast<CSetupWnd*>(CWindow::FromHandle(window));
   if (!setup) return false;
   // The key's release and its character are taken with it.
   if (message.message == WM_KEYDOWN) setup->OnKey(key, (message.lParam & kKeyWasDown) != 0);
