@@ -85,9 +85,13 @@ bool Key(UINT key) {
 
 // The name a screen reader reads for a window: Active Accessibility's,
 // through the system's proxy of the window's class.
+// IAccessible's interface id, here so that neither oleacc's nor uuid's copy
+// has to be linked (the 64-bit libraries both define it).
+const IID kIidAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
 bool AccessibleName(HWND window, LONG objectId, std::string* name) {
   IAccessible* accessible = nullptr;
-  if (FAILED(::AccessibleObjectFromWindow(window, static_cast<DWORD>(objectId), IID_IAccessible,
+  if (FAILED(::AccessibleObjectFromWindow(window, static_cast<DWORD>(objectId), kIidAccessible,
                                           reinterpret_cast<void**>(&accessible))) ||
       !accessible) {
     return false;
