@@ -70,3 +70,16 @@ extern "C" int __cdecl __mingw_vsnprintf(char* buffer, size_t size, const char* 
                                          va_list args) {
   return __ms_vsnprintf(buffer, size, format, args);
 }
+
+// mingw-w64's start-up calls this to apply the pseudo-relocations: fix-ups
+// of data that a program imports from a DLL by address (auto-import). A
+// static program of ours has none, so the library's version, with the
+// section walker and the error reporting it brings (about 3 KB), has nothing
+// to do. Should a change ever bring one in, the linker's list is not empty
+// and the program ends at its first start, before it could use a wrong
+// address.
+extern "C" char __RUNTIME_PSEUDO_RELOC_LIST__;
+extern "C" char __RUNTIME_PSEUDO_RELOC_LIST_END__;
+extern "C" void _pei386_runtime_relocator() {
+  if (&__RUNTIME_PSEUDO_RELOC_LIST__ != &__RUNTIME_PSEUDO_RELOC_LIST_END__) std::abort();
+}
