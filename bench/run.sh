@@ -99,6 +99,9 @@ SIZE_SETUP=$(stat -c %s "$OUT/setup-i686.exe")
 SIZE_PEER=$(stat -c %s "$OUT/peer.exe")
 SIZE_PEER32=$(stat -c %s "$OUT/peer32.exe")
 SIZE_FLOOR=$(stat -c %s "$OUT/floor.exe")
+# Where its bytes go: the linker's map of the same build, summed by library
+# and by object file (bench/size_map.sh).
+SIZE_MAP="$(bash bench/size_map.sh build/bench-win32/setup.map 10 || true)"
 
 # ---- the medium the setup runs from ---------------------------------------------------
 # The demo medium's files, but for the stand-ins of the simulation that are not
@@ -356,6 +359,16 @@ row "$(printf -- '-%.0s' {1..60})" "$(printf -- '-%.0s' {1..56})" "$(printf -- '
 row "setup.exe size (i686, stripped, static)" "$SIZE_SETUP bytes ($(kb "$SIZE_SETUP"))" "$(goal "$SIZE_SETUP" 204800) <=200KB"
 row "NSIS peer size (amd64-unicode; x86-unicode)" "$SIZE_PEER bytes ($(kb "$SIZE_PEER")); $SIZE_PEER32 bytes ($(kb "$SIZE_PEER32"))" ""
 row "floor program size (x86_64)" "$SIZE_FLOOR bytes ($(kb "$SIZE_FLOOR"))" ""
+if [ -n "$SIZE_MAP" ]; then
+  row "where setup.exe's bytes go (linker map, input bytes)" "$(awk -F'|' '$1 == "total" { print $3 " bytes placed" }' <<<"$SIZE_MAP")" ""
+  row "  output sections" "$(awk -F'|' '$1 == "section" && $3 > 0 { printf "%s%s %d", sep, $2, $3; sep = ", " }' <<<"$SIZE_MAP")" ""
+  while IFS='|' read -r kind name bytes; do
+    case "$kind" in
+      library) row "  library: $name" "$bytes bytes" "" ;;
+      object) row "  object: $name" "$bytes bytes" "" ;;
+    esac
+  done <<<"$SIZE_MAP"
+fi
 row "64-bit pair (64-bit prefix, Wine's 64-bit loader)" "" ""
 row "time to window: setup.exe (x86_64 twin, /l 1033)" "$(s_ms "$T_SETUP") (median of $N_SETUP; fastest $(s_ms "$M_SETUP"))" "$(goal "$T_SETUP" 300) <=0.3s"
 row "time to window: floor (plain Win32 window)" "$(s_ms "$T_FLOOR") (median of $N_FLOOR; fastest $(s_ms "$M_FLOOR"))" ""
