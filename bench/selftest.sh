@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the bench's own tools before bench/run.sh trusts their figures:
 # startup_profile.sh on a made-up trace and log, size_map.sh on a made-up
-# linker map, and winwait on the floor
+# linker map, rehearsal_parts.sh on a made-up profile, and winwait on the floor
 # program under Wine (a window found, a title not found, a program that ends
 # first, --ready, --idle, and nothing left running afterwards), and that the
 # setup's window is told from its full-screen background (when OUT/medium
@@ -100,6 +100,42 @@ check "size_map.sh sums the placed input sections by library and object file, la
 [ "$SIZES" = "$EXPECTED_SIZES" ] || diff <(echo "$EXPECTED_SIZES") <(echo "$SIZES") >&2
 check "size_map.sh refuses a missing map" \
   bash -c "! bash '$HERE/size_map.sh' '$WORK/none.map' 2>/dev/null"
+
+# ---- rehearsal_parts.sh ------------------------------------------------------------------
+# A made-up callgrind profile of two rehearsals: each part is its function's
+# inclusive share of RunRehearsal, largest first, and the whole is divided by
+# the rehearsals the profile ran.
+if command -v callgrind_annotate >/dev/null; then
+  cat >"$WORK/rehearsal.callgrind" <<'EOF'
+version: 1
+creator: made-up
+events: Ir
+fl=runner.cpp
+fn=RunRehearsal(RunnerOptions const&)
+1 400000
+cfl=language_strings.cpp
+cfn=LoadLanguageFile(CLanguageStrings&)
+calls=1 1
+1 1000000
+cfl=sha256.cpp
+cfn=CSha256::Block(unsigned char const*)
+calls=4 1
+1 600000
+fl=language_strings.cpp
+fn=LoadLanguageFile(CLanguageStrings&)
+1 1000000
+fl=sha256.cpp
+fn=CSha256::Block(unsigned char const*)
+1 600000
+EOF
+  PARTS="$(bash "$HERE/rehearsal_parts.sh" "$WORK/rehearsal.callgrind" 2)"
+  EXPECTED_PARTS="the language file's load|50.0 %
+SHA-256 blocks (all callers)|30.0 %
+whole rehearsal|1.0 million instructions"
+  check "rehearsal_parts.sh gives each part's share of the rehearsal and one rehearsal's count" \
+    test "$PARTS" = "$EXPECTED_PARTS"
+  [ "$PARTS" = "$EXPECTED_PARTS" ] || diff <(echo "$EXPECTED_PARTS") <(echo "$PARTS") >&2
+fi
 
 # ---- winwait -----------------------------------------------------------------------------
 WW="$OUT/winwait"
