@@ -67,7 +67,8 @@ class CMediumCheck {
   FileSystem& files_;
   std::string setupDir_;
   std::vector<MediumFile> entries_;
-  std::vector<bool> checked_;
+  // One flag a file, in bytes: the bit vector would bring its own code.
+  std::vector<char> checked_;
   // The file being read: its index (or npos), handle, size, digest so far.
   size_t current_ = static_cast<size_t>(-1);
   UniqueRead open_;
