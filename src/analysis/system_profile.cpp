@@ -2,6 +2,8 @@
 // memory, and the prerequisite verdict that may refuse the installation.
 #include "analysis/analysis.h"
 
+#include "platform/ascii.h"
+
 #include <cctype>
 
 #include "app/context.h"
@@ -17,9 +19,9 @@ const char kMinimumNt4ServicePack[] = "Service Pack 4";
 
 std::string TrimWhiteSpace(const std::string& text) {
   size_t begin = 0;
-  while (begin < text.size() && isspace(static_cast<unsigned char>(text[begin]))) ++begin;
+  while (begin < text.size() && AsciiSpace(static_cast<unsigned char>(text[begin]))) ++begin;
   size_t end = text.size();
-  while (end > begin && isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+  while (end > begin && AsciiSpace(static_cast<unsigned char>(text[end - 1]))) --end;
   return text.substr(begin, end - begin);
 }
 

@@ -3,6 +3,8 @@
 // run-time libraries and the media player must be brought up to date.
 #include "analysis/analysis.h"
 
+#include "platform/ascii.h"
+
 #include <cctype>
 #include <cstdio>
 #include <memory>
@@ -86,8 +88,8 @@ int CompareBytes(const std::string& a, const std::string& b, bool ignoreCase) {
     int ca = static_cast<unsigned char>(a[i]);
     int cb = static_cast<unsigned char>(b[i]);
     if (ignoreCase) {
-      ca = tolower(ca);
-      cb = tolower(cb);
+      ca = AsciiLower(ca);
+      cb = AsciiLower(cb);
     }
     if (ca != cb) return ca < cb ? -1 : 1;
   }

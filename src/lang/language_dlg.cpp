@@ -1,5 +1,7 @@
 #include "lang/language_dlg.h"
 
+#include "platform/ascii.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -42,8 +44,8 @@ const int kListed[] = {1033, 2057, 1031, 1034, 1036, 1040, 2070};
 int CompareNoCase(const std::string& a, const std::string& b) {
   size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    int x = std::tolower(static_cast<unsigned char>(a[i]));
-    int y = std::tolower(static_cast<unsigned char>(b[i]));
+    int x = AsciiLower(static_cast<unsigned char>(a[i]));
+    int y = AsciiLower(static_cast<unsigned char>(b[i]));
     if (x != y) return x - y;
   }
   return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);

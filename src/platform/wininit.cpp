@@ -1,6 +1,6 @@
 #include "platform/wininit.h"
 
-#include <cctype>
+#include "platform/ascii.h"
 
 namespace {
 
@@ -10,7 +10,7 @@ bool IsRenameHeader(const std::string& text, size_t start, size_t end) {
   while (start < end && (text[start] == ' ' || text[start] == '\t')) ++start;
   if (end - start < sizeof(kName) - 1) return false;
   for (size_t i = 0; i + 1 < sizeof(kName); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[start + i])) != kName[i]) return false;
+    if (AsciiLower(static_cast<unsigned char>(text[start + i])) != kName[i]) return false;
   }
   return true;
 }

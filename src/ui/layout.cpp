@@ -56,11 +56,23 @@ FontSpec BuildControlFont(const StyledControlLayout& layout, int languageId) {
   return BuildControlFont(layout.face, layout.pointSize, layout.bold, layout.italic, languageId);
 }
 
+namespace {
+
+// Limits that keep the products below in 32 bits (the i686 program would
+// otherwise carry the run time's 64-bit division): no display has more dots
+// per inch, no font of ours more points.
+constexpr int kMaxDotsPerInch = 2400;
+constexpr int kMaxTenthsOfPoint = 72000;
+
+int Clamp(int value, int limit) { return value < -limit ? -limit : value > limit ? limit : value; }
+
+}  // namespace
+
 int PointFontPixelHeight(int tenthsOfPoint, int dotsPerInch) {
   // 72 points an inch, ten tenths a point; halves round away from zero.
-  long long scaled = static_cast<long long>(std::abs(tenthsOfPoint)) * std::abs(dotsPerInch);
-  long long pixels = (scaled + 360) / 720;
-  return -static_cast<int>(pixels);
+  int scaled = std::abs(Clamp(tenthsOfPoint, kMaxTenthsOfPoint)) *
+               std::abs(Clamp(dotsPerInch, kMaxDotsPerInch));
+  return -((scaled + 360) / 720);
 }
 
 FontSpec PackageLineFont() {
@@ -73,11 +85,12 @@ FontSpec PackageLineFont() {
 
 int ScaleForDpi(int value, int dotsPerInch) {
   if (dotsPerInch <= 0 || dotsPerInch == kLayoutDotsPerInch) return value;
-  // MulDiv: the product in 64 bits, halves rounded away from zero.
-  long long product = static_cast<long long>(value) * dotsPerInch;
-  long long half = kLayoutDotsPerInch / 2;
-  return static_cast<int>(product >= 0 ? (product + half) / kLayoutDotsPerInch
-                                       : (product - half) / kLayoutDotsPerInch);
+  // As MulDiv: halves rounded away from zero. Layout values are pixels of a
+  // window, far inside the 32-bit product's range.
+  int product = Clamp(value, 0x10000) * Clamp(dotsPerInch, kMaxDotsPerInch);
+  const int half = kLayoutDotsPerInch / 2;
+  return product >= 0 ? (product + half) / kLayoutDotsPerInch
+                      : (product - half) / kLayoutDotsPerInch;
 }
 
 LayoutRect ScaleForDpi(const LayoutRect& rect, int dotsPerInch) {

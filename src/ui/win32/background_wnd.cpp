@@ -64,8 +64,8 @@ CBackgroundWnd::CBackgroundWnd(CSetupApp& app)
 CBackgroundWnd::~CBackgroundWnd() = default;
 
 bool CBackgroundWnd::Create() {
-  RECT desktop;
-  ::GetWindowRect(::GetDesktopWindow(), &desktop);
+  // The primary screen, as the desktop window covers it.
+  RECT desktop = MakeRect(0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
   return CreateEx(0, m_className.c_str(), kBackgroundWindowTitle, WS_POPUP, desktop, nullptr, 0);
 }
 
@@ -188,7 +188,9 @@ LRESULT CBackgroundWnd::OnMouseActivate() {
 void CBackgroundWnd::ForwardActivation() {
   if (::GetActiveWindow() != m_hWnd) return;
   HWND setup = CSetupWnd::FindInThread();
-  if (setup && ::IsWindowVisible(setup)) ::SetForegroundWindow(::GetLastActivePopup(setup));
+  if (setup && (::GetWindowLongA(setup, GWL_STYLE) & WS_VISIBLE)) {
+    ::SetForegroundWindow(::GetLastActivePopup(setup));
+  }
 }
 
 LRESULT CBackgroundWnd::OnQueryEndSession(WPARAM wParam, LPARAM lParam) {

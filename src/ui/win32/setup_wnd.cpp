@@ -25,15 +25,12 @@ constexpr int kPackageLineStripHeight = 48;
 // Bit 30 of a key message: the key was already down (auto-repeat).
 constexpr LPARAM kKeyWasDown = 0x40000000;
 
-BOOL CALLBACK NoteSetupWindow(HWND window, LPARAM found) {
-  char name[64] = {0};
-  if (::GetClassNameA(window, name, sizeof(name)) > 0 &&
-      ::lstrcmpiA(name, CSetupWnd::kClassName) == 0) {
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-  }
-  return TRUE;
-}
+// The one setup window of the process, while it exists: what the message
+// loop offers keys to and what message boxes are owned by.
+CSetupWnd* g_setupWindow = nullptr;
+
+// Shown as far as its own style goes (the window is shown while keys reach it).
+bool Shown(HWND window) { return window && (::GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE); }
 
 RECT ToRect(const LayoutRect& rect) { return MakeRect(rect.left, rect.top, rect.right, rect.bottom); }
 
@@ -71,7 +68,11 @@ CSetupWnd::CSetupWnd(CSetupApp& app) : m_app(app), m_className(kClassName) {
   m_dpi = ScreenDotsPerInch();
 }
 
-CSetupWnd::~CSetupWnd() = default;
+// The object can go before its window (the base class then unbinds the
+// window, and WM_DESTROY no longer reaches this object).
+CSetupWnd::~CSetupWnd() {
+  if (g_setupWindow == this) g_setupWindow = nullptr;
+}
 
 bool CSetupWnd::Create(BackgroundWindow& owner) {
   // Every window of this front end is one of its own: the background is a
@@ -83,11 +84,7 @@ bool CSetupWnd::Create(BackgroundWindow& owner) {
 
 RECT CSetupWnd::Scaled(const LayoutRect& rect) const { return ToRect(ScaleForDpi(rect, m_dpi)); }
 
-HWND CSetupWnd::FindInThread() {
-  HWND found = nullptr;
-  ::EnumThreadWindows(::GetCurrentThreadId(), NoteSetupWindow, reinterpret_cast<LPARAM>(&found));
-  return found;
-}
+HWND CSetupWnd::FindInThread() { return g_setupWindow ? g_setupWindow->m_hWnd : nullptr; }
 
 void CSetupWnd::Show() {
   if (m_hWnd) ::ShowWindow(m_hWnd, SW_SHOW);
@@ -171,8 +168,8 @@ SetupButtonsState CSetupWnd::ButtonsState() const {
   SetupButtonsState state;
   HWND confirm = m_confirm.GetSafeHwnd();
   HWND cancel = m_cancel.GetSafeHwnd();
-  state.confirmShown = confirm && ::IsWindowVisible(confirm);
-  state.cancelShown = cancel && ::IsWindowVisible(cancel);
+  state.confirmShown = Shown(confirm);
+  state.cancelShown = Shown(cancel);
   HWND focus = ::GetFocus();
   if (focus && focus == confirm) state.focused = FocusedButton::kConfirm;
   if (focus && focus == cancel) state.focused = FocusedButton::kCancel;
@@ -233,16 +230,11 @@ bool CSetupWnd::TranslateKey(const MSG& message) {
     default:
       return false;
   }
-  HWND window = message.hwnd;
-  if (window && (::GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) window = ::GetParent(window);
-  // Only a window of this class is a CSetupWnd.
-  char name[64] = {0};
-  if (!window || ::GetClassNameA(window, name, sizeof(name)) <= 0 ||
-      ::lstrcmpiA(name, kClassName) != 0) {
+  CSetupWnd* setup = g_setupWindow;
+  if (!setup || !message.hwnd ||
+      (message.hwnd != setup->m_hWnd && ::GetParent(message.hwnd) != setup->m_hWnd)) {
     return false;
   }
-  auto* setup = static_cast<CSetupWnd*>(CWindow::FromHandle(window));
-  if (!setup) return false;
   // The key's release and its character are taken with it.
   if (message.message == WM_KEYDOWN) setup->OnKey(key, (message.lParam & kKeyWasDown) != 0);
   return true;
@@ -251,7 +243,8 @@ bool CSetupWnd::TranslateKey(const MSG& message) {
 // A key held down presses nothing again: each step needs its own key press.
 void CSetupWnd::OnKey(SetupKey key, bool repeated) {
   SetupButtonsState state = ButtonsState();
-  switch (SetupWindowKeyAction(key, state)) {
+  const SetupKeyAction action = SetupWindowKeyAction(key, state);
+  switch (action) {
     case SetupKeyAction::kNothing:
       break;
     case SetupKeyAction::kPressConfirm:
@@ -267,9 +260,8 @@ void CSetupWnd::OnKey(SetupKey key, bool repeated) {
     case SetupKeyAction::kFocusCancel: {
       // The keyboard is in use: the focus rectangle shows from now on.
       ::SendMessageA(m_hWnd, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
-      FocusedButton target = SetupWindowKeyAction(key, state) == SetupKeyAction::kFocusConfirm
-                                 ? FocusedButton::kConfirm
-                                 : FocusedButton::kCancel;
+      FocusedButton target = action == SetupKeyAction::kFocusConfirm ? FocusedButton::kConfirm
+                                                                     : FocusedButton::kCancel;
       ::SetFocus(ButtonWindow(target));
       break;
     }
@@ -279,7 +271,7 @@ void CSetupWnd::OnKey(SetupKey key, bool repeated) {
 // The same notification a click sends, so a key and the mouse take one path.
 void CSetupWnd::Press(CColorButton& button, int id) {
   HWND handle = button.GetSafeHwnd();
-  if (!handle || !::IsWindowVisible(handle)) return;
+  if (!Shown(handle)) return;
   ::SendMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(handle));
 }
 
@@ -343,6 +335,7 @@ void CSetupWnd::CreateButton(CColorButton& control, SetupControl which) {
 
 int CSetupWnd::OnCreate(WPARAM wParam, LPARAM lParam) {
   if (Default(WM_CREATE, wParam, lParam) == -1) return -1;
+  g_setupWindow = this;
   CreateStatic(m_title, SetupControl::kTitle);
   CreateStatic(m_header, SetupControl::kHeader);
   CreateStatic(m_message, SetupControl::kMessage);
@@ -418,6 +411,7 @@ LRESULT CSetupWnd::OnMouseActivate(WPARAM wParam, LPARAM lParam) {
 }
 
 void CSetupWnd::OnDestroy() {
+  if (g_setupWindow == this) g_setupWindow = nullptr;
   m_app.OnWindowDestroyed(this);
   Default(WM_DESTROY, 0, 0);
 }

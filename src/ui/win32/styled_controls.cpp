@@ -121,8 +121,8 @@ bool CColorButton::OnReflectedDrawItem(const DRAWITEMSTRUCT& item) {
   // The focus, inside the edge, unless the keyboard has not been used yet
   // (Windows 2000 and later hide the cues until then).
   if ((item.itemState & ODS_FOCUS) && !(item.itemState & kNoFocusRect)) {
-    RECT focus = client;
-    ::InflateRect(&focus, -kFocusInset, -kFocusInset);
+    RECT focus = MakeRect(client.left + kFocusInset, client.top + kFocusInset,
+                          client.right - kFocusInset, client.bottom - kFocusInset);
     ::DrawFocusRect(dc, &focus);
   }
   return true;

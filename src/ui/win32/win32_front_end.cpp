@@ -80,8 +80,9 @@ INT_PTR CALLBACK LanguageDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 Win32FrontEnd::Win32FrontEnd() { g_timerOwner = this; }
 
 Win32FrontEnd::~Win32FrontEnd() {
-  for (const auto& timer : m_timers) ::KillTimer(nullptr, timer.first);
-  m_timers.clear();
+  for (Timer& timer : m_timers) {
+    if (timer.id != 0) ::KillTimer(nullptr, timer.id);
+  }
   if (g_timerOwner == this) g_timerOwner = nullptr;
   if (m_oleInitialized) ::OleUninitialize();
 }
@@ -124,15 +125,29 @@ std::string Win32FrontEnd::LoadResourceString(UINT id) {
   return length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string();
 }
 
+Win32FrontEnd::Timer* Win32FrontEnd::FindTimer(UINT_PTR id) {
+  for (Timer& timer : m_timers) {
+    if (timer.id == id) return &timer;
+  }
+  return nullptr;
+}
+
+// A timer with no free slot is not armed (0, as a failed SetTimer).
 UINT_PTR Win32FrontEnd::SetTimer(UINT milliseconds, std::function<void()> onTimer) {
+  Timer* slot = FindTimer(0);
+  if (!slot) return 0;
   UINT_PTR id = ::SetTimer(nullptr, 0, milliseconds, OnThreadTimer);
-  if (id != 0) m_timers[id] = std::move(onTimer);
+  if (id != 0) {
+    slot->id = id;
+    slot->onTimer = std::move(onTimer);
+  }
   return id;
 }
 
 void Win32FrontEnd::KillTimer(UINT_PTR id) {
+  if (id == 0) return;
   ::KillTimer(nullptr, id);
-  m_timers.erase(id);
+  if (Timer* timer = FindTimer(id)) *timer = Timer();
 }
 
 void Win32FrontEnd::PostQuitMessage(int exitCode) { ::PostQuitMessage(exitCode); }
@@ -156,8 +171,8 @@ int Win32FrontEnd::RunMessageLoop() {
 // The callback may kill or re-arm its own timer, so it runs from a copy.
 void CALLBACK Win32FrontEnd::OnThreadTimer(HWND, UINT, UINT_PTR id, DWORD) {
   if (!g_timerOwner) return;
-  auto found = g_timerOwner->m_timers.find(id);
-  if (found == g_timerOwner->m_timers.end()) return;
-  std::function<void()> callback = found->second;
+  Timer* found = id != 0 ? g_timerOwner->FindTimer(id) : nullptr;
+  if (!found) return;
+  std::function<void()> callback = found->onTimer;
   if (callback) callback();
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -38,6 +37,14 @@ class Win32FrontEnd : public FrontEnd {
  private:
   static void CALLBACK OnThreadTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
 
-  std::map<UINT_PTR, std::function<void()>> m_timers;
+  // The armed timers: the setup runs one or two at a time (the step timer,
+  // a wait), so a few slots do; a slot with id 0 is free.
+  struct Timer {
+    UINT_PTR id = 0;
+    std::function<void()> onTimer;
+  };
+  static constexpr int kTimerSlots = 8;
+  Timer* FindTimer(UINT_PTR id);
+  Timer m_timers[kTimerSlots];
   bool m_oleInitialized = false;
 };
