@@ -44,6 +44,23 @@ std::string ButtonLine(const char* label, bool visible, const std::string& capti
 
 }  // namespace
 
+bool ScreenState::operator==(const ScreenState& o) const {
+  return windowOpen == o.windowOpen && title == o.title && header == o.header &&
+         message == o.message && help == o.help && confirmCaption == o.confirmCaption &&
+         cancelCaption == o.cancelCaption && confirmVisible == o.confirmVisible &&
+         cancelVisible == o.cancelVisible && packageLine == o.packageLine &&
+         codePage == o.codePage && packageLineCodePage == o.packageLineCodePage;
+}
+
+std::string StateLabel(const ScreenState& state) {
+  ScreenTexts shown = state.ids;
+  // A hidden button's caption is not on the screen.
+  if (!state.confirmVisible) shown.confirm = kScreenNoText;
+  if (!state.cancelVisible) shown.cancel = kScreenNoText;
+  const SetupScreen* screen = FindScreen(state.step, shown);
+  return screen ? ScreenLabel(*screen) : StepName(state.step);
+}
+
 std::string ShownText(const std::string& bytes, UINT codePage) {
   if (codePage == 0 || !SimCodePage::Supported(codePage)) return bytes;
   std::u16string wide;
@@ -154,6 +171,7 @@ std::string RecordingScreen::Render(const ScreenEvent& e) {
       if (e.window.packageLineCodePage != e.window.codePage && e.window.windowOpen) {
         head += " (package line " + std::to_string(e.window.packageLineCodePage) + ")";
       }
+      if (e.window.windowOpen && e.window.step >= 0) head += ": " + StateLabel(e.window);
       return head + "\n" + Render(e.window);
     }
     case ScreenEvent::Kind::MessageBox: {
