@@ -100,17 +100,32 @@ bool CCameraProbe::SearchControllers() {
     // one of the controller before must not stand in for it.
     g_deviceDescription[0] = 0;
     std::string driverKey;
-    if (GetHcdDriverKeyName(controller.get(), &driverKey)) FindControllerDescription(driverKey);
-    if (g_deviceDescription[0] != 0) {
-      std::string rootHub;
-      if (GetRootHubName(controller.get(), &rootHub)) found = SearchHub(std::move(rootHub));
+    const bool hasKey = GetHcdDriverKeyName(controller.get(), &driverKey);
+    if (hasKey && !observer_) FindControllerDescription(driverKey);
+    // The probe searches a controller the device tree describes; a walk
+    // for an observer takes every root hub.
+    std::string rootHub;
+    const bool hasRoot = (observer_ || g_deviceDescription[0] != 0) &&
+                         GetRootHubName(controller.get(), &rootHub);
+    if (observer_) {
+      observer_->OnController(i, hasKey ? &driverKey : nullptr,
+                              hasRoot && !rootHub.empty() ? &rootHub : nullptr);
     }
+    if (hasRoot) found = SearchHub(std::move(rootHub));
   }
   if (found) return true;
   g_deviceDescription[0] = 0;
-  devices_.OutputDebugString(
-      "Could not find USB Host Controller with Zentavo camera connected.\n");
+  if (!observer_) {
+    devices_.OutputDebugString(
+        "Could not find USB Host Controller with Zentavo camera connected.\n");
+  }
   return false;
+}
+
+void CCameraProbe::WalkUsbTree(UsbWalkObserver& observer) {
+  observer_ = &observer;
+  SearchControllers();
+  observer_ = nullptr;
 }
 
 bool CCameraProbe::QueryName(HANDLE device, DWORD code, const std::vector<BYTE>& request,
@@ -240,33 +255,41 @@ bool CCameraProbe::SearchHub(std::string hubName, int depth) {
                                 static_cast<DWORD>(nodeInformation.size()), &returned)) {
     return false;
   }
-  return SearchHubPorts(hub.get(), nodeInformation[usb_layout::kNodeNumberOfPorts], depth);
+  const int portCount = nodeInformation[usb_layout::kNodeNumberOfPorts];
+  if (observer_) observer_->OnHub(hubName, portCount);
+  return SearchHubPorts(hub.get(), hubName, portCount, depth);
 }
 
 // Any non-zero connection status counts, so a camera that is plugged in but
 // failed to enumerate is attached too.
-bool CCameraProbe::SearchHubPorts(HANDLE hub, int portCount, int depth) {
+bool CCameraProbe::SearchHubPorts(HANDLE hub, const std::string& hubName, int portCount,
+                                  int depth) {
   for (int port = 1; port <= portCount; ++port) {
     std::vector<BYTE> connection(usb_layout::kConnectionInformationSize, 0);
     WriteU32(&connection, usb_layout::kConnectionIndex, static_cast<DWORD>(port));
     DWORD returned = 0;
+    UsbPortSeen seen;
+    seen.port = port;
     if (!devices_.DeviceIoControl(hub, kIoctlUsbGetNodeConnectionInformation, connection.data(),
                                   static_cast<DWORD>(connection.size()), connection.data(),
                                   static_cast<DWORD>(connection.size()), &returned)) {
+      if (observer_) observer_->OnPort(hubName, seen);
       continue;
     }
-    if (ReadU32(connection, usb_layout::kConnectionStatus) != 0 &&
-        ReadU16(connection, usb_layout::kConnectionIdVendor) == vendorId &&
-        ReadU16(connection, usb_layout::kConnectionIdProduct) == productId) {
+    seen.answered = true;
+    seen.status = ReadU32(connection, usb_layout::kConnectionStatus);
+    seen.vendorId = ReadU16(connection, usb_layout::kConnectionIdVendor);
+    seen.productId = ReadU16(connection, usb_layout::kConnectionIdProduct);
+    seen.isHub = connection[usb_layout::kConnectionDeviceIsHub] != 0;
+    if (!observer_ && seen.status != 0 && seen.vendorId == vendorId &&
+        seen.productId == productId) {
       return true;
     }
-    if (connection[usb_layout::kConnectionDeviceIsHub] != 0) {
-      std::string downstream;
-      if (GetDownstreamHubName(hub, static_cast<ULONG>(port), &downstream) &&
-          SearchHub(std::move(downstream), depth + 1)) {
-        return true;
-      }
+    if (seen.isHub) {
+      seen.hasDownstream = GetDownstreamHubName(hub, static_cast<ULONG>(port), &seen.downstream);
     }
+    if (observer_) observer_->OnPort(hubName, seen);
+    if (seen.hasDownstream && SearchHub(seen.downstream, depth + 1)) return true;
   }
   return false;
 }

@@ -53,6 +53,34 @@ inline constexpr int kMaxDevNodeSteps = 0x10000;
 // The size of the process-wide device-description buffer.
 inline constexpr ULONG kDeviceDescriptionSize = 1024;
 
+// What a walk of the USB tree meets, for a caller that records the tree
+// (the capture of a machine): the probe's own walk, with its requests and
+// limits, is the one that reads it, so a rehearsal of the captured machine
+// sees what the setup's probe saw. With an observer the walk goes through
+// every controller and hub instead of stopping at the camera.
+struct UsbPortSeen {
+  int port = 0;
+  bool answered = false;  // the connection request succeeded
+  DWORD status = 0;
+  WORD vendorId = 0;
+  WORD productId = 0;
+  bool isHub = false;
+  bool hasDownstream = false;  // the downstream hub's name could be read
+  std::string downstream;
+};
+
+class UsbWalkObserver {
+ public:
+  virtual ~UsbWalkObserver() = default;
+  // An open controller, with its driver key and root hub where they could
+  // be read (null where not).
+  virtual void OnController(int number, const std::string* driverKey,
+                            const std::string* rootHub) = 0;
+  // A hub opened and asked for its ports, before its ports are reported.
+  virtual void OnHub(const std::string& name, int portCount) = 0;
+  virtual void OnPort(const std::string& hub, const UsbPortSeen& port) = 0;
+};
+
 class CCameraProbe {
  public:
   // Reads the Windows version (a failed read clears isNT4) and, on NT 4.0,
@@ -68,6 +96,8 @@ class CCameraProbe {
 
   // Searches HCD0 to HCD9; true when a controller's tree holds the device.
   bool SearchControllers();
+  // Walks HCD0 to HCD9 and every hub below them, telling `observer`.
+  void WalkUsbTree(UsbWalkObserver& observer);
   // The driver key name of an open host controller.
   bool GetHcdDriverKeyName(HANDLE controller, std::string* name);
   // The device description of the devnode whose driver key is `driverKey`,
@@ -76,7 +106,7 @@ class CCameraProbe {
   bool GetRootHubName(HANDLE controller, std::string* name);
   // Searches the hub named `hubName` and every hub below it.
   bool SearchHub(std::string hubName, int depth = 1);
-  bool SearchHubPorts(HANDLE hub, int portCount, int depth);
+  bool SearchHubPorts(HANDLE hub, const std::string& hubName, int portCount, int depth);
   bool GetDownstreamHubName(HANDLE hub, ULONG port, std::string* name);
 
   int isNT4 = 0;
@@ -98,6 +128,7 @@ class CCameraProbe {
   Devices& devices_;
   Environment& environment_;
   std::vector<std::string> visitedHubs_;
+  UsbWalkObserver* observer_ = nullptr;
 };
 
 // Builds a probe for the camera, asks it and destroys it. Nothing is cached.

@@ -15,8 +15,8 @@
 namespace capture {
 namespace {
 
-// The USB requests and sizes are the camera probe's (actions/camera_probe.h).
-constexpr int kMaxHubs = 64;
+// The USB controllers and hubs are read by the camera probe's own walk
+// (actions/camera_probe.h); the device tree and the driver devices here.
 constexpr int kMaxDevNodes = 4096;
 constexpr int kMaxDevNodeDepth = 32;
 // A devnode value no configuration manager hands out: one still there after a
@@ -660,92 +660,54 @@ class Capturer {
 
   // ---- USB ----
 
-  // A name a USB request answers with: the structure's ActualLength, then
-  // the whole structure, its UTF-16 text at `textOffset`.
-  bool UsbName(HANDLE device, DWORD code, const std::vector<BYTE>& request, size_t lengthOffset,
-               size_t textOffset, size_t querySize, bool send, std::string* name) {
-    Devices& devices = machine_.devices();
-    std::vector<BYTE> query(querySize, 0);
-    std::copy(request.begin(), request.end(), query.begin());
-    DWORD returned = 0;
-    if (!devices.DeviceIoControl(device, code, send ? query.data() : nullptr,
-                                 send ? static_cast<DWORD>(query.size()) : 0, query.data(),
-                                 static_cast<DWORD>(query.size()), &returned)) {
-      return false;
-    }
-    DWORD length = ReadU32(query, lengthOffset);
-    if (length <= querySize || length > 0x10000) return false;
-    std::vector<BYTE> full(length, 0);
-    std::copy(request.begin(), request.end(), full.begin());
-    if (!devices.DeviceIoControl(device, code, send ? full.data() : nullptr, send ? length : 0,
-                                 full.data(), length, &returned)) {
-      return false;
-    }
-    std::u16string wide;
-    for (size_t at = textOffset; at + 1 < full.size(); at += 2) {
-      char16_t unit = static_cast<char16_t>(full[at] | full[at + 1] << 8);
-      if (unit == 0) break;
-      wide.push_back(unit);
-    }
-    *name = Utf16ToUtf8(wide);
-    return true;
-  }
+  // The USB tree as the camera probe's walk reads it: controllers with
+  // their driver keys and root hubs, hubs with their ports.
+  class UsbRecorder : public UsbWalkObserver {
+   public:
+    explicit UsbRecorder(Capturer& capturer) : capturer_(capturer) {}
 
-  void Hub(const std::string& name, JsonValue* hubs, std::set<std::string>* seen) {
-    if (!seen->insert(Upper(name)).second || static_cast<int>(seen->size()) > kMaxHubs) return;
-    Devices& devices = machine_.devices();
-    DeviceHandle hub(devices, devices.OpenDevice("\\\\.\\" + FromUtf8(name), GENERIC_WRITE,
-                                                 FILE_SHARE_WRITE, OPEN_EXISTING));
-    if (!hub.valid()) return;
-    std::vector<BYTE> information(usb_layout::kNodeInformationSize, 0);
-    DWORD returned = 0;
-    if (!devices.DeviceIoControl(hub.get(), kIoctlUsbGetNodeInformation, information.data(),
-                                 static_cast<DWORD>(information.size()), information.data(),
-                                 static_cast<DWORD>(information.size()), &returned)) {
-      return;
+    void OnController(int number, const std::string* driverKey,
+                      const std::string* rootHub) override {
+      JsonValue entry = JsonValue::Object();
+      entry["number"] = JsonValue::Number(static_cast<uint64_t>(number));
+      if (driverKey) entry["driverKey"] = JsonValue::String(capturer_.Utf8(*driverKey));
+      if (rootHub) entry["rootHub"] = JsonValue::String(capturer_.Utf8(*rootHub));
+      controllers.Push(std::move(entry));
     }
-    JsonValue ports = JsonValue::Array();
-    std::vector<std::string> below;
-    for (int port = 1; port <= information[6]; ++port) {
-      std::vector<BYTE> connection(usb_layout::kConnectionInformationSize, 0);
-      connection[0] = static_cast<BYTE>(port);
-      if (!devices.DeviceIoControl(hub.get(), kIoctlUsbGetNodeConnectionInformation, connection.data(),
-                                   static_cast<DWORD>(connection.size()), connection.data(),
-                                   static_cast<DWORD>(connection.size()), &returned)) {
+
+    void OnHub(const std::string& name, int) override {
+      JsonValue& hub = hubs[capturer_.Utf8(name)];
+      hub = JsonValue::Object();
+      hub["ports"] = JsonValue::Array();
+    }
+
+    void OnPort(const std::string& hub, const UsbPortSeen& port) override {
+      JsonValue& ports = hubs[capturer_.Utf8(hub)]["ports"];
+      if (!port.answered ||
+          (port.status == 0 && port.vendorId == 0 && port.productId == 0 && !port.isHub)) {
         ports.Push(JsonValue());
-        continue;
-      }
-      const DWORD status = ReadU32(connection, 31);
-      const unsigned vendor = connection[12] | connection[13] << 8;
-      const unsigned product = connection[14] | connection[15] << 8;
-      const bool isHub = connection[24] != 0;
-      if (status == 0 && vendor == 0 && product == 0 && !isHub) {
-        ports.Push(JsonValue());
-        continue;
+        return;
       }
       JsonValue entry = JsonValue::Object();
-      entry["vendorId"] = JsonValue::String(Hex4(vendor));
-      entry["productId"] = JsonValue::String(Hex4(product));
-      std::string downstream;
-      if (isHub) {
-        std::vector<BYTE> request(4, 0);
-        request[0] = static_cast<BYTE>(port);
-        if (UsbName(hub.get(), kIoctlUsbGetNodeConnectionName, request, 4, 8, 10, true, &downstream) &&
-            !downstream.empty()) {
-          entry["hub"] = JsonValue::String(downstream);
-          below.push_back(downstream);
+      entry["vendorId"] = JsonValue::String(Hex4(port.vendorId));
+      entry["productId"] = JsonValue::String(Hex4(port.productId));
+      if (port.isHub) {
+        if (port.hasDownstream && !port.downstream.empty()) {
+          entry["hub"] = JsonValue::String(capturer_.Utf8(port.downstream));
         } else {
           entry["isHub"] = JsonValue::Bool(true);
         }
       }
-      if (status != 1) entry["status"] = JsonValue::Number(status);
+      if (port.status != 1) entry["status"] = JsonValue::Number(port.status);
       ports.Push(std::move(entry));
     }
-    JsonValue& out = (*hubs)[name];
-    out = JsonValue::Object();
-    out["ports"] = std::move(ports);
-    for (const std::string& next : below) Hub(next, hubs, seen);
-  }
+
+    JsonValue controllers = JsonValue::Array();
+    JsonValue hubs = JsonValue::Object();
+
+   private:
+    Capturer& capturer_;
+  };
 
   JsonValue DevNodes(ZT_DEVINST first, int depth, int* count) {
     Devices& devices = machine_.devices();
@@ -777,29 +739,12 @@ class Capturer {
   JsonValue Usb() {
     Devices& devices = machine_.devices();
     JsonValue usb = JsonValue::Object();
-    JsonValue controllers = JsonValue::Array();
-    JsonValue hubs = JsonValue::Object();
-    std::set<std::string> seen;
-    for (int number = 0; number < 10; ++number) {
-      DeviceHandle controller(devices,
-                              devices.OpenDevice("\\\\.\\HCD" + std::to_string(number),
-                                                 GENERIC_WRITE, FILE_SHARE_WRITE, OPEN_EXISTING));
-      if (!controller.valid()) continue;
-      JsonValue entry = JsonValue::Object();
-      entry["number"] = JsonValue::Number(static_cast<uint64_t>(number));
-      std::string driverKey, rootHub;
-      if (UsbName(controller.get(), kIoctlGetHcdDriverKeyName, {}, 0, 4, 6, true, &driverKey)) {
-        entry["driverKey"] = JsonValue::String(driverKey);
-      }
-      if (UsbName(controller.get(), kIoctlUsbGetRootHubName, {}, 0, 4, 6, false, &rootHub) &&
-          !rootHub.empty()) {
-        entry["rootHub"] = JsonValue::String(rootHub);
-        Hub(rootHub, &hubs, &seen);
-      }
-      controllers.Push(std::move(entry));
-    }
-    if (controllers.size() > 0) usb["controllers"] = std::move(controllers);
-    if (!hubs.empty()) usb["hubs"] = std::move(hubs);
+    UsbRecorder recorder(*this);
+    CCameraProbe probe(devices, environment_, kCameraVendorId, kCameraProductId,
+                       kCameraDeviceName);
+    probe.WalkUsbTree(recorder);
+    if (recorder.controllers.size() > 0) usb["controllers"] = std::move(recorder.controllers);
+    if (!recorder.hubs.empty()) usb["hubs"] = std::move(recorder.hubs);
     ZT_DEVINST root = kUnsetDevNode;
     if (devices.LocateRootDevNode(&root) == 0) {
       ZT_DEVINST child = kUnsetDevNode;

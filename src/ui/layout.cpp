@@ -71,19 +71,45 @@ FontSpec PackageLineFont() {
   return font;
 }
 
-LayoutPoint PackageLineOrigin(const LayoutRect& client, int textHeight) {
-  return {kPackageLineX, client.bottom - textHeight - kPackageLineBottomMargin};
+int ScaleForDpi(int value, int dotsPerInch) {
+  if (dotsPerInch <= 0 || dotsPerInch == kLayoutDotsPerInch) return value;
+  // MulDiv: the product in 64 bits, halves rounded away from zero.
+  long long product = static_cast<long long>(value) * dotsPerInch;
+  long long half = kLayoutDotsPerInch / 2;
+  return static_cast<int>(product >= 0 ? (product + half) / kLayoutDotsPerInch
+                                       : (product - half) / kLayoutDotsPerInch);
 }
 
-LayoutRect LogoRect(const LayoutRect& client, int logoWidth, int logoHeight) {
-  int left = client.left + kLogoMargin;
-  int top = client.bottom - logoHeight - kLogoMargin;
-  return {left, top, left + logoWidth, top + logoHeight};
+LayoutRect ScaleForDpi(const LayoutRect& rect, int dotsPerInch) {
+  return {ScaleForDpi(rect.left, dotsPerInch), ScaleForDpi(rect.top, dotsPerInch),
+          ScaleForDpi(rect.right, dotsPerInch), ScaleForDpi(rect.bottom, dotsPerInch)};
 }
 
-LayoutRect PictureRect(const LayoutRect& client, int pictureWidth, int pictureHeight) {
-  int left = client.right - pictureWidth - kPictureRightMargin;
-  return {left, client.top, left + pictureWidth, client.top + pictureHeight};
+LayoutRect CentredIn(const LayoutRect& place, int width, int height) {
+  int left = place.left + (place.Width() - width) / 2;
+  int top = place.top + (place.Height() - height) / 2;
+  return {left, top, left + width, top + height};
+}
+
+LayoutPoint PackageLineOrigin(const LayoutRect& client, int textHeight, int dotsPerInch) {
+  return {client.left + ScaleForDpi(kPackageLineX, dotsPerInch),
+          client.bottom - textHeight - ScaleForDpi(kPackageLineBottomMargin, dotsPerInch)};
+}
+
+LayoutRect LogoRect(const LayoutRect& client, int logoWidth, int logoHeight, int dotsPerInch) {
+  int left = client.left + ScaleForDpi(kLogoMargin, dotsPerInch);
+  int bottom = client.bottom - ScaleForDpi(kLogoMargin, dotsPerInch);
+  LayoutRect place{left, bottom - ScaleForDpi(logoHeight, dotsPerInch),
+                   left + ScaleForDpi(logoWidth, dotsPerInch), bottom};
+  return CentredIn(place, logoWidth, logoHeight);
+}
+
+LayoutRect PictureRect(const LayoutRect& client, int pictureWidth, int pictureHeight,
+                       int dotsPerInch) {
+  int right = client.right - ScaleForDpi(kPictureRightMargin, dotsPerInch);
+  LayoutRect place{right - ScaleForDpi(pictureWidth, dotsPerInch), client.top, right,
+                   client.top + ScaleForDpi(pictureHeight, dotsPerInch)};
+  return CentredIn(place, pictureWidth, pictureHeight);
 }
 
 ButtonEdgeStyle ButtonEdgeFor(bool pressed) {

@@ -130,9 +130,24 @@ inline constexpr LayoutColour kPackageLineColour = LayoutRgb(120, 120, 120);
 inline constexpr int kPackageLineX = 42;
 inline constexpr int kPackageLineBottomMargin = 8;
 FontSpec PackageLineFont();
+
+// ---- Large fonts -----------------------------------------------------------
+
+// The layout is drawn at 96 dots per inch. The fonts follow the display's
+// DPI (a point is 1/72 inch), so at another DPI the window, its controls'
+// rectangles and the margins scale with them, rounded as MulDiv rounds; the
+// bitmaps keep their pixels (scaled they would blur) and sit centred in
+// their scaled places.
+inline constexpr int kLayoutDotsPerInch = 96;
+int ScaleForDpi(int value, int dotsPerInch);
+LayoutRect ScaleForDpi(const LayoutRect& rect, int dotsPerInch);
+// A width x height rectangle centred in `place`.
+LayoutRect CentredIn(const LayoutRect& place, int width, int height);
+
 // Where the package line's text starts: x = 42, its bottom 8 pixels above
-// the bottom of the client area.
-LayoutPoint PackageLineOrigin(const LayoutRect& client, int textHeight);
+// the bottom of the client area (both scaled with the DPI).
+LayoutPoint PackageLineOrigin(const LayoutRect& client, int textHeight,
+                              int dotsPerInch = kLayoutDotsPerInch);
 
 struct BitmapLayout {
   int resourceId;
@@ -144,9 +159,12 @@ inline constexpr BitmapLayout kPictureBitmap{134, 104, 100};
 inline constexpr int kLogoMargin = 5;
 inline constexpr int kPictureRightMargin = 4;
 // The logo sits 5 pixels from the left and bottom edges, the picture in the
-// top right corner, 4 pixels left of the right edge; both at natural size.
-LayoutRect LogoRect(const LayoutRect& client, int logoWidth, int logoHeight);
-LayoutRect PictureRect(const LayoutRect& client, int pictureWidth, int pictureHeight);
+// top right corner, 4 pixels left of the right edge; both at natural size,
+// centred in their places as the DPI scales them.
+LayoutRect LogoRect(const LayoutRect& client, int logoWidth, int logoHeight,
+                    int dotsPerInch = kLayoutDotsPerInch);
+LayoutRect PictureRect(const LayoutRect& client, int pictureWidth, int pictureHeight,
+                       int dotsPerInch = kLayoutDotsPerInch);
 
 // The edge of an owner-drawn button: raised on all four sides, or, while the
 // button is pressed, sunken on the top and bottom sides only.

@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <set>
+#include <string>
 
 #include "lang/language_strings.h"
+#include "ui/keyboard.h"
 
 namespace {
 
@@ -84,25 +86,95 @@ TEST(SetupWindowLayout, SlotsMapToHeaderMessageAndHelpOnly) {
   EXPECT_EQ(SlotControlLayout(3), nullptr);
 }
 
-TEST(SetupWindowLayout, ControlsBitmapsAndPackageLineDoNotCollide) {
-  LayoutRect logo = LogoRect(kClient, kLogoBitmap.width, kLogoBitmap.height);
-  LayoutRect picture = PictureRect(kClient, kPictureBitmap.width, kPictureBitmap.height);
-  EXPECT_TRUE(kClient.Contains(logo));
-  EXPECT_TRUE(kClient.Contains(picture));
-  for (SetupControl a : kAllControls) {
-    const StyledControlLayout& ca = ControlLayout(a);
-    SCOPED_TRACE(ca.name);
-    EXPECT_TRUE(kClient.Contains(ca.rect));
-    EXPECT_FALSE(ca.rect.Intersects(logo));
-    EXPECT_FALSE(ca.rect.Intersects(picture));
-    for (SetupControl b : kAllControls) {
-      if (a != b) {
-        EXPECT_FALSE(ca.rect.Intersects(ControlLayout(b).rect)) << ControlLayout(b).name;
+// At 96 DPI and at the large-font settings the window, its controls and
+// margins scale with the fonts; the bitmaps keep their pixels, centred in
+// their scaled places; nothing collides, and the window fits an 800 x 600
+// screen at 120 DPI.
+TEST(SetupWindowLayout, ControlsBitmapsAndPackageLineDoNotCollideAtEveryDpi) {
+  for (int dpi : {96, 120, 144}) {
+    SCOPED_TRACE("dpi " + std::to_string(dpi));
+    LayoutRect window = ScaleForDpi(LayoutRect{0, 0, kSetupWindowWidth, kSetupWindowHeight}, dpi);
+    if (dpi <= 120) {
+      EXPECT_LE(window.Width(), 800);
+      EXPECT_LE(window.Height(), 600);
+    }
+    // The dialog frame keeps its 3 pixels a side at every DPI.
+    LayoutRect client{0, 0, window.Width() - 6, window.Height() - 6};
+    LayoutRect logo = LogoRect(client, kLogoBitmap.width, kLogoBitmap.height, dpi);
+    LayoutRect picture = PictureRect(client, kPictureBitmap.width, kPictureBitmap.height, dpi);
+    EXPECT_EQ(logo.Width(), kLogoBitmap.width);
+    EXPECT_EQ(picture.Height(), kPictureBitmap.height);
+    LayoutRect logoPlace = ScaleForDpi(LogoRect(kClient, 28, 32), dpi);
+    EXPECT_NEAR(logo.left + logo.right, logoPlace.left + logoPlace.right, 2);
+    EXPECT_TRUE(client.Contains(logo));
+    EXPECT_TRUE(client.Contains(picture));
+    for (SetupControl a : kAllControls) {
+      const StyledControlLayout& ca = ControlLayout(a);
+      SCOPED_TRACE(ca.name);
+      LayoutRect ra = ScaleForDpi(ca.rect, dpi);
+      EXPECT_TRUE(client.Contains(ra));
+      EXPECT_FALSE(ra.Intersects(logo));
+      EXPECT_FALSE(ra.Intersects(picture));
+      for (SetupControl b : kAllControls) {
+        if (a != b) {
+          EXPECT_FALSE(ra.Intersects(ScaleForDpi(ControlLayout(b).rect, dpi)))
+              << ControlLayout(b).name;
+        }
       }
     }
+    // The package line starts right of the logo.
+    EXPECT_GT(PackageLineOrigin(client, 13, dpi).x, logo.right);
   }
-  // The package line starts right of the logo.
-  EXPECT_GT(PackageLineOrigin(kClient, 13).x, logo.right);
+  // MulDiv's rounding: halves away from zero.
+  EXPECT_EQ(ScaleForDpi(490, 120), 613);  // 612.5
+  EXPECT_EQ(ScaleForDpi(-490, 120), -613);
+  EXPECT_EQ(ScaleForDpi(10, 120), 13);  // 12.5
+  EXPECT_EQ(ScaleForDpi(7, 96), 7);
+}
+
+// The keys of the setup window, for each state of its buttons: Return
+// never presses Cancel on its own, Escape closes only where no Cancel
+// shows, and nothing happens while a step runs.
+TEST(SetupWindowKeys, EachKeyInEachStateOfTheButtons) {
+  using A = SetupKeyAction;
+  using F = FocusedButton;
+  struct Case {
+    bool confirm, cancel;
+    F focused;
+    A onReturn, onEscape, onTab, onShiftTab;
+    F focusTarget;
+  };
+  const Case cases[] = {
+      {false, false, F::kNone, A::kNothing, A::kNothing, A::kNothing, A::kNothing, F::kNone},
+      {false, false, F::kConfirm, A::kNothing, A::kNothing, A::kNothing, A::kNothing, F::kNone},
+      {true, false, F::kConfirm, A::kPressConfirm, A::kCloseWindow, A::kFocusConfirm,
+       A::kFocusConfirm, F::kConfirm},
+      {true, false, F::kNone, A::kPressConfirm, A::kCloseWindow, A::kFocusConfirm,
+       A::kFocusConfirm, F::kConfirm},
+      {false, true, F::kCancel, A::kNothing, A::kPressCancel, A::kFocusCancel, A::kFocusCancel,
+       F::kCancel},
+      // A hidden confirm button that kept the focus gives it up.
+      {false, true, F::kConfirm, A::kNothing, A::kPressCancel, A::kFocusCancel, A::kFocusCancel,
+       F::kCancel},
+      {true, true, F::kConfirm, A::kPressConfirm, A::kPressCancel, A::kFocusCancel,
+       A::kFocusCancel, F::kConfirm},
+      {true, true, F::kCancel, A::kPressCancel, A::kPressCancel, A::kFocusConfirm,
+       A::kFocusConfirm, F::kCancel},
+      // The focus on the window itself: Return is the confirm button's,
+      // Tab goes to it first.
+      {true, true, F::kNone, A::kPressConfirm, A::kPressCancel, A::kFocusConfirm,
+       A::kFocusConfirm, F::kConfirm},
+  };
+  for (const Case& c : cases) {
+    SetupButtonsState state{c.confirm, c.cancel, c.focused};
+    SCOPED_TRACE(::testing::Message() << "confirm " << c.confirm << " cancel " << c.cancel
+                                      << " focus " << static_cast<int>(c.focused));
+    EXPECT_EQ(SetupWindowKeyAction(SetupKey::kReturn, state), c.onReturn);
+    EXPECT_EQ(SetupWindowKeyAction(SetupKey::kEscape, state), c.onEscape);
+    EXPECT_EQ(SetupWindowKeyAction(SetupKey::kTab, state), c.onTab);
+    EXPECT_EQ(SetupWindowKeyAction(SetupKey::kShiftTab, state), c.onShiftTab);
+    EXPECT_EQ(SetupWindowFocusTarget(state), c.focusTarget);
+  }
 }
 
 TEST(SetupWindowLayout, BitmapsSitInTheirCorners) {

@@ -25,6 +25,13 @@
 #              copy closed on OK, the earlier package removed, the new one
 #              installed, the user's files back, the desktop shortcut gone,
 #              the Startup shortcut made again (a real shell link), exit 0
+#   keys       the keyboard alone (the driver's --keys: keys typed into the
+#              foreground window): Escape at the greeting stops the
+#              installation through the screen the Cancel button leads to
+#              (1602, nothing installed); then Return takes the language,
+#              Tab moves the focus to Cancel and back (a screenshot shows the
+#              focus rectangle), and Return alone carries a first
+#              installation to its end, with the first case's checks
 #
 # The registry items of the user's data are checked in the simulation only:
 # Wine's RegRestoreKey is a stub that changes nothing and its RegSaveKey
@@ -479,9 +486,38 @@ case_upgrade() {
   close_product upgrade
 }
 
+# ---- the keyboard -------------------------------------------------------------------
+
+case_keys() {
+  say "the keyboard alone"
+  clean_machine
+  start_setup keys-cancel /l 1033
+  drive keys-cancel --keys "cancel=Ready to install Zentavo" "confirm=Installation stopped" end ||
+    { abandon keys-cancel; return; }
+  expect_setup_exit keys-cancel 1602
+  expect_in_order "$OUT/keys-cancel.log" "cancel" "confirm" "setup terminating"
+  check "nothing is installed after Escape" key_missing "$UNINSTALL_KEY"
+
+  start_setup keys
+  drive keys --keys lang=1033 tab=cancel || { abandon keys; return; }
+  shot keys-focus
+  drive keys --keys tab=confirm "confirm=Ready to install Zentavo" "confirm=Media Player update needed" \
+    "confirm=Installation complete" end || { abandon keys; return; }
+  expect_setup_exit keys 0
+  expect_in_order "$LOG" \
+    "Install language=1033 ENGLISH_US" \
+    "confirm" \
+    "launching: C:\\windows\\system32\\msiexec.exe /i \"$MEDIUM_WINDOWS\\Zentavo.msi\" TRANSFORMS=\"1033.mst\" REBOOT=ReallySuppress" \
+    "confirm" \
+    "setup terminating"
+  check_installed_product keys
+  close_product keys
+}
+
 for name in $CASES; do
   case "$name" in
     first) case_first ;;
+    keys) case_keys ;;
     damaged) case_damaged ;;
     net) case_net ;;
     upgrade) case_upgrade ;;

@@ -10,14 +10,15 @@
 #   winme   Windows Me      medium TargetOS=Win98   contract, first
 #   nt40    Windows NT 4.0  medium TargetOS=WinNT   contract, quiet with the forced restart
 #   win2k   Windows 2000    medium TargetOS=Win2K   contract, first
-#   winxp   Windows XP      medium TargetOS=Win2K   contract, screens, first, upgrade, quiet, cd,
+#   winxp   Windows XP      medium TargetOS=Win2K   contract, screens, first, keys, upgrade, quiet, cd,
 #                                                   damaged (a flipped byte in the package),
 #                                                   fidelity, fit
 #   wow64   the i686 program in a 64-bit prefix: contract, first, quiet
 #
 # contract is zentavo_contract_tests.exe (the seam's contract suite and the
 # back end's own tests against the real Win32 back end); first and upgrade
-# are tests/wine/install.sh (driven by setup_driver.cpp), quiet is
+# (and keys, the keyboard alone) are tests/wine/install.sh (driven by
+# setup_driver.cpp), quiet is
 # tests/wine/quiet.sh (setup.exe /quiet /log FILE); cd is the first
 # installation from the medium's CD image (target windows_media_iso) as the
 # read-only CD drive D:; fidelity is tests/wine/fidelity.sh (a capture of the
@@ -32,7 +33,7 @@
 # First the stage finds out whether this machine runs 32-bit programs
 # (scripts/wine_env.sh runs a static i386 program). Where it cannot, or
 # wine32 cannot be installed, the stage falls back to the x86_64 twin (win64
-# preset) in a 64-bit prefix (twin64: contract, screens, first, upgrade,
+# preset) in a 64-bit prefix (twin64: contract, screens, first, keys, upgrade,
 # quiet, fidelity, fit), with every Wine command through Wine's 64-bit loader by
 # name (an installed wine32 would otherwise be taken by Debian's launcher and
 # fail there), and its last line says that the shipped program's stage did
@@ -191,11 +192,11 @@ version_cases() {
     # 98 SE's fidelity runs on the fresh prefix: the first installation leaves
     # the stand-in vcredist.exe's MFC42.DLL behind, a change the case expects.
     win98) echo "contract fidelity first upgrade quiet" ;;
-    winxp) echo "contract screens first net upgrade quiet cd damaged fidelity fit" ;;
+    winxp) echo "contract screens first keys net upgrade quiet cd damaged fidelity fit" ;;
     winme | win2k) echo "contract first" ;;
     nt40) echo "contract quiet" ;;
     wow64) echo "contract first quiet" ;;
-    twin64) echo "contract screens first upgrade quiet fidelity fit" ;;
+    twin64) echo "contract screens first keys upgrade quiet fidelity fit" ;;
   esac
 }
 version_medium() {
@@ -272,7 +273,7 @@ run_case() {  # version case
         record "$version" contract passed "$checks"
       fi
       return ;;
-    first | net | upgrade | damaged)
+    first | net | upgrade | damaged | keys)
       env "${env[@]}" ZT_INSTALL_CASES="$name" ZT_INSTALL_OUT="$out/$name" \
         bash tests/wine/install.sh >"$log_file" 2>&1 || status=$? ;;
     quiet)
@@ -355,7 +356,7 @@ for version in ${ZT_VERSIONS:-$DEFAULT_VERSIONS}; do
 done
 
 # ---- the summary table -----------------------------------------------------------
-ALL_CASES="contract first net upgrade quiet cd screens fit damaged fidelity"
+ALL_CASES="contract first keys net upgrade quiet cd screens fit damaged fidelity"
 echo
 echo "Windows stage: $( [ "$PRESET" = win32 ] && echo "the shipped i686 setup.exe" || echo "the x86_64 twin")"
 printf '%-32s' "version"

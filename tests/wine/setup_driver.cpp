@@ -22,6 +22,15 @@
 //   close=<title>   asks the windows with that title to close (SC_CLOSE)
 //                   and waits until they are gone (none there: nothing to do)
 //   end             waits until the setup's windows are gone
+//   tab=<confirm|cancel>  presses Tab in the setup window and checks that the
+//                   focus is then on that button
+//
+// With --keys the answers are given from the keyboard, as a user without a
+// mouse would: keys typed into the foreground window (SendInput), which
+// must be the setup's window, its message box or its language dialog.
+// confirm is Return, cancel is Escape, box is Return (the box's default
+// button), lang= is Return on the preselected language (the list is set
+// first when another one is wanted).
 //
 // Every answer waits at most --timeout seconds (default 120) for what it
 // needs. Exit code 0 when every answer was given, 1 when one timed out or
@@ -48,6 +57,7 @@ constexpr int kLanguageListId = 1000;
 constexpr DWORD kPollMilliseconds = 50;
 
 DWORD g_timeoutMilliseconds = 120000;
+bool g_keys = false;
 
 // ---- texts ------------------------------------------------------------------
 
@@ -258,6 +268,54 @@ void PrintScreen() {
   }
 }
 
+// ---- the keyboard ------------------------------------------------------------------
+
+const char* KeyName(WORD key) {
+  switch (key) {
+    case VK_RETURN: return "Return";
+    case VK_ESCAPE: return "Escape";
+    case VK_TAB: return "Tab";
+    default: return "?";
+  }
+}
+
+// Types a key into the foreground window, after checking that the window
+// the key is meant for (or a window it owns) is the foreground one.
+bool TypeKey(WORD key, HWND meantFor) {
+  HWND foreground = nullptr;
+  if (!WaitFor([&] {
+        foreground = ::GetForegroundWindow();
+        return foreground && (foreground == meantFor || ::GetAncestor(foreground, GA_ROOTOWNER) ==
+                                                            ::GetAncestor(meantFor, GA_ROOTOWNER));
+      })) {
+    Say(std::string("  the keys go to ") + (foreground ? Quoted(TextOf(foreground)) + " class " +
+                                                             ClassOf(foreground)
+                                                       : std::string("no window")) +
+        ", not to " + Quoted(TextOf(meantFor)));
+    return false;
+  }
+  INPUT inputs[2] = {};
+  for (INPUT& input : inputs) {
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+  }
+  inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  if (::SendInput(2, inputs, sizeof(INPUT)) != 2) {
+    Say("  SendInput failed");
+    return false;
+  }
+  Say(std::string("  typed ") + KeyName(key));
+  return true;
+}
+
+// The window with the keyboard focus in the thread of `window`.
+HWND FocusOfThread(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
+  return ::GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
 // ---- the answers ------------------------------------------------------------------
 
 struct LanguageName {
@@ -301,13 +359,18 @@ bool AnswerLanguage(const std::wstring& wanted) {
     Say("  the list has no " + Quoted(name));
     return false;
   }
-  Ask(list, CB_SETCURSEL, static_cast<WPARAM>(chosen), 0);
+  if (preselected != chosen) Ask(list, CB_SETCURSEL, static_cast<WPARAM>(chosen), 0);
   if (Ask(list, CB_GETCURSEL, 0, 0) != chosen) {
     Say("  the language could not be selected");
     return false;
   }
-  ::PostMessageW(::GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
-  Say("  chose " + Quoted(name) + ", pressed [OK]");
+  if (g_keys) {
+    if (!TypeKey(VK_RETURN, dialog)) return false;
+    Say("  chose " + Quoted(name));
+  } else {
+    ::PostMessageW(::GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    Say("  chose " + Quoted(name) + ", pressed [OK]");
+  }
   if (!WaitFor([&] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); })) {
     Say("  the language dialog stayed open");
     return false;
@@ -344,8 +407,12 @@ bool AnswerButton(int id, const std::wstring& header, bool press) {
     return false;
   }
   if (!press) return true;
-  ::PostMessageW(button, BM_CLICK, 0, 0);
-  Say("  pressed [" + Utf8(TextOf(button)) + "]");
+  if (g_keys) {
+    if (!TypeKey(id == kCancelButtonId ? VK_ESCAPE : VK_RETURN, SetupWindow())) return false;
+  } else {
+    ::PostMessageW(button, BM_CLICK, 0, 0);
+    Say("  pressed [" + Utf8(TextOf(button)) + "]");
+  }
   // The press is taken when the window shows something else: other texts,
   // other buttons, a message box, or no window at all.
   if (!WaitFor([&] { return !(Look() == before); })) {
@@ -369,8 +436,12 @@ bool AnswerBox() {
   LRESULT defaultId = Ask(box, DM_GETDEFID, 0, 0);
   HWND button = HIWORD(defaultId) == DC_HASDEFID ? ::GetDlgItem(box, LOWORD(defaultId)) : nullptr;
   if (!button) button = ButtonsOf(box).front();
-  ::PostMessageW(button, BM_CLICK, 0, 0);
-  Say("  pressed [" + Utf8(TextOf(button)) + "]");
+  if (g_keys) {
+    if (!TypeKey(VK_RETURN, box)) return false;
+  } else {
+    ::PostMessageW(button, BM_CLICK, 0, 0);
+    Say("  pressed [" + Utf8(TextOf(button)) + "]");
+  }
   if (!WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); })) {
     Say("  the message box stayed open");
     return false;
@@ -413,6 +484,22 @@ bool AnswerClose(const std::wstring& title) {
   return true;
 }
 
+// Tab in the setup window: the focus moves to `which`.
+bool AnswerTab(const std::wstring& which) {
+  if (!AnswerButton(0, L"", false)) return false;
+  HWND setup = SetupWindow();
+  HWND button = ::GetDlgItem(setup, which == L"cancel" ? kCancelButtonId : kConfirmButtonId);
+  if (!TypeKey(VK_TAB, setup)) return false;
+  HWND focus = nullptr;
+  if (!WaitFor([&] { return (focus = FocusOfThread(setup)) == button; })) {
+    Say("  the focus is on " + (focus ? Quoted(TextOf(focus)) : std::string("no window")) +
+        ", not on [" + Utf8(TextOf(button)) + "]");
+    return false;
+  }
+  Say("  the focus is on [" + Utf8(TextOf(button)) + "]");
+  return true;
+}
+
 bool AnswerEnd() {
   if (!WaitFor([] { return !SetupWindow() && !Background(); })) {
     Say("  the setup's windows stayed");
@@ -429,6 +516,8 @@ bool Known(const std::wstring& answer) {
   bool hasValue = equals != std::wstring::npos && equals + 1 < answer.size();
   if (verb == L"confirm" || verb == L"cancel" || verb == L"ready") return true;
   if (verb == L"box" || verb == L"end") return equals == std::wstring::npos;
+  if (verb == L"tab") return equals != std::wstring::npos && (answer.substr(equals + 1) == L"confirm" ||
+                                                                answer.substr(equals + 1) == L"cancel");
   return (verb == L"lang" || verb == L"window" || verb == L"close") && hasValue;
 }
 
@@ -444,15 +533,16 @@ bool Answer(const std::wstring& answer) {
   if (verb == L"window" && !value.empty()) return AnswerWindow(value);
   if (verb == L"close" && !value.empty()) return AnswerClose(value);
   if (verb == L"end" && equals == std::wstring::npos) return AnswerEnd();
+  if (verb == L"tab") return AnswerTab(value);
   Say("  unknown answer");
   return false;
 }
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: setup_driver [--timeout SECONDS] ANSWER[,ANSWER...]\n"
+               "usage: setup_driver [--timeout SECONDS] [--keys] ANSWER[,ANSWER...]\n"
                "answers: lang=<id|name> confirm[=<header>] cancel[=<header>] ready[=<header>]\n"
-               "         box window=<title> close=<title> end\n");
+               "         box window=<title> close=<title> end tab=<confirm|cancel>\n");
   return 2;
 }
 
@@ -469,6 +559,10 @@ int main() {
       long seconds = std::wcstol(argv[++i], nullptr, 10);
       if (seconds <= 0 || seconds > 3600) return Usage();
       g_timeoutMilliseconds = static_cast<DWORD>(seconds) * 1000;
+      continue;
+    }
+    if (argument == L"--keys") {
+      g_keys = true;
       continue;
     }
     size_t start = 0;

@@ -1,12 +1,12 @@
-// The simulation's device service. The "usb" section of the machine file
-// describes host controllers (by number, with their driver keys), hubs (by
-// name, each with its ports), the configuration manager's device tree, and
-// the devices that drivers offer by name. Requests are answered with the
-// packed byte layouts of the Windows USB structures, written here from the
-// Windows definitions independently of the code that reads them.
+// The simulation's device service over the simulated USB tree
+// (sim_usb_tree.h: host controllers, hubs with their ports, the
+// configuration manager's device tree, the devices drivers offer by name).
+// Requests are answered with the packed byte layouts of the Windows USB
+// structures, written here from the Windows definitions independently of
+// the code that reads them.
 #include "platform/sim/sim_devices.h"
 
-#include "platform/sim/sim_json.h"
+#include "platform/sim/sim_usb_tree.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,6 +17,7 @@
 namespace {
 
 using nlohmann::json;
+using namespace sim_usb;
 
 // Request codes (METHOD_BUFFERED on FILE_DEVICE_USB).
 constexpr DWORD kGetHcdDriverKeyName = 0x220424;   // HCD_GET_DRIVERKEY_NAME
@@ -31,57 +32,6 @@ constexpr DWORD kConnectionInfoSize = 35;    // USB_NODE_CONNECTION_INFORMATION 
 constexpr DWORD kConnectionNameHeader = 8;   // USB_NODE_CONNECTION_NAME
 
 constexpr ZT_CONFIGRET kCrInvalidDevNode = 0x05;
-
-const char* const kStatusNames[] = {
-    "NoDeviceConnected",      "DeviceConnected",       "DeviceFailedEnumeration",
-    "DeviceGeneralFailure",   "DeviceCausedOvercurrent", "DeviceNotEnoughPower",
-    "DeviceNotEnoughBandwidth", "DeviceHubNestedTooDeeply", "DeviceInLegacyHub"};
-constexpr DWORD kStatusNameCount = sizeof(kStatusNames) / sizeof(kStatusNames[0]);
-
-struct Port {
-  WORD vendorId = 0;
-  WORD productId = 0;
-  DWORD status = 0;
-  std::string hub;  // the downstream hub's name when the device is a hub
-  bool isHub = false;
-  std::optional<uint64_t> connectedUntilMs;
-};
-
-struct Hub {
-  std::string name;
-  std::vector<Port> ports;
-  std::optional<DWORD> nameLength;  // the ActualLength reported for its name
-};
-
-struct Controller {
-  int number = 0;
-  std::string driverKey;
-  std::optional<DWORD> driverKeyLength;
-  std::string description;  // placed in the device tree under the root when not empty
-  bool hasDescription = false;
-  std::string rootHub;
-};
-
-struct DevNode {
-  std::optional<std::string> driver;
-  std::optional<std::string> description;
-  int parent = -1;
-  int firstChild = -1;
-  int nextSibling = -1;
-  bool fromController = false;  // placed by a controller's "description"
-};
-
-struct DriverDevice {
-  std::string name;
-  std::optional<uint64_t> connectedUntilMs;
-};
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 // UTF-8 (the machine file's encoding) to UTF-16; a byte that does not start
 // a valid sequence becomes U+FFFD.
@@ -134,103 +84,13 @@ DWORD GetU32(const BYTE* in) {
          static_cast<DWORD>(in[2]) << 16 | static_cast<DWORD>(in[3]) << 24;
 }
 
-std::string HexId(WORD id) {
-  char text[8];
-  std::snprintf(text, sizeof(text), "0x%04X", static_cast<unsigned>(id));
-  return text;
-}
-
-// ---- Reading the description ----
-
-class Reader {
- public:
-  explicit Reader(std::string* error) : error_(error) {}
-
-  bool Fail(const std::string& pointer, const std::string& what) {
-    if (error_ && ok_) *error_ = pointer + ": " + what;
-    ok_ = false;
-    return false;
-  }
-  bool ok() const { return ok_; }
-
-  bool OnlyMembers(const json& object, const std::string& pointer,
-                   std::initializer_list<const char*> allowed) {
-    for (auto it = object.begin(); it != object.end(); ++it) {
-      if (std::find_if(allowed.begin(), allowed.end(), [&](const char* name) {
-            return it.key() == name;
-          }) == allowed.end()) {
-        return Fail(JsonPointer(pointer, it.key()), "unknown member");
-      }
-    }
-    return true;
-  }
-
-  bool String(const json& value, const std::string& pointer, std::string* out) {
-    if (!value.is_string()) return Fail(pointer, "must be a string");
-    *out = value.get<std::string>();
-    return true;
-  }
-
-  bool Unsigned(const json& value, const std::string& pointer, uint64_t max, uint64_t* out) {
-    if (!value.is_number_integer() || (value.is_number_integer() && !value.is_number_unsigned() &&
-                                       value.get<int64_t>() < 0)) {
-      return Fail(pointer, "must be a non-negative integer");
-    }
-    uint64_t number = value.get<uint64_t>();
-    if (number > max) return Fail(pointer, "must be at most " + std::to_string(max));
-    *out = number;
-    return true;
-  }
-
-  // A 16-bit id: an integer or a hex string such as "0x0F3A" or "0F3A".
-  bool Id(const json& value, const std::string& pointer, WORD* out) {
-    if (value.is_string()) {
-      std::string text = value.get<std::string>();
-      if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        text = text.substr(2);
-      }
-      if (text.empty() || text.size() > 4 ||
-          text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        return Fail(pointer, "must be a 16-bit id (an integer or hex digits such as \"0x0F3A\")");
-      }
-      *out = static_cast<WORD>(std::stoul(text, nullptr, 16));
-      return true;
-    }
-    uint64_t number = 0;
-    if (!Unsigned(value, pointer, 0xFFFF, &number)) return false;
-    *out = static_cast<WORD>(number);
-    return true;
-  }
-
-  bool Status(const json& value, const std::string& pointer, DWORD* out) {
-    if (value.is_string()) {
-      for (DWORD i = 0; i < kStatusNameCount; ++i) {
-        if (value.get<std::string>() == kStatusNames[i]) {
-          *out = i;
-          return true;
-        }
-      }
-      return Fail(pointer, "unknown connection status \"" + value.get<std::string>() + "\"");
-    }
-    uint64_t number = 0;
-    if (!Unsigned(value, pointer, 0xFFFFFFFFu, &number)) return false;
-    *out = static_cast<DWORD>(number);
-    return true;
-  }
-
- private:
-  std::string* error_;
-  bool ok_ = true;
-};
-
 class SimDevicesImpl : public SimDevices {
  public:
   explicit SimDevicesImpl(const SimClock* clock) : clock_(clock) {
     start_ = clock ? clock->now() : 0;
-    nodes_.push_back(DevNode());  // the root devnode, HTREE\ROOT\0
   }
 
-  bool Load(const json& usb, std::string* error);
+  bool Load(const json& usb, std::string* error) { return ReadTree(usb, &tree_, error); }
 
   // ---- Devices ----
   HANDLE OpenDevice(const std::string& name, DWORD, DWORD, DWORD) override;
@@ -261,23 +121,11 @@ class SimDevicesImpl : public SimDevices {
 
   uint64_t Elapsed() const { return clock_ ? clock_->now() - start_ : 0; }
   bool StillConnected(const std::optional<uint64_t>& until) const {
-    return !until || Elapsed() < *until;
+    return sim_usb::StillConnected(until, Elapsed());
   }
-  DWORD CurrentStatus(const Port& port) const {
-    return StillConnected(port.connectedUntilMs) ? port.status : 0;
-  }
-  const Hub* FindHub(const std::string& name) const;
-  std::optional<size_t> FindHubIndex(const std::string& name) const;
-  bool ValidDevNode(ZT_DEVINST node) const { return node >= 1 && node <= nodes_.size(); }
-
-  bool ReadController(Reader& reader, const json& value, const std::string& pointer);
-  bool ReadHub(Reader& reader, const std::string& name, const json& value,
-               const std::string& pointer);
-  bool ReadPort(Reader& reader, const json& value, const std::string& pointer, Port* port);
-  bool ReadDevNode(Reader& reader, const json& value, const std::string& pointer, int parent,
-                   int depth);
-  int AddDevNode(DevNode node, int parent);
-  json DevNodeToJson(int index) const;
+  DWORD CurrentStatus(const Port& port) const { return sim_usb::CurrentStatus(port, Elapsed()); }
+  const Hub* FindHub(const std::string& name) const { return tree_.FindHub(name); }
+  bool ValidDevNode(ZT_DEVINST node) const { return node >= 1 && node <= tree_.nodes.size(); }
 
   // Writes a name structure: `header` bytes (the caller's fields, then
   // ActualLength at `lengthOffset`), then as much of the name and its
@@ -290,294 +138,11 @@ class SimDevicesImpl : public SimDevices {
 
   const SimClock* clock_;
   uint64_t start_ = 0;
-  bool present_ = false;  // the machine file has a "usb" section
-  bool configManagerLeavesOutputUnset_ = false;
-  std::vector<Controller> controllers_;
-  std::vector<Hub> hubs_;
-  std::vector<DevNode> nodes_;
-  std::vector<DriverDevice> driverDevices_;
+  Tree tree_;
   std::map<uintptr_t, Target> handles_;
   uintptr_t nextHandle_ = 0x1000;
   std::string debugOutput_;
 };
-
-bool SimDevicesImpl::Load(const json& usb, std::string* error) {
-  Reader reader(error);
-  const std::string base = "/usb";
-  if (usb.is_null()) return true;
-  if (!usb.is_object()) return reader.Fail(base, "must be an object");
-  present_ = true;
-  if (!reader.OnlyMembers(usb, base,
-                          {"controllers", "hubs", "deviceTree", "driverDevices",
-                           "configManagerLeavesOutputUnset"})) {
-    return false;
-  }
-
-  if (usb.contains("hubs")) {
-    const json& hubs = usb["hubs"];
-    if (!hubs.is_object()) return reader.Fail(base + "/hubs", "must be an object");
-    for (auto it = hubs.begin(); it != hubs.end(); ++it) {
-      if (!ReadHub(reader, it.key(), it.value(), JsonPointer(base + "/hubs", it.key()))) {
-        return false;
-      }
-    }
-    // Every downstream hub a port names must be described.
-    for (auto it = hubs.begin(); it != hubs.end(); ++it) {
-      const Hub& hub = *FindHub(it.key());
-      for (size_t p = 0; p < hub.ports.size(); ++p) {
-        if (hub.ports[p].isHub && !hub.ports[p].hub.empty() && !FindHub(hub.ports[p].hub)) {
-          return reader.Fail(JsonPointer(base + "/hubs", it.key()) + "/ports/" +
-                                 std::to_string(p) + "/hub",
-                             "no hub named \"" + hub.ports[p].hub + "\" in /usb/hubs");
-        }
-      }
-    }
-  }
-
-  if (usb.contains("deviceTree")) {
-    const json& tree = usb["deviceTree"];
-    if (!tree.is_array()) return reader.Fail(base + "/deviceTree", "must be an array of devnodes");
-    for (size_t i = 0; i < tree.size(); ++i) {
-      if (!ReadDevNode(reader, tree[i], base + "/deviceTree/" + std::to_string(i), 0, 1)) {
-        return false;
-      }
-    }
-  }
-
-  if (usb.contains("controllers")) {
-    const json& controllers = usb["controllers"];
-    if (!controllers.is_array()) return reader.Fail(base + "/controllers", "must be an array");
-    for (size_t i = 0; i < controllers.size(); ++i) {
-      if (!ReadController(reader, controllers[i], base + "/controllers/" + std::to_string(i))) {
-        return false;
-      }
-    }
-  }
-
-  if (usb.contains("driverDevices")) {
-    const json& devices = usb["driverDevices"];
-    if (!devices.is_array()) return reader.Fail(base + "/driverDevices", "must be an array");
-    for (size_t i = 0; i < devices.size(); ++i) {
-      const std::string pointer = base + "/driverDevices/" + std::to_string(i);
-      DriverDevice device;
-      const json& value = devices[i];
-      if (value.is_object()) {
-        if (!reader.OnlyMembers(value, pointer, {"name", "connectedUntilMs"})) return false;
-        if (!value.contains("name")) return reader.Fail(pointer, "needs a \"name\"");
-        if (!reader.String(value["name"], pointer + "/name", &device.name)) return false;
-        if (value.contains("connectedUntilMs")) {
-          uint64_t until = 0;
-          if (!reader.Unsigned(value["connectedUntilMs"], pointer + "/connectedUntilMs",
-                               UINT64_MAX, &until)) {
-            return false;
-          }
-          device.connectedUntilMs = until;
-        }
-      } else if (!reader.String(value, pointer, &device.name)) {
-        return false;
-      }
-      if (device.name.empty() || device.name.find('\\') != std::string::npos) {
-        return reader.Fail(pointer, "must be a device name without backslashes");
-      }
-      driverDevices_.push_back(device);
-    }
-  }
-
-  if (usb.contains("configManagerLeavesOutputUnset")) {
-    const json& flag = usb["configManagerLeavesOutputUnset"];
-    if (!flag.is_boolean()) {
-      return reader.Fail(base + "/configManagerLeavesOutputUnset", "must be true or false");
-    }
-    configManagerLeavesOutputUnset_ = flag.get<bool>();
-  }
-  return reader.ok();
-}
-
-bool SimDevicesImpl::ReadController(Reader& reader, const json& value,
-                                    const std::string& pointer) {
-  if (!value.is_object()) return reader.Fail(pointer, "must be an object");
-  if (!reader.OnlyMembers(value, pointer,
-                          {"number", "driverKey", "driverKeyLength", "description", "rootHub"})) {
-    return false;
-  }
-  Controller controller;
-  if (!value.contains("number")) return reader.Fail(pointer, "needs a \"number\" (n of HCDn)");
-  uint64_t number = 0;
-  if (!reader.Unsigned(value["number"], pointer + "/number", 9999, &number)) return false;
-  controller.number = static_cast<int>(number);
-  for (const Controller& other : controllers_) {
-    if (other.number == controller.number) {
-      return reader.Fail(pointer + "/number",
-                         "HCD" + std::to_string(number) + " is described twice");
-    }
-  }
-  if (value.contains("driverKey") &&
-      !reader.String(value["driverKey"], pointer + "/driverKey", &controller.driverKey)) {
-    return false;
-  }
-  if (value.contains("driverKeyLength")) {
-    uint64_t length = 0;
-    if (!reader.Unsigned(value["driverKeyLength"], pointer + "/driverKeyLength", 0xFFFFFFFFu,
-                         &length)) {
-      return false;
-    }
-    controller.driverKeyLength = static_cast<DWORD>(length);
-  }
-  if (value.contains("rootHub")) {
-    if (!reader.String(value["rootHub"], pointer + "/rootHub", &controller.rootHub)) return false;
-    if (!FindHub(controller.rootHub)) {
-      return reader.Fail(pointer + "/rootHub",
-                         "no hub named \"" + controller.rootHub + "\" in /usb/hubs");
-    }
-  }
-  if (value.contains("description")) {
-    if (!reader.String(value["description"], pointer + "/description", &controller.description)) {
-      return false;
-    }
-    controller.hasDescription = true;
-    for (const DevNode& node : nodes_) {
-      if (node.driver && !controller.driverKey.empty() && *node.driver == controller.driverKey) {
-        return reader.Fail(pointer + "/description",
-                           "the driver key is already placed in /usb/deviceTree");
-      }
-    }
-    DevNode node;
-    node.driver = controller.driverKey;
-    node.description = controller.description;
-    node.fromController = true;
-    AddDevNode(node, 0);
-  }
-  controllers_.push_back(controller);
-  return true;
-}
-
-bool SimDevicesImpl::ReadHub(Reader& reader, const std::string& name, const json& value,
-                             const std::string& pointer) {
-  if (name.empty() || name.find('\\') != std::string::npos) {
-    return reader.Fail(pointer, "a hub name must not be empty or hold a backslash");
-  }
-  if (FindHub(name)) return reader.Fail(pointer, "another hub has this name (names ignore case)");
-  if (!value.is_object()) return reader.Fail(pointer, "must be an object");
-  if (!reader.OnlyMembers(value, pointer, {"ports", "nameLength"})) return false;
-  Hub hub;
-  hub.name = name;
-  if (value.contains("nameLength")) {
-    uint64_t length = 0;
-    if (!reader.Unsigned(value["nameLength"], pointer + "/nameLength", 0xFFFFFFFFu, &length)) {
-      return false;
-    }
-    hub.nameLength = static_cast<DWORD>(length);
-  }
-  if (value.contains("ports")) {
-    const json& ports = value["ports"];
-    if (!ports.is_array()) return reader.Fail(pointer + "/ports", "must be an array");
-    if (ports.size() > 255) return reader.Fail(pointer + "/ports", "a hub has at most 255 ports");
-    for (size_t i = 0; i < ports.size(); ++i) {
-      Port port;
-      if (!ReadPort(reader, ports[i], pointer + "/ports/" + std::to_string(i), &port)) {
-        return false;
-      }
-      hub.ports.push_back(port);
-    }
-  }
-  hubs_.push_back(hub);
-  return true;
-}
-
-bool SimDevicesImpl::ReadPort(Reader& reader, const json& value, const std::string& pointer,
-                              Port* port) {
-  if (value.is_null()) return true;
-  if (!value.is_object()) return reader.Fail(pointer, "must be an object or null");
-  if (!reader.OnlyMembers(value, pointer,
-                          {"vendorId", "productId", "status", "hub", "isHub",
-                           "connectedUntilMs"})) {
-    return false;
-  }
-  bool device = false;
-  if (value.contains("vendorId")) {
-    if (!reader.Id(value["vendorId"], pointer + "/vendorId", &port->vendorId)) return false;
-    device = true;
-  }
-  if (value.contains("productId")) {
-    if (!reader.Id(value["productId"], pointer + "/productId", &port->productId)) return false;
-    device = true;
-  }
-  if (value.contains("hub")) {
-    if (!reader.String(value["hub"], pointer + "/hub", &port->hub)) return false;
-    port->isHub = true;
-    device = true;
-  }
-  if (value.contains("isHub")) {
-    if (!value["isHub"].is_boolean()) return reader.Fail(pointer + "/isHub", "must be true or false");
-    port->isHub = value["isHub"].get<bool>() || !port->hub.empty();
-    device = device || port->isHub;
-  }
-  port->status = device ? 1 : 0;
-  if (value.contains("status") && !reader.Status(value["status"], pointer + "/status", &port->status)) {
-    return false;
-  }
-  if (value.contains("connectedUntilMs")) {
-    uint64_t until = 0;
-    if (!reader.Unsigned(value["connectedUntilMs"], pointer + "/connectedUntilMs", UINT64_MAX,
-                         &until)) {
-      return false;
-    }
-    port->connectedUntilMs = until;
-  }
-  return true;
-}
-
-bool SimDevicesImpl::ReadDevNode(Reader& reader, const json& value, const std::string& pointer,
-                                 int parent, int depth) {
-  if (depth > 64) return reader.Fail(pointer, "the device tree is nested too deeply");
-  if (!value.is_object()) return reader.Fail(pointer, "must be an object");
-  if (!reader.OnlyMembers(value, pointer, {"driver", "description", "children"})) return false;
-  DevNode node;
-  std::string text;
-  if (value.contains("driver")) {
-    if (!reader.String(value["driver"], pointer + "/driver", &text)) return false;
-    node.driver = text;
-  }
-  if (value.contains("description")) {
-    if (!reader.String(value["description"], pointer + "/description", &text)) return false;
-    node.description = text;
-  }
-  int index = AddDevNode(node, parent);
-  if (value.contains("children")) {
-    const json& children = value["children"];
-    if (!children.is_array()) return reader.Fail(pointer + "/children", "must be an array");
-    for (size_t i = 0; i < children.size(); ++i) {
-      if (!ReadDevNode(reader, children[i], pointer + "/children/" + std::to_string(i), index,
-                       depth + 1)) {
-        return false;
-      }
-    }
-  }
-  return true;
-}
-
-int SimDevicesImpl::AddDevNode(DevNode node, int parent) {
-  int index = static_cast<int>(nodes_.size());
-  node.parent = parent;
-  nodes_.push_back(node);
-  int* link = &nodes_[parent].firstChild;
-  while (*link != -1) link = &nodes_[*link].nextSibling;
-  *link = index;
-  return index;
-}
-
-const Hub* SimDevicesImpl::FindHub(const std::string& name) const {
-  std::optional<size_t> index = FindHubIndex(name);
-  return index ? &hubs_[*index] : nullptr;
-}
-
-std::optional<size_t> SimDevicesImpl::FindHubIndex(const std::string& name) const {
-  std::string key = UpperAscii(name);
-  for (size_t i = 0; i < hubs_.size(); ++i) {
-    if (UpperAscii(hubs_[i].name) == key) return i;
-  }
-  return std::nullopt;
-}
 
 // ---- Device names and requests ----
 
@@ -591,19 +156,19 @@ HANDLE SimDevicesImpl::OpenDevice(const std::string& name, DWORD, DWORD, DWORD) 
   if (upper.size() > 3 && upper.compare(0, 3, "HCD") == 0 &&
       upper.find_first_not_of("0123456789", 3) == std::string::npos && upper.size() <= 7) {
     int number = std::stoi(upper.substr(3));
-    for (size_t i = 0; i < controllers_.size(); ++i) {
-      if (controllers_[i].number == number && std::to_string(number) == upper.substr(3)) {
+    for (size_t i = 0; i < tree_.controllers.size(); ++i) {
+      if (tree_.controllers[i].number == number && std::to_string(number) == upper.substr(3)) {
         target = Target{Kind::kController, i};
       }
     }
   }
   if (!target) {
-    if (std::optional<size_t> hub = FindHubIndex(device)) target = Target{Kind::kHub, *hub};
+    if (std::optional<size_t> hub = tree_.FindHubIndex(device)) target = Target{Kind::kHub, *hub};
   }
   if (!target) {
-    for (size_t i = 0; i < driverDevices_.size(); ++i) {
-      if (UpperAscii(driverDevices_[i].name) == upper &&
-          StillConnected(driverDevices_[i].connectedUntilMs)) {
+    for (size_t i = 0; i < tree_.driverDevices.size(); ++i) {
+      if (UpperAscii(tree_.driverDevices[i].name) == upper &&
+          StillConnected(tree_.driverDevices[i].connectedUntilMs)) {
         target = Target{Kind::kDriverDevice, i};
       }
     }
@@ -635,7 +200,7 @@ BOOL SimDevicesImpl::DeviceIoControl(HANDLE device, DWORD code, const void* in, 
 
   const Target target = it->second;
   if (target.kind == Kind::kController) {
-    const Controller& controller = controllers_[target.index];
+    const Controller& controller = tree_.controllers[target.index];
     if (code == kGetHcdDriverKeyName) {
       ok = AnswerName(controller.driverKey, controller.driverKeyLength, kHcdNameHeader, 0, output,
                       outSize, &written);
@@ -644,7 +209,7 @@ BOOL SimDevicesImpl::DeviceIoControl(HANDLE device, DWORD code, const void* in, 
       ok = AnswerName(hub->name, hub->nameLength, kHcdNameHeader, 0, output, outSize, &written);
     }
   } else if (target.kind == Kind::kHub) {
-    const Hub& hub = hubs_[target.index];
+    const Hub& hub = tree_.hubs[target.index];
     if (code == kGetRootHubOrNodeInfo) {
       ok = AnswerNodeInformation(hub, output, outSize, &written);
     } else if (code == kGetNodeConnectionInfo && inSize >= 4) {
@@ -731,33 +296,33 @@ BOOL SimDevicesImpl::AnswerConnectionInformation(const Hub& hub, DWORD index, BY
 // ---- The configuration manager ----
 
 ZT_CONFIGRET SimDevicesImpl::LocateRootDevNode(ZT_DEVINST* node) {
-  if (configManagerLeavesOutputUnset_) return kCrSuccess;
+  if (tree_.configManagerLeavesOutputUnset) return kCrSuccess;
   *node = 1;
   return kCrSuccess;
 }
 
 ZT_CONFIGRET SimDevicesImpl::GetChild(ZT_DEVINST* child, ZT_DEVINST node) {
-  if (configManagerLeavesOutputUnset_) return kCrSuccess;
+  if (tree_.configManagerLeavesOutputUnset) return kCrSuccess;
   if (!ValidDevNode(node)) return kCrInvalidDevNode;
-  int index = nodes_[node - 1].firstChild;
+  int index = tree_.nodes[node - 1].firstChild;
   if (index < 0) return kCrNoSuchDevnode;
   *child = static_cast<ZT_DEVINST>(index + 1);
   return kCrSuccess;
 }
 
 ZT_CONFIGRET SimDevicesImpl::GetSibling(ZT_DEVINST* sibling, ZT_DEVINST node) {
-  if (configManagerLeavesOutputUnset_) return kCrSuccess;
+  if (tree_.configManagerLeavesOutputUnset) return kCrSuccess;
   if (!ValidDevNode(node)) return kCrInvalidDevNode;
-  int index = nodes_[node - 1].nextSibling;
+  int index = tree_.nodes[node - 1].nextSibling;
   if (index < 0) return kCrNoSuchDevnode;
   *sibling = static_cast<ZT_DEVINST>(index + 1);
   return kCrSuccess;
 }
 
 ZT_CONFIGRET SimDevicesImpl::GetParent(ZT_DEVINST* parent, ZT_DEVINST node) {
-  if (configManagerLeavesOutputUnset_) return kCrSuccess;
+  if (tree_.configManagerLeavesOutputUnset) return kCrSuccess;
   if (!ValidDevNode(node)) return kCrInvalidDevNode;
-  int index = nodes_[node - 1].parent;
+  int index = tree_.nodes[node - 1].parent;
   if (index < 0) return kCrNoSuchDevnode;
   *parent = static_cast<ZT_DEVINST>(index + 1);
   return kCrSuccess;
@@ -765,9 +330,9 @@ ZT_CONFIGRET SimDevicesImpl::GetParent(ZT_DEVINST* parent, ZT_DEVINST node) {
 
 ZT_CONFIGRET SimDevicesImpl::GetDevNodeProperty(ZT_DEVINST node, ULONG property, void* buffer,
                                                 ULONG* length) {
-  if (configManagerLeavesOutputUnset_) return kCrSuccess;
+  if (tree_.configManagerLeavesOutputUnset) return kCrSuccess;
   if (!ValidDevNode(node)) return kCrInvalidDevNode;
-  const DevNode& devnode = nodes_[node - 1];
+  const DevNode& devnode = tree_.nodes[node - 1];
   const std::optional<std::string>* text = nullptr;
   if (property == kCmDrpDriver) text = &devnode.driver;
   if (property == kCmDrpDeviceDesc) text = &devnode.description;
@@ -786,7 +351,7 @@ ZT_CONFIGRET SimDevicesImpl::GetDevNodeProperty(ZT_DEVINST node, ULONG property,
 
 int SimDevicesImpl::SetDeviceConnectionStatus(WORD vendorId, WORD productId, DWORD status) {
   int changed = 0;
-  for (Hub& hub : hubs_) {
+  for (Hub& hub : tree_.hubs) {
     for (Port& port : hub.ports) {
       if (port.vendorId != vendorId || port.productId != productId) continue;
       if (CurrentStatus(port) == status && !port.connectedUntilMs) continue;
@@ -800,98 +365,15 @@ int SimDevicesImpl::SetDeviceConnectionStatus(WORD vendorId, WORD productId, DWO
 
 void SimDevicesImpl::SetDriverDevicePresent(const std::string& name, bool present) {
   std::string key = UpperAscii(name);
-  driverDevices_.erase(std::remove_if(driverDevices_.begin(), driverDevices_.end(),
+  tree_.driverDevices.erase(std::remove_if(tree_.driverDevices.begin(), tree_.driverDevices.end(),
                                       [&](const DriverDevice& device) {
                                         return UpperAscii(device.name) == key;
                                       }),
-                       driverDevices_.end());
-  if (present) driverDevices_.push_back(DriverDevice{name, std::nullopt});
+                       tree_.driverDevices.end());
+  if (present) tree_.driverDevices.push_back(DriverDevice{name, std::nullopt});
 }
 
-json SimDevicesImpl::DevNodeToJson(int index) const {
-  const DevNode& node = nodes_[index];
-  json out = json::object();
-  if (node.driver) out["driver"] = *node.driver;
-  if (node.description) out["description"] = *node.description;
-  json children = json::array();
-  for (int child = node.firstChild; child != -1; child = nodes_[child].nextSibling) {
-    if (!nodes_[child].fromController) children.push_back(DevNodeToJson(child));
-  }
-  if (!children.empty()) out["children"] = children;
-  return out;
-}
-
-json SimDevicesImpl::ToJson() const {
-  if (!present_) return json();
-  json usb = json::object();
-  json controllers = json::array();
-  for (const Controller& controller : controllers_) {
-    json entry = json::object();
-    entry["number"] = controller.number;
-    entry["driverKey"] = controller.driverKey;
-    if (controller.driverKeyLength) entry["driverKeyLength"] = *controller.driverKeyLength;
-    if (controller.hasDescription) entry["description"] = controller.description;
-    if (!controller.rootHub.empty()) entry["rootHub"] = controller.rootHub;
-    controllers.push_back(entry);
-  }
-  usb["controllers"] = controllers;
-
-  json hubs = json::object();
-  for (const Hub& hub : hubs_) {
-    json entry = json::object();
-    json ports = json::array();
-    for (const Port& port : hub.ports) {
-      DWORD status = CurrentStatus(port);
-      bool device = port.vendorId || port.productId || port.isHub;
-      if (!device && status == 0) {
-        ports.push_back(nullptr);
-        continue;
-      }
-      json p = json::object();
-      if (port.vendorId || port.productId) {
-        p["vendorId"] = HexId(port.vendorId);
-        p["productId"] = HexId(port.productId);
-      }
-      if (!port.hub.empty()) {
-        p["hub"] = port.hub;
-      } else if (port.isHub) {
-        p["isHub"] = true;
-      }
-      if (status != (device ? 1u : 0u)) {
-        if (status < kStatusNameCount) {
-          p["status"] = kStatusNames[status];
-        } else {
-          p["status"] = status;
-        }
-      }
-      if (port.connectedUntilMs && status != 0) {
-        p["connectedUntilMs"] = *port.connectedUntilMs - Elapsed();
-      }
-      ports.push_back(p);
-    }
-    entry["ports"] = ports;
-    if (hub.nameLength) entry["nameLength"] = *hub.nameLength;
-    hubs[hub.name] = entry;
-  }
-  usb["hubs"] = hubs;
-
-  json tree = DevNodeToJson(0);
-  if (tree.contains("children")) usb["deviceTree"] = tree["children"];
-
-  json devices = json::array();
-  for (const DriverDevice& device : driverDevices_) {
-    if (!StillConnected(device.connectedUntilMs)) continue;
-    if (device.connectedUntilMs) {
-      devices.push_back({{"name", device.name},
-                         {"connectedUntilMs", *device.connectedUntilMs - Elapsed()}});
-    } else {
-      devices.push_back(device.name);
-    }
-  }
-  if (!devices.empty()) usb["driverDevices"] = devices;
-  if (configManagerLeavesOutputUnset_) usb["configManagerLeavesOutputUnset"] = true;
-  return usb;
-}
+json SimDevicesImpl::ToJson() const { return sim_usb::TreeToJson(tree_, Elapsed()); }
 
 }  // namespace
 

@@ -5,6 +5,14 @@
 #include "app/setup_app.h"
 #include "ui/layout.h"
 #include "ui/win32/gdi_owners.h"
+#include "ui/win32/setup_wnd.h"
+
+namespace {
+
+// Posted to itself when activated: the setup window takes the activation.
+constexpr UINT kForwardActivation = WM_APP + 1;
+
+}  // namespace
 
 COverlayWnd::COverlayWnd(CSetupApp& app) : m_app(app), m_className(kClassName) {
   RegisterWindowClass(m_className.c_str());
@@ -86,6 +94,15 @@ LRESULT CBackgroundWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_MOUSEACTIVATE:
       return OnMouseActivate();
+    case WM_ACTIVATE:
+      // Activated from the keyboard or by the system (a window in front
+      // closed): the setup window takes the activation back once this
+      // activation is through, so the keys reach it.
+      if (LOWORD(wParam) != WA_INACTIVE) ::PostMessageA(m_hWnd, kForwardActivation, 0, 0);
+      return Default(message, wParam, lParam);
+    case kForwardActivation:
+      ForwardActivation();
+      return 0;
     case WM_QUERYENDSESSION:
       return OnQueryEndSession(wParam, lParam);
     case WM_ENDSESSION:
@@ -165,6 +182,13 @@ void CBackgroundWnd::OnPaint() { PaintDc paint(m_hWnd); }
 LRESULT CBackgroundWnd::OnMouseActivate() {
   m_app.ActivateSetupWindow(this);
   return MA_NOACTIVATE;
+}
+
+// The setup window, or the message box it owns, while it shows.
+void CBackgroundWnd::ForwardActivation() {
+  if (::GetActiveWindow() != m_hWnd) return;
+  HWND setup = CSetupWnd::FindInThread();
+  if (setup && ::IsWindowVisible(setup)) ::SetForegroundWindow(::GetLastActivePopup(setup));
 }
 
 LRESULT CBackgroundWnd::OnQueryEndSession(WPARAM wParam, LPARAM lParam) {

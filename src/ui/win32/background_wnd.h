@@ -73,6 +73,7 @@ class CBackgroundWnd : public CWindow, public BackgroundWindow {
   BOOL OnEraseBkgnd(HDC dc);
   void OnPaint();
   LRESULT OnMouseActivate();
+  void ForwardActivation();
   LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
   void OnEndSession(WPARAM wParam, LPARAM lParam);
   void OnDestroy();

@@ -6,8 +6,33 @@
 namespace {
 
 // Room for the package line above the bottom edge, its margin included, at
-// any likely screen resolution.
+// any likely screen resolution (at 96 DPI; scaled with the layout).
 constexpr int kPackageLineStripHeight = 48;
+
+// Messages and flags of the keyboard cues (Windows 2000 and later; the
+// earlier versions ignore the message and always draw the focus).
+#ifndef WM_CHANGEUISTATE
+#define WM_CHANGEUISTATE 0x0127
+#endif
+#ifndef UIS_CLEAR
+#define UIS_CLEAR 2
+#endif
+#ifndef UISF_HIDEFOCUS
+#define UISF_HIDEFOCUS 0x1
+#endif
+
+// Bit 30 of a key message: the key was already down (auto-repeat).
+constexpr LPARAM kKeyWasDown = 0x40000000;
+
+BOOL CALLBACK NoteSetupWindow(HWND window, LPARAM found) {
+  char name[64] = {0};
+  if (::GetClassNameA(window, name, sizeof(name)) > 0 &&
+      ::lstrcmpiA(name, CSetupWnd::kClassName) == 0) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
 
 RECT ToRect(const LayoutRect& rect) { return MakeRect(rect.left, rect.top, rect.right, rect.bottom); }
 
@@ -42,6 +67,7 @@ CSetupWnd::CSetupWnd(CSetupApp& app) : m_app(app), m_className(kClassName) {
   m_logo.reset(::LoadBitmapA(ResourceInstance(), MAKEINTRESOURCEA(IDB_LOGO)));
   m_picture.reset(::LoadBitmapA(ResourceInstance(), MAKEINTRESOURCEA(IDB_CAMERA)));
   m_packageFont = CStyledControl::CreateFontFromSpec(PackageLineFont());
+  m_dpi = ScreenDotsPerInch();
 }
 
 CSetupWnd::~CSetupWnd() = default;
@@ -50,7 +76,15 @@ bool CSetupWnd::Create(BackgroundWindow& owner) {
   auto* ownerWindow = dynamic_cast<CWindow*>(&owner);
   HWND ownerHandle = ownerWindow ? ownerWindow->GetSafeHwnd() : nullptr;
   return CreateEx(0, m_className.c_str(), kSetupWindowTitle, WS_POPUP | WS_DLGFRAME,
-                  MakeRect(0, 0, kSetupWindowWidth, kSetupWindowHeight), ownerHandle, 0);
+                  Scaled({0, 0, kSetupWindowWidth, kSetupWindowHeight}), ownerHandle, 0);
+}
+
+RECT CSetupWnd::Scaled(const LayoutRect& rect) const { return ToRect(ScaleForDpi(rect, m_dpi)); }
+
+HWND CSetupWnd::FindInThread() {
+  HWND found = nullptr;
+  ::EnumThreadWindows(::GetCurrentThreadId(), NoteSetupWindow, reinterpret_cast<LPARAM>(&found));
+  return found;
 }
 
 void CSetupWnd::Show() {
@@ -108,11 +142,143 @@ void CSetupWnd::SetCancelText(int stringId) {
 }
 
 void CSetupWnd::ShowConfirm(bool show) {
-  if (m_confirm.GetSafeHwnd()) ::ShowWindow(m_confirm.GetSafeHwnd(), show ? SW_SHOW : SW_HIDE);
+  if (!m_confirm.GetSafeHwnd()) return;
+  ::ShowWindow(m_confirm.GetSafeHwnd(), show ? SW_SHOW : SW_HIDE);
+  PlaceFocus(show ? FocusedButton::kConfirm : FocusedButton::kNone);
 }
 
 void CSetupWnd::ShowCancel(bool show) {
-  if (m_cancel.GetSafeHwnd()) ::ShowWindow(m_cancel.GetSafeHwnd(), show ? SW_SHOW : SW_HIDE);
+  if (!m_cancel.GetSafeHwnd()) return;
+  ::ShowWindow(m_cancel.GetSafeHwnd(), show ? SW_SHOW : SW_HIDE);
+  PlaceFocus(FocusedButton::kNone);
+}
+
+HWND CSetupWnd::ButtonWindow(FocusedButton button) const {
+  switch (button) {
+    case FocusedButton::kConfirm:
+      return m_confirm.GetSafeHwnd();
+    case FocusedButton::kCancel:
+      return m_cancel.GetSafeHwnd();
+    case FocusedButton::kNone:
+      break;
+  }
+  return nullptr;
+}
+
+SetupButtonsState CSetupWnd::ButtonsState() const {
+  SetupButtonsState state;
+  HWND confirm = m_confirm.GetSafeHwnd();
+  HWND cancel = m_cancel.GetSafeHwnd();
+  state.confirmShown = confirm && ::IsWindowVisible(confirm);
+  state.cancelShown = cancel && ::IsWindowVisible(cancel);
+  HWND focus = ::GetFocus();
+  if (focus && focus == confirm) state.focused = FocusedButton::kConfirm;
+  if (focus && focus == cancel) state.focused = FocusedButton::kCancel;
+  return state;
+}
+
+// `preferred` takes the focus when it shows (the confirm button that has
+// just appeared); otherwise the focus stays on a shown button, or moves to
+// one, or to the window itself, so that no hidden button keeps it (a hidden
+// button with the focus would still take Space). While another window is
+// active, the place is kept for the activation.
+void CSetupWnd::PlaceFocus(FocusedButton preferred) {
+  if (!m_hWnd) return;
+  SetupButtonsState state = ButtonsState();
+  bool active = ::GetActiveWindow() == m_hWnd;
+  if (!active) state.focused = m_focusOnActivate;
+  if (preferred != FocusedButton::kNone) state.focused = preferred;
+  FocusedButton target = SetupWindowFocusTarget(state);
+  if (!active) {
+    m_focusOnActivate = target;
+    return;
+  }
+  HWND window = ButtonWindow(target);
+  HWND focus = window ? window : m_hWnd;
+  if (::GetFocus() != focus) ::SetFocus(focus);
+}
+
+// Deactivated: the focused button is kept. Activated: the focus goes back
+// to it (DefWindowProc would give it to the window itself).
+void CSetupWnd::OnActivate(WPARAM wParam) {
+  if (LOWORD(wParam) == WA_INACTIVE) {
+    SetupButtonsState state = ButtonsState();
+    if (state.focused != FocusedButton::kNone) m_focusOnActivate = state.focused;
+    return;
+  }
+  SetupButtonsState state = ButtonsState();
+  state.focused = m_focusOnActivate;
+  HWND window = ButtonWindow(SetupWindowFocusTarget(state));
+  ::SetFocus(window ? window : m_hWnd);
+}
+
+bool CSetupWnd::TranslateKey(const MSG& message) {
+  if (message.message != WM_KEYDOWN && message.message != WM_KEYUP &&
+      message.message != WM_CHAR) {
+    return false;
+  }
+  SetupKey key;
+  switch (message.wParam) {
+    case VK_RETURN:
+      key = SetupKey::kReturn;
+      break;
+    case VK_ESCAPE:
+      key = SetupKey::kEscape;
+      break;
+    case VK_TAB:
+      key = ::GetKeyState(VK_SHIFT) < 0 ? SetupKey::kShiftTab : SetupKey::kTab;
+      break;
+    default:
+      return false;
+  }
+  HWND window = message.hwnd;
+  if (window && (::GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) window = ::GetParent(window);
+  // Only a window of this class is a CSetupWnd.
+  char name[64] = {0};
+  if (!window || ::GetClassNameA(window, name, sizeof(name)) <= 0 ||
+      ::lstrcmpiA(name, kClassName) != 0) {
+    return false;
+  }
+  auto* setup = static_cast<CSetupWnd*>(CWindow::FromHandle(window));
+  if (!setup) return false;
+  // The key's release and its character are taken with it.
+  if (message.message == WM_KEYDOWN) setup->OnKey(key, (message.lParam & kKeyWasDown) != 0);
+  return true;
+}
+
+// A key held down presses nothing again: each step needs its own key press.
+void CSetupWnd::OnKey(SetupKey key, bool repeated) {
+  SetupButtonsState state = ButtonsState();
+  switch (SetupWindowKeyAction(key, state)) {
+    case SetupKeyAction::kNothing:
+      break;
+    case SetupKeyAction::kPressConfirm:
+      if (!repeated) Press(m_confirm, kConfirmButtonId);
+      break;
+    case SetupKeyAction::kPressCancel:
+      if (!repeated) Press(m_cancel, kCancelButtonId);
+      break;
+    case SetupKeyAction::kCloseWindow:
+      if (!repeated) ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+      break;
+    case SetupKeyAction::kFocusConfirm:
+    case SetupKeyAction::kFocusCancel: {
+      // The keyboard is in use: the focus rectangle shows from now on.
+      ::SendMessageA(m_hWnd, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+      FocusedButton target = SetupWindowKeyAction(key, state) == SetupKeyAction::kFocusConfirm
+                                 ? FocusedButton::kConfirm
+                                 : FocusedButton::kCancel;
+      ::SetFocus(ButtonWindow(target));
+      break;
+    }
+  }
+}
+
+// The same notification a click sends, so a key and the mouse take one path.
+void CSetupWnd::Press(CColorButton& button, int id) {
+  HWND handle = button.GetSafeHwnd();
+  if (!handle || !::IsWindowVisible(handle)) return;
+  ::SendMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(handle));
 }
 
 // Kept for the paint; the strip along the bottom edge is invalidated so that
@@ -122,8 +288,9 @@ void CSetupWnd::SetPackageLine(const std::string& line) {
   if (!m_hWnd) return;
   RECT client;
   ::GetClientRect(m_hWnd, &client);
-  RECT strip = MakeRect(kPackageLineX, client.bottom - kPackageLineStripHeight, client.right,
-                        client.bottom);
+  RECT strip = MakeRect(ScaleForDpi(kPackageLineX, m_dpi),
+                        client.bottom - ScaleForDpi(kPackageLineStripHeight, m_dpi),
+                        client.right, client.bottom);
   ::InvalidateRect(m_hWnd, &strip, TRUE);
 }
 
@@ -141,6 +308,9 @@ LRESULT CSetupWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_MOUSEACTIVATE:
       return OnMouseActivate(wParam, lParam);
+    case WM_ACTIVATE:
+      OnActivate(wParam);
+      return 0;
     case WM_DESTROY:
       OnDestroy();
       return 0;
@@ -155,13 +325,13 @@ void CSetupWnd::CreateStatic(CColorStatic& control, SetupControl which) {
   // A control that cannot be created is left out; the window works without it.
   control.CreateStyledStatic(text.c_str(), layout.face, layout.pointSize, layout.bold,
                              layout.italic, layout.textColour, layout.backColour, false,
-                             ToRect(layout.rect), m_hWnd, m_app.g_languageId);
+                             Scaled(layout.rect), m_hWnd, m_app.g_languageId);
 }
 
 void CSetupWnd::CreateButton(CColorButton& control, SetupControl which) {
   const StyledControlLayout& layout = ControlLayout(which);
   if (!control.CreateStyledButton("", layout.face, layout.pointSize, layout.bold, layout.italic,
-                                  layout.textColour, layout.backColour, ToRect(layout.rect),
+                                  layout.textColour, layout.backColour, Scaled(layout.rect),
                                   m_hWnd, layout.controlId, m_app.g_languageId)) {
     return;
   }
@@ -196,9 +366,9 @@ BOOL CSetupWnd::OnEraseBkgnd(HDC dc) {
   ::FillRect(dc, &client, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
   LayoutRect area = ToLayout(client);
   SIZE logo = BitmapSize(m_logo.get());
-  DrawBitmap(dc, m_logo.get(), LogoRect(area, logo.cx, logo.cy));
+  DrawBitmap(dc, m_logo.get(), LogoRect(area, logo.cx, logo.cy, m_dpi));
   SIZE picture = BitmapSize(m_picture.get());
-  DrawBitmap(dc, m_picture.get(), PictureRect(area, picture.cx, picture.cy));
+  DrawBitmap(dc, m_picture.get(), PictureRect(area, picture.cx, picture.cy, m_dpi));
   return TRUE;
 }
 
@@ -215,7 +385,7 @@ void CSetupWnd::OnPaint() {
   ::GetTextExtentPoint32A(dc, m_packageLine.c_str(), length, &extent);
   RECT client;
   ::GetClientRect(m_hWnd, &client);
-  LayoutPoint origin = PackageLineOrigin(ToLayout(client), extent.cy);
+  LayoutPoint origin = PackageLineOrigin(ToLayout(client), extent.cy, m_dpi);
   ::TextOutA(dc, origin.x, origin.y, m_packageLine.c_str(), length);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/wintypes.h"
+#include "ui/keyboard.h"
 #include "ui/setup_window.h"
 #include "ui/win32/gdi_owners.h"
 #include "ui/win32/styled_controls.h"
@@ -37,6 +38,13 @@ class CSetupWnd : public CWindow, public SetupWindow {
 
   const std::string& packageLine() const { return m_packageLine; }
 
+  // The setup window of this thread, while it exists.
+  static HWND FindInThread();
+  // Return, Escape, Tab and Shift+Tab pressed in the setup window or one of
+  // its buttons: does what the key does there and answers true (the key is
+  // taken); false for any other message.
+  static bool TranslateKey(const MSG& message);
+
  protected:
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
@@ -54,6 +62,18 @@ class CSetupWnd : public CWindow, public SetupWindow {
   void SetSlotText(int slot, const std::string& text);
   std::string TextOf(int stringId) const;
   void CentreOnOwner();
+  RECT Scaled(const LayoutRect& rect) const;
+
+  // The keyboard: the buttons' state, a key's action, and the focus, which
+  // goes to the confirm button whenever it appears, leaves a button that is
+  // hidden, and comes back to where it was when the window is activated
+  // again (after a message box, or another program).
+  SetupButtonsState ButtonsState() const;
+  void OnKey(SetupKey key, bool repeated);
+  void Press(CColorButton& button, int id);
+  void PlaceFocus(FocusedButton preferred);
+  void OnActivate(WPARAM wParam);
+  HWND ButtonWindow(FocusedButton button) const;
 
   CSetupApp& m_app;
   std::string m_className;
@@ -67,4 +87,8 @@ class CSetupWnd : public CWindow, public SetupWindow {
   CColorButton m_cancel;
   std::string m_packageLine;
   UniqueFont m_packageFont;
+  // The display's dots per inch, which the layout's rectangles scale to.
+  int m_dpi = kLayoutDotsPerInch;
+  // The button that had the focus when the window was last deactivated.
+  FocusedButton m_focusOnActivate = FocusedButton::kNone;
 };

@@ -7,6 +7,11 @@ namespace {
 // The caption buffer of an owner-drawn button.
 constexpr int kCaptionBuffer = 256;
 
+// ODS_NOFOCUSRECT (Windows 2000 and later), and the focus rectangle's
+// distance from the button's edges, inside the 2-pixel edge.
+constexpr UINT kNoFocusRect = 0x0200;
+constexpr int kFocusInset = 3;
+
 UINT EdgeOf(ButtonEdge edge) { return edge == ButtonEdge::kSunken ? EDGE_SUNKEN : EDGE_RAISED; }
 
 UINT SidesOf(ButtonEdgeSides sides) {
@@ -24,12 +29,7 @@ CStyledControl::~CStyledControl() {
 UniqueFont CStyledControl::CreateFontFromSpec(const FontSpec& spec) {
   LOGFONTA logFont;
   std::memset(&logFont, 0, sizeof(logFont));
-  int dotsPerInch = 96;
-  {
-    WindowDc screen(nullptr);
-    if (screen.get()) dotsPerInch = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
-  }
-  logFont.lfHeight = PointFontPixelHeight(spec.tenthsOfPoint, dotsPerInch);
+  logFont.lfHeight = PointFontPixelHeight(spec.tenthsOfPoint, ScreenDotsPerInch());
   logFont.lfWeight = spec.weight;
   logFont.lfItalic = static_cast<BYTE>(spec.italic);
   logFont.lfCharSet = static_cast<BYTE>(spec.charset);
@@ -117,5 +117,13 @@ bool CColorButton::OnReflectedDrawItem(const DRAWITEMSTRUCT& item) {
 
   ButtonEdgeStyle edge = ButtonEdgeFor((item.itemState & ODS_SELECTED) != 0);
   ::DrawEdge(dc, &client, EdgeOf(edge.edge), SidesOf(edge.sides));
+
+  // The focus, inside the edge, unless the keyboard has not been used yet
+  // (Windows 2000 and later hide the cues until then).
+  if ((item.itemState & ODS_FOCUS) && !(item.itemState & kNoFocusRect)) {
+    RECT focus = client;
+    ::InflateRect(&focus, -kFocusInset, -kFocusInset);
+    ::DrawFocusRect(dc, &focus);
+  }
   return true;
 }

@@ -75,23 +75,6 @@ INT_PTR CALLBACK LanguageDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
   }
 }
 
-BOOL CALLBACK NoteSetupWindow(HWND window, LPARAM found) {
-  char name[64] = {0};
-  if (::GetClassNameA(window, name, sizeof(name)) > 0 &&
-      ::lstrcmpiA(name, CSetupWnd::kClassName) == 0) {
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-// The setup window of this thread, while it exists.
-HWND ThreadSetupWindow() {
-  HWND found = nullptr;
-  ::EnumThreadWindows(::GetCurrentThreadId(), NoteSetupWindow, reinterpret_cast<LPARAM>(&found));
-  return found;
-}
-
 }  // namespace
 
 Win32FrontEnd::Win32FrontEnd() { g_timerOwner = this; }
@@ -123,7 +106,7 @@ std::unique_ptr<SetupWindow> Win32FrontEnd::NewSetupWindow(CSetupApp& app) {
 // front. Before that (start-up), the thread's active window owns it, if any,
 // so that the box stays in front of the setup's windows.
 int Win32FrontEnd::MessageBox(const std::string& text, const std::string& caption, UINT type) {
-  HWND owner = ThreadSetupWindow();
+  HWND owner = CSetupWnd::FindInThread();
   if (!owner) owner = ::GetActiveWindow();
   return ::MessageBoxA(owner, text.c_str(), caption.c_str(), type);
 }
@@ -154,12 +137,17 @@ void Win32FrontEnd::KillTimer(UINT_PTR id) {
 
 void Win32FrontEnd::PostQuitMessage(int exitCode) { ::PostQuitMessage(exitCode); }
 
+// The setup window is not a dialog: its keys (Return, Escape, Tab) are
+// offered to it before they are translated, as a dialog's are to
+// IsDialogMessage. Message boxes and the language dialog run loops of
+// their own, with the system's dialog keys.
 int Win32FrontEnd::RunMessageLoop() {
   MSG message{};
   for (;;) {
     BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
     if (got == 0) return static_cast<int>(message.wParam);
     if (got == -1) return 0;
+    if (CSetupWnd::TranslateKey(message)) continue;
     ::TranslateMessage(&message);
     ::DispatchMessageA(&message);
   }

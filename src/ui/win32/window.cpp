@@ -1,6 +1,7 @@
 #include "ui/win32/window.h"
 
 #include "res/resource.h"
+#include "ui/win32/gdi_owners.h"
 
 namespace {
 
@@ -151,4 +152,10 @@ void CentreWindow(HWND window, const RECT* around) {
   if (left < area.left) left = area.left;
   if (top < area.top) top = area.top;
   ::SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int ScreenDotsPerInch() {
+  WindowDc screen(nullptr);
+  int dotsPerInch = screen.get() ? ::GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
+  return dotsPerInch > 0 ? dotsPerInch : 96;
 }

@@ -73,6 +73,9 @@ inline RECT MakeRect(int left, int top, int right, int bottom) {
   return rect;
 }
 
+// The screen's dots per inch (LOGPIXELSY), 96 when it cannot be read.
+int ScreenDotsPerInch();
+
 // Moves a top-level window, keeping its size, so that it is centred on
 // `around` (screen coordinates; the screen's work area when null) and lies
 // inside the work area.
