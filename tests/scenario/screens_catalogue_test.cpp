@@ -108,4 +108,17 @@ TEST(SetupScreens, TheTranscriptNamesEachStateByItsStepAndScreen) {
       << transcript;
 }
 
+TEST(SetupScreens, TheTranscriptNamesAMessageBoxByTheStepBehindIt) {
+  // The camera plugged in: Proceed, then Cancel at the camera question.
+  auto machine = ExampleMachine("xp-camera-hub");
+  Rehearsal r = Rehearse(*machine, "/l 1033", "confirm,cancel,confirm");
+  const std::string transcript = r.screen.Transcript();
+  EXPECT_NE(transcript.find(", code page 1252: step 7 CONFIRMCAMOFF: camera question\n"),
+            std::string::npos)
+      << transcript;
+  EXPECT_NE(transcript.find(", code page 1252: step 7 CONFIRMCAMOFF\ncaption : setup\n"),
+            std::string::npos)
+      << transcript;
+}
+
 }  // namespace

@@ -120,7 +120,18 @@ struct Measure {
   std::string face;
 };
 
+// The family of the font the system chose, which a substitute's name (the
+// face asked for) would hide; the face asked for where that is not known.
 std::string FaceOf(HDC dc) {
+  UINT size = ::GetOutlineTextMetricsA(dc, 0, nullptr);
+  if (size >= sizeof(OUTLINETEXTMETRICA)) {
+    std::vector<char> buffer(size, '\0');
+    auto* metrics = reinterpret_cast<OUTLINETEXTMETRICA*>(buffer.data());
+    if (::GetOutlineTextMetricsA(dc, size, metrics)) {
+      size_t offset = reinterpret_cast<size_t>(metrics->otmpFamilyName);
+      if (offset > 0 && offset < size) return std::string(buffer.data() + offset);
+    }
+  }
   char face[LF_FACESIZE + 1] = {0};
   ::GetTextFaceA(dc, sizeof(face) - 1, face);
   return face;
@@ -268,7 +279,7 @@ DWORD WINAPI ShootBox(void* parameter) {
     ::EnumThreadWindows(shot->thread, NoteBox, reinterpret_cast<LPARAM>(&box));
   }
   if (!box) return 1;
-  ::Sleep(300);
+  ::Sleep(200);
   shot->saved = SaveScreenArea(Union(WindowArea(shot->setup), WindowArea(box)), shot->path);
   // Cancel where the box has it, else its one button.
   ::PostMessageA(box, WM_COMMAND, ::GetDlgItem(box, IDCANCEL) ? IDCANCEL : IDOK, 0);
@@ -321,7 +332,7 @@ class TextFit {
     for (const SetupScreen& screen : SetupScreens()) {
       const ScreenTexts& t = screen.texts;
       ShowScreen(*window, screen);
-      Settle(shots.empty() ? 0 : 80);
+      Settle(shots.empty() ? 0 : 30);
       const int ids[kSetupControlCount] = {WELCOME, t.header, t.message, t.help, t.confirm,
                                            t.cancel};
       int index = 0;
@@ -359,7 +370,7 @@ class TextFit {
         if (box.listsFiles) text += std::string(":\n") + kSampleFileList;
         // Over the screen of its step, captioned as setup.exe captions it.
         ShowScreen(*window, FirstScreenOf(box.step));
-        Settle(80);
+        Settle(30);
         HANDLE thread = ::CreateThread(nullptr, 0, ShootBox, &photo, 0, nullptr);
         frontEnd_.MessageBox(text, kBoxCaption, box.style);
         if (thread) {
@@ -413,7 +424,8 @@ class TextFit {
     std::fprintf(report_, "%s\t%d\t%s\t%s\t%s\t%d\t%d\t%d\t%s\t%s\t%s\n",
                  LanguageKeyName(languageId), DotsPerInch(), ScreenLabel(screen).c_str(),
                  layout.name, kStringKeys[textId], m.available, m.needed, over,
-                 fits ? "fits" : "CLIPPED", m.face.c_str(), Utf8FromAnsi(OneLine(text)).c_str());
+                 fits ? "fits" : "CLIPPED", Utf8FromAnsi(m.face).c_str(),
+                 Utf8FromAnsi(OneLine(text)).c_str());
   }
 
   static int DotsPerInch() {

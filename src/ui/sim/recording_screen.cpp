@@ -175,7 +175,9 @@ std::string RecordingScreen::Render(const ScreenEvent& e) {
       return head + "\n" + Render(e.window);
     }
     case ScreenEvent::Kind::MessageBox: {
-      std::string out = "--- message box, " + stamp + CodePageNote(e.codePage) + "\n";
+      std::string out = "--- message box, " + stamp + CodePageNote(e.codePage);
+      if (e.window.windowOpen && e.window.step >= 0) out += ": " + StepName(e.window.step);
+      out += "\n";
       out += "caption : " + ShownText(e.caption, e.codePage) + "\n";
       out += "icon    : " + MessageBoxIconName(e.style) + "\n";
       out += "text    : " + ShownText(e.text, e.codePage) + "\n";

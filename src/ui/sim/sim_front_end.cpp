@@ -411,6 +411,8 @@ int SimFrontEnd::MessageBox(const std::string& text, const std::string& caption,
   event.text = text;
   event.style = type;
   event.codePage = codePage_;
+  // The window behind the box, whose step the transcript names the box by.
+  event.window = screen_.current();
   Show(event);
   std::optional<Answer> answer = NextAnswer(event);
   int closed = MessageBoxEscape(type);
