@@ -167,6 +167,22 @@ done
   else
     echo "Nothing is clipped."
   fi
+  echo
+  echo "## Closest to the edge"
+  echo
+  echo "The button captions and help texts with the least room left (pixels to spare beyond the"
+  echo "margin: across a button, below the last line of a help text): a translation made longer"
+  echo "here is the first to be clipped. (The one-line texts, title, header and message, wrap to a"
+  echo "second line, which their controls have no room for, when they grow past their width.)"
+  echo
+  echo "| language | DPI | screen | control | text id | pixels to spare | text |"
+  echo "|---|---|---|---|---|---|---|"
+  awk -F'\t' '$9 == "fits" && ($4 == "confirm" || $4 == "cancel" || $4 == "help")' "$OUT/report.tsv" |
+    sort -t$'\t' -k8,8nr -k1,1 -k2,2n | head -n 12 |
+    awk -F'\t' '{ printf "| %s | %s | %s | %s | %s | %d | %s |\n", $1, $2, $3, $4, $5, -$8, $11 }'
+  echo
+  echo "Fonts the system chose: $(cut -f1,2,10 "$OUT/report.tsv" | awk -F'\t' '{ print $1 " " $2 " DPI: " $3 }' |
+    sort -u | awk -F': ' '{ f[$2] = f[$2] ? f[$2] : $1 } END { for (k in f) printf "%s%s", sep, k; sep = ", " }')."
 } >"$OUT/text-fit.md"
 say "result"
 sed -n '/^| language | 96/,/^$/p' "$OUT/text-fit.md"
