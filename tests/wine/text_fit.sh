@@ -181,8 +181,8 @@ done
     sort -t$'\t' -k8,8nr -k1,1 -k2,2n | head -n 12 |
     awk -F'\t' '{ printf "| %s | %s | %s | %s | %s | %d | %s |\n", $1, $2, $3, $4, $5, -$8, $11 }'
   echo
-  echo "Fonts the system chose: $(cut -f1,2,10 "$OUT/report.tsv" | awk -F'\t' '{ print $1 " " $2 " DPI: " $3 }' |
-    sort -u | awk -F': ' '{ f[$2] = f[$2] ? f[$2] : $1 } END { for (k in f) printf "%s%s", sep, k; sep = ", " }')."
+  echo "Fonts the system chose: $(awk -F'\t' '{ print ($1 == "JAPANESE" ? "Japanese" : "the others") ": " $10 }' \
+    "$OUT/report.tsv" | sort -u | paste -sd ';' - | sed 's/;/; /g')."
 } >"$OUT/text-fit.md"
 say "result"
 sed -n '/^| language | 96/,/^$/p' "$OUT/text-fit.md"
