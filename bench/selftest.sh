@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the bench's own tools before bench/run.sh trusts their figures:
-# startup_profile.sh on a made-up trace and log, and winwait on the floor
+# startup_profile.sh on a made-up trace and log, size_map.sh on a made-up
+# linker map, rehearsal_parts.sh on a made-up profile, and winwait on the floor
 # program under Wine (a window found, a title not found, a program that ends
 # first, --ready, --idle, and nothing left running afterwards), and that the
 # setup's window is told from its full-screen background (when OUT/medium
@@ -59,6 +60,82 @@ check "startup_profile.sh lays the trace, the log and the window on one clock" \
 [ "$PROFILE" = "$EXPECTED" ] || diff <(echo "$EXPECTED") <(echo "$PROFILE") >&2
 check "startup_profile.sh says so when the run showed no window" \
   has "$(bash "$HERE/startup_profile.sh" "$WORK/trace.txt" "$WORK/log.txt" "")" "no window"
+
+# ---- size_map.sh ---------------------------------------------------------------------------
+# A made-up map in the linker's layout: the discarded sections before the
+# memory map do not count, a long section name puts its figures on the next
+# line, padding (*fill*) and symbols are not inputs, archive members are
+# counted under their library.
+cat >"$WORK/setup.map" <<'EOF'
+Discarded input sections
+
+ .text$_Z6UnusedV
+                0x00000000       0x40 CMakeFiles/zentavo_core.dir/src/app/log.cpp.obj
+
+Linker script and memory map
+
+.text           0x00401000     0x1000
+ .text          0x00401000      0x100 /usr/lib/crt2.o
+                0x00401000                WinMainCRTStartup
+ .text$_ZN11CInstallLog4LogVEPKcPc
+                0x00401100      0x200 libzentavo_core.a(log.cpp.obj)
+ *fill*         0x00401300        0x4 
+ .text$_ZNSt8_Rb_tree 0x00401304       0x30 /usr/lib/libstdc++.a(tree.o)
+.rdata          0x00402000      0x200
+ .rdata         0x00402000       0x24 libzentavo_core.a(log.cpp.obj)
+.rsrc           0x00403000      0x400
+ .rsrc          0x00403000      0x3a0 CMakeFiles/setup.dir/src/res/setup.rc.res
+EOF
+SIZES="$(bash "$HERE/size_map.sh" "$WORK/setup.map" 2)"
+EXPECTED_SIZES="library|setup|928
+library|libzentavo_core.a|548
+object|setup.rc.res (setup)|928
+object|log.cpp.obj (libzentavo_core.a)|548
+section|.text|4096
+section|.rsrc|1024
+section|.rdata|512
+total|input sections|1780"
+check "size_map.sh sums the placed input sections by library and object file, largest first" \
+  test "$SIZES" = "$EXPECTED_SIZES"
+[ "$SIZES" = "$EXPECTED_SIZES" ] || diff <(echo "$EXPECTED_SIZES") <(echo "$SIZES") >&2
+check "size_map.sh refuses a missing map" \
+  bash -c "! bash '$HERE/size_map.sh' '$WORK/none.map' 2>/dev/null"
+
+# ---- rehearsal_parts.sh ------------------------------------------------------------------
+# A made-up callgrind profile of two rehearsals: each part is its function's
+# inclusive share of RunRehearsal, largest first, and the whole is divided by
+# the rehearsals the profile ran.
+if command -v callgrind_annotate >/dev/null; then
+  cat >"$WORK/rehearsal.callgrind" <<'EOF'
+version: 1
+creator: made-up
+events: Ir
+fl=runner.cpp
+fn=RunRehearsal(RunnerOptions const&)
+1 400000
+cfl=language_strings.cpp
+cfn=LoadLanguageFile(CLanguageStrings&)
+calls=1 1
+1 1000000
+cfl=sha256.cpp
+cfn=CSha256::Block(unsigned char const*)
+calls=4 1
+1 600000
+fl=language_strings.cpp
+fn=LoadLanguageFile(CLanguageStrings&)
+1 1000000
+fl=sha256.cpp
+fn=CSha256::Block(unsigned char const*)
+1 600000
+EOF
+  PARTS="$(bash "$HERE/rehearsal_parts.sh" "$WORK/rehearsal.callgrind" 2)"
+  EXPECTED_PARTS="the language file's load|50.0 %
+SHA-256 blocks (all callers)|30.0 %
+whole rehearsal|1.0 million instructions"
+  check "rehearsal_parts.sh gives each part's share of the rehearsal and one rehearsal's count" \
+    test "$PARTS" = "$EXPECTED_PARTS"
+  [ "$PARTS" = "$EXPECTED_PARTS" ] || diff <(echo "$EXPECTED_PARTS") <(echo "$PARTS") >&2
+fi
 
 # ---- winwait -----------------------------------------------------------------------------
 WW="$OUT/winwait"

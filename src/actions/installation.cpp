@@ -11,7 +11,7 @@
 #include "actions/user_data.h"
 #include "analysis/analysis.h"
 #include "analysis/medium_check.h"
-#include "analysis/sha256.h"
+#include "platform/sha256.h"
 #include "app/context.h"
 #include "app/exit_codes.h"
 #include "app/setup_app.h"

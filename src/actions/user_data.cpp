@@ -10,7 +10,7 @@
 #include "actions/finishing.h"
 #include "actions/launch.h"
 #include "analysis/analysis.h"
-#include "analysis/sha256.h"
+#include "platform/sha256.h"
 #include "app/context.h"
 #include "app/exit_codes.h"
 #include "app/setup_app.h"

@@ -1,31 +1,18 @@
 // The check of the installation medium against its manifest, "medium.sha"
-// beside setup.exe: one line per file the setup uses, "<SHA-256 in hex>
-// <two blanks or blank and '*'><name relative to the setup folder>", as
-// sha256sum writes and checks it. Every file named there is read once, in
-// pieces, and its digest compared before the setup uses any of it.
+// beside setup.exe (its format: platform/medium_manifest.h). Every file named
+// there is read once, in pieces, and its digest compared before the setup
+// uses any of it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "analysis/sha256.h"
 #include "platform/filesystem.h"
+#include "platform/medium_manifest.h"
 #include "platform/owners.h"
+#include "platform/sha256.h"
 
-inline constexpr char kMediumManifestName[] = "medium.sha";
-
-struct MediumFile {
-  std::string name;    // relative to the setup folder, with backslashes
-  std::string digest;  // 64 lower-case hexadecimal digits
-};
-
-// Parses the manifest's text. Returns 0 when every line parses, else the
-// number (from 1) of the first line that does not: a line that is not a
-// digest, two blanks (or a blank and '*') and a relative name, a name that
-// leaves the setup folder, or a name given twice. A CR before the line feed
-// is allowed; the last line may lack its line feed.
-size_t ParseMediumManifest(const std::string& text, std::vector<MediumFile>* files);
 
 // Whether the file at `path` still has the digest the manifest gives the
 // medium file `name` (without regard to case), read in pieces with writing
@@ -80,7 +67,8 @@ class CMediumCheck {
   FileSystem& files_;
   std::string setupDir_;
   std::vector<MediumFile> entries_;
-  std::vector<bool> checked_;
+  // One flag a file, in bytes: the bit vector would bring its own code.
+  std::vector<char> checked_;
   // The file being read: its index (or npos), handle, size, digest so far.
   size_t current_ = static_cast<size_t>(-1);
   UniqueRead open_;

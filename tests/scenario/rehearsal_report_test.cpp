@@ -20,7 +20,7 @@
 
 #include "app/exit_codes.h"
 #include "lang/language_strings.h"
-#include "analysis/sha256.h"
+#include "platform/sha256.h"
 #include "support/harness.h"
 
 extern const char* const kDefaultMachineJson;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "analysis/medium_check.h"
-#include "analysis/sha256.h"
+#include "platform/sha256.h"
 
 namespace {
 

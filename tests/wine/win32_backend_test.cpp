@@ -497,6 +497,33 @@ TEST_F(Win32Backend, XmlDocumentsAreLoadedSynchronously) {
   EXPECT_FALSE(async) << "load asked for a synchronous read";
 }
 
+// The back end tells its own documents from any other by the list of those
+// alive (setup.exe has no run-time type information): a document of another
+// kind is not asked.
+TEST_F(Win32Backend, DocumentAsyncIsAskedOfTheBackEndsOwnLiveDocumentsOnly) {
+  class OtherDocument : public XmlDocument {
+   public:
+    HRESULT QueryNode(std::unique_ptr<XmlNode>*) override { return E_NOTIMPL; }
+    HRESULT Load(const std::u16string&, bool*) override { return E_NOTIMPL; }
+    long LastParseError() override { return 0; }
+  };
+  OtherDocument other;
+  bool async = true;
+  EXPECT_EQ(win32::GetDocumentAsync(other, &async), E_INVALIDARG);
+  std::unique_ptr<XmlDocument> first, second;
+  ASSERT_EQ(machine().xml().CreateDocument(&first), S_OK);
+  ASSERT_EQ(machine().xml().CreateDocument(&second), S_OK);
+  // The first made is the last in the list: its removal relinks the list,
+  // and the others are still found.
+  first.reset();
+  EXPECT_EQ(win32::GetDocumentAsync(*second, &async), S_OK);
+  std::unique_ptr<XmlDocument> third;
+  ASSERT_EQ(machine().xml().CreateDocument(&third), S_OK);
+  second.reset();
+  EXPECT_EQ(win32::GetDocumentAsync(*third, &async), S_OK);
+  EXPECT_EQ(win32::GetDocumentAsync(other, &async), E_INVALIDARG);
+}
+
 // {2933BF90-...} is missing where Internet Explorer 4.x sits beside an MSXML 3
 // installed side by side: the document then comes from MSXML 3's own class.
 TEST_F(Win32Backend, XmlDocumentClassFallsBackToMsxml3sOwn) {

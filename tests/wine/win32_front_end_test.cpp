@@ -17,6 +17,7 @@
 
 #include "app/setup_app.h"
 #include "platform/win32/win32_machine.h"
+#include "ui/win32/background_wnd.h"
 #include "ui/win32/setup_wnd.h"
 #include "ui/win32/win32_front_end.h"
 #include "ui/win32/window.h"
@@ -120,10 +121,13 @@ std::string WindowText(HWND window) {
   return text;
 }
 
-HWND HandleOf(AppWindow& window) {
-  auto* real = dynamic_cast<CWindow*>(&window);
-  return real ? real->GetSafeHwnd() : nullptr;
+// The front end's windows are its own classes. Its libraries are built
+// without run-time type information (as setup.exe is), so the test names
+// the class instead of asking for it.
+HWND HandleOf(BackgroundWindow& window) {
+  return static_cast<CBackgroundWnd&>(window).GetSafeHwnd();
 }
+HWND HandleOf(SetupWindow& window) { return static_cast<CSetupWnd&>(window).GetSafeHwnd(); }
 
 class Win32FrontEndBoxes : public ::testing::Test {
  protected:

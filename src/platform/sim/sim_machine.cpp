@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "analysis/medium_check.h"
+#include "platform/medium_manifest.h"
+#include "platform/sha256.h"
 
 #include "platform/sim/sim_msi.h"
 #include "platform/sim/sim_xml.h"
@@ -363,15 +364,12 @@ void SimMachine::ResealMediumManifest() {
   std::optional<std::string> text = files_.Contents(folder + kMediumManifestName);
   std::vector<MediumFile> entries;
   if (!text || ParseMediumManifest(*text, &entries) != 0) return;
-  std::string manifest;
+  std::vector<MediumFile> sealed;
   for (const MediumFile& entry : entries) {
     std::optional<std::string> bytes = files_.Contents(folder + entry.name);
-    if (!bytes) continue;
-    std::string name = entry.name;
-    std::replace(name.begin(), name.end(), '\\', '/');
-    manifest += CSha256::HexDigest(*bytes) + "  " + name + "\n";
+    if (bytes) sealed.push_back({entry.name, CSha256::HexDigest(*bytes)});
   }
-  files_.Put(folder + kMediumManifestName, manifest);
+  files_.Put(folder + kMediumManifestName, FormatMediumManifest(sealed));
 }
 
 std::string SimMachine::ToJson() const {

@@ -102,9 +102,37 @@ HRESULT Win32XmlNode::GetChildNodes(std::unique_ptr<XmlNodeList>* list) {
   return hr;
 }
 
+// The documents alive, linked through themselves: GetDocumentAsync tells one
+// of ours from any other document by this list, since setup.exe is built
+// without run-time type information (docs/performance.md). The program is
+// single-threaded, as its documents are.
+class Win32XmlDocument;
+Win32XmlDocument* g_liveDocuments = nullptr;
+
 class Win32XmlDocument : public XmlDocument {
  public:
-  explicit Win32XmlDocument(ComPtr<IXMLDOMDocument> document) : document_(std::move(document)) {}
+  explicit Win32XmlDocument(ComPtr<IXMLDOMDocument> document)
+      : document_(std::move(document)), next_(g_liveDocuments) {
+    g_liveDocuments = this;
+  }
+  ~Win32XmlDocument() override {
+    for (Win32XmlDocument** link = &g_liveDocuments; *link; link = &(*link)->next_) {
+      if (*link == this) {
+        *link = next_;
+        break;
+      }
+    }
+  }
+  Win32XmlDocument(const Win32XmlDocument&) = delete;
+  Win32XmlDocument& operator=(const Win32XmlDocument&) = delete;
+
+  // The live document at this address, or null when it is none of ours.
+  static Win32XmlDocument* Find(const XmlDocument* document) {
+    for (Win32XmlDocument* live = g_liveDocuments; live; live = live->next_) {
+      if (static_cast<const XmlDocument*>(live) == document) return live;
+    }
+    return nullptr;
+  }
 
   HRESULT QueryNode(std::unique_ptr<XmlNode>* node) override {
     ComPtr<IXMLDOMNode> asNode;
@@ -152,6 +180,7 @@ class Win32XmlDocument : public XmlDocument {
 
  private:
   ComPtr<IXMLDOMDocument> document_;
+  Win32XmlDocument* next_;
 };
 
 class Win32Xml : public Xml {
@@ -188,7 +217,7 @@ std::unique_ptr<Xml> NewXml(std::vector<CLSID> documentClasses) {
 }
 
 HRESULT GetDocumentAsync(XmlDocument& document, bool* async) {
-  auto* ours = dynamic_cast<Win32XmlDocument*>(&document);
+  Win32XmlDocument* ours = Win32XmlDocument::Find(&document);
   if (!ours) return E_INVALIDARG;
   return ours->GetAsync(async);
 }

@@ -1,6 +1,7 @@
 #include "ui/win32/setup_wnd.h"
 
 #include "app/setup_app.h"
+#include "ui/win32/background_wnd.h"
 #include "res/resource.h"
 
 namespace {
@@ -73,8 +74,9 @@ CSetupWnd::CSetupWnd(CSetupApp& app) : m_app(app), m_className(kClassName) {
 CSetupWnd::~CSetupWnd() = default;
 
 bool CSetupWnd::Create(BackgroundWindow& owner) {
-  auto* ownerWindow = dynamic_cast<CWindow*>(&owner);
-  HWND ownerHandle = ownerWindow ? ownerWindow->GetSafeHwnd() : nullptr;
+  // Every window of this front end is one of its own: the background is a
+  // CBackgroundWnd (setup.exe has no run-time type information to ask).
+  HWND ownerHandle = static_cast<CBackgroundWnd&>(owner).GetSafeHwnd();
   return CreateEx(0, m_className.c_str(), kSetupWindowTitle, WS_POPUP | WS_DLGFRAME,
                   Scaled({0, 0, kSetupWindowWidth, kSetupWindowHeight}), ownerHandle, 0);
 }

@@ -1,4 +1,4 @@
-#include "analysis/sha256.h"
+#include "platform/sha256.h"
 
 #include <cstring>
 
