@@ -139,7 +139,9 @@ done
   echo "in for Arial: the same widths, other hinting), 6 pixels for Japanese (drawn in code page 932"
   echo "with $JA_FONT standing in for Arial's Shift-JIS face: approximate metrics). A static's text"
   echo "is wrapped that much narrower than its control and must fit its height; a button's caption"
-  echo "must fit inside its raised edge."
+  echo "must fit inside its raised edge. What was mended so that everything fits (the layout's"
+  echo "rectangles, translations shortened in the language file) is in \`docs/decisions.md\`,"
+  echo "\"Every language fits\"."
   echo
   echo "| language | 96 DPI | 120 DPI |"
   echo "|---|---|---|"
