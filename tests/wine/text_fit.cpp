@@ -42,6 +42,7 @@
 #include "platform/win32/win32_machine.h"
 #include "ui/layout.h"
 #include "ui/screens.h"
+#include "ui/win32/setup_wnd.h"
 #include "ui/win32/win32_front_end.h"
 #include "ui/win32/window.h"
 
@@ -64,15 +65,6 @@ constexpr char kSamplePackageLine[] = "2.0 Desktop Windows 2000/XP CD";
 // What a box that lists files shows after its text.
 constexpr char kSampleFileList[] =
     "C:\\Documents and Settings\\User\\Application Data\\Zentavo\\settings.dat";
-
-// The window's owner: none, so that the setup window stands alone.
-class NoBackground : public BackgroundWindow {
- public:
-  bool Create() override { return true; }
-  void Show() override {}
-  void Activate() override {}
-  void Destroy() override {}
-};
 
 std::string Utf8FromAnsi(const std::string& text) {
   if (text.empty()) return text;
@@ -311,16 +303,20 @@ class TextFit {
     app_.g_languageId = languageId;
     const std::string language = LanguageKeyName(languageId);
     const int margin = languageId == kJapaneseLanguageId ? kJapaneseMargin : kLatinMargin;
-    NoBackground owner;
+    // The setup window's owner is the real background window, as in setup.exe
+    // (left hidden: only the setup window is measured and photographed).
+    std::unique_ptr<BackgroundWindow> owner = frontEnd_.NewBackgroundWindow(app_);
     std::unique_ptr<SetupWindow> window = frontEnd_.NewSetupWindow(app_);
-    if (!window->Create(owner)) {
+    if (!owner->Create() || !window->Create(*owner)) {
       std::printf("not ok - %s: the setup window could not be created\n", language.c_str());
       ++failures_;
       return;
     }
     window->Show();
     window->SetPackageLine(kSamplePackageLine);
-    HWND setup = dynamic_cast<CWindow*>(window.get())->GetSafeHwnd();
+    // The Windows front end's setup window is a CSetupWnd (built without
+    // run-time type information, so not asked with dynamic_cast).
+    HWND setup = static_cast<CSetupWnd*>(window.get())->GetSafeHwnd();
     std::string shots;
     if (!options_.shots.empty()) {
       shots = options_.shots + "\\" + language;
@@ -387,6 +383,8 @@ class TextFit {
     }
     if (labels) std::fclose(labels);
     window->Destroy();
+    owner->Destroy();
+    // The background's end posts the quit message; this run has no loop to end.
     Pump();
   }
 
