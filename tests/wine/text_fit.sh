@@ -81,9 +81,11 @@ run() {
 }
 
 JA_WHY=""
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+# The lists are read whole first: grep -q stops at the first match, and the
+# writer's broken pipe would fail the pipeline.
+if ! grep -qix 'ja_JP.utf8' <<<"$(locale -a 2>/dev/null)"; then
   JA_WHY="the host lacks the $JA_LOCALE locale (locales: locale-gen or localedef)"
-elif ! fc-list 2>/dev/null | grep -q "$JA_FONT"; then
+elif ! grep -q "$JA_FONT" <<<"$(fc-list : family 2>/dev/null)"; then
   JA_WHY="the Japanese font $JA_FONT is not installed (fonts-vlgothic)"
 fi
 
