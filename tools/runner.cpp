@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "analysis/medium_check.h"
-#include "analysis/sha256.h"
+#include "platform/sha256.h"
 #include "app/setup_app.h"
 #include "platform/sim/sim_diff.h"
 #include "platform/sim/sim_machine.h"

@@ -39,7 +39,7 @@ const Expected kExpected[] = {
     {SetupControl::kMessage, {10, 74, 380, 98}, 10, true, true, 255, 255, 0, kNoText, false},
     {SetupControl::kHelp, {10, 100, 490, 200}, 10, false, false, 200, 200, 200, kNoText, false},
     {SetupControl::kConfirm, {170, 205, 320, 230}, 10, true, true, 0, 255, 0, PROCEED, true},
-    {SetupControl::kCancel, {420, 250, 490, 270}, 8, true, false, 255, 255, 255, CANCEL, true},
+    {SetupControl::kCancel, {405, 250, 490, 270}, 8, true, false, 255, 255, 255, CANCEL, true},
 };
 
 TEST(SetupWindowLayout, ControlsHaveTheirRectanglesFontsColoursAndFirstTexts) {

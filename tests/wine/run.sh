@@ -12,7 +12,7 @@
 #   win2k   Windows 2000    medium TargetOS=Win2K   contract, first
 #   winxp   Windows XP      medium TargetOS=Win2K   contract, screens, first, keys, upgrade, quiet, cd,
 #                                                   damaged (a flipped byte in the package),
-#                                                   fidelity
+#                                                   fidelity, fit
 #   wow64   the i686 program in a 64-bit prefix: contract, first, quiet
 #
 # contract is zentavo_contract_tests.exe (the seam's contract suite and the
@@ -23,7 +23,9 @@
 # installation from the medium's CD image (target windows_media_iso) as the
 # read-only CD drive D:; fidelity is tests/wine/fidelity.sh (a capture of the
 # prefix rehearsed with zentavo-sim against the real run: XP's first
-# installation and upgrade, 98 SE's first installation). The run ends with one
+# installation and upgrade, 98 SE's first installation); fit is
+# tests/wine/text_fit.sh (every text of the setup window in every language at
+# 96 and 120 DPI, Japanese in code page 932, and the contact sheets). The run ends with one
 # table, version x case: passed, FAILED, or not run, with the notes of each
 # cell. ZT_VERSIONS and ZT_CASES_<version> choose other sets (for example
 # ZT_VERSIONS=winxp ZT_CASES_winxp="first").
@@ -32,7 +34,7 @@
 # (scripts/wine_env.sh runs a static i386 program). Where it cannot, or
 # wine32 cannot be installed, the stage falls back to the x86_64 twin (win64
 # preset) in a 64-bit prefix (twin64: contract, screens, first, keys, upgrade,
-# quiet, fidelity), with every Wine command through Wine's 64-bit loader by
+# quiet, fidelity, fit), with every Wine command through Wine's 64-bit loader by
 # name (an installed wine32 would otherwise be taken by Debian's launcher and
 # fail there), and its last line says that the shipped program's stage did
 # not run and why.
@@ -76,9 +78,15 @@ if [ "${ZT_SKIP_APT:-0}" != 1 ]; then
   # libraries build its transform tool when no sim build has it.
   $SUDO apt-get install -y -qq --no-install-recommends \
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 fonts-wine fonts-liberation \
-    xvfb xauth x11-apps imagemagick googletest cmake ninja-build xorriso \
+    fonts-vlgothic locales xvfb xauth x11-apps imagemagick googletest cmake ninja-build xorriso \
     wixl msitools g++ pkg-config libmsi-dev libgsf-1-dev libxml2-dev nlohmann-json3-dev \
     libgtest-dev >/dev/null
+  # The Japanese measurement of the fit case runs in code page 932, which
+  # Wine takes from the ja_JP.UTF-8 locale.
+  if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+    log "generating the ja_JP.UTF-8 locale"
+    $SUDO localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || log "the ja_JP.UTF-8 locale could not be generated"
+  fi
   if [ "$RUNS_I386" = 1 ] && [ "${ZT_FORCE_TWIN:-0}" != 1 ]; then
     log "installing wine32:i386"
     bash scripts/wine32.sh >"$ROOT/build/wine/wine32-install.txt" 2>&1 || true
@@ -184,11 +192,11 @@ version_cases() {
     # 98 SE's fidelity runs on the fresh prefix: the first installation leaves
     # the stand-in vcredist.exe's MFC42.DLL behind, a change the case expects.
     win98) echo "contract fidelity first upgrade quiet" ;;
-    winxp) echo "contract screens first keys net upgrade quiet cd damaged fidelity" ;;
+    winxp) echo "contract screens first keys net upgrade quiet cd damaged fidelity fit" ;;
     winme | win2k) echo "contract first" ;;
     nt40) echo "contract quiet" ;;
     wow64) echo "contract first quiet" ;;
-    twin64) echo "contract screens first keys upgrade quiet fidelity" ;;
+    twin64) echo "contract screens first keys upgrade quiet fidelity fit" ;;
   esac
 }
 version_medium() {
@@ -306,6 +314,11 @@ run_case() {  # version case
       fi ;;
     screens)
       env "${env[@]}" bash tests/wine/screens.sh >"$log_file" 2>&1 || status=$? ;;
+    fit)
+      # Every text in every language at 96 and 120 DPI; the DPI goes back to
+      # 96 for the cases after it.
+      env "${env[@]}" ZT_FIT_OUT="$out/fit" bash tests/wine/text_fit.sh >"$log_file" 2>&1 || status=$?
+      grep -E '^(CLIPPED|--- text fit: .*Japanese NOT measured)' "$log_file" | sed 's/^/    /' || true ;;
     fidelity)
       # The rehearsal of a capture of this prefix against the real run.
       local fidelity_cases="xp-first xp-upgrade"
@@ -343,7 +356,7 @@ for version in ${ZT_VERSIONS:-$DEFAULT_VERSIONS}; do
 done
 
 # ---- the summary table -----------------------------------------------------------
-ALL_CASES="contract first keys net upgrade quiet cd screens damaged fidelity"
+ALL_CASES="contract first keys net upgrade quiet cd screens fit damaged fidelity"
 echo
 echo "Windows stage: $( [ "$PRESET" = win32 ] && echo "the shipped i686 setup.exe" || echo "the x86_64 twin")"
 printf '%-32s' "version"

@@ -45,6 +45,23 @@ std::string ButtonLine(const char* label, bool visible, const std::string& capti
 
 }  // namespace
 
+bool ScreenState::operator==(const ScreenState& o) const {
+  return windowOpen == o.windowOpen && title == o.title && header == o.header &&
+         message == o.message && help == o.help && confirmCaption == o.confirmCaption &&
+         cancelCaption == o.cancelCaption && confirmVisible == o.confirmVisible &&
+         cancelVisible == o.cancelVisible && packageLine == o.packageLine &&
+         codePage == o.codePage && packageLineCodePage == o.packageLineCodePage;
+}
+
+std::string StateLabel(const ScreenState& state) {
+  ScreenTexts shown = state.ids;
+  // A hidden button's caption is not on the screen.
+  if (!state.confirmVisible) shown.confirm = kScreenNoText;
+  if (!state.cancelVisible) shown.cancel = kScreenNoText;
+  const SetupScreen* screen = FindScreen(state.step, shown);
+  return screen ? ScreenLabel(*screen) : StepName(state.step);
+}
+
 std::string ShownText(const std::string& bytes, UINT codePage) {
   // Every Windows code page keeps the ASCII bytes as they are, so an ASCII
   // text is its own UTF-8: most texts of a rehearsal, whose conversion (and
@@ -163,10 +180,13 @@ std::string RecordingScreen::Render(const ScreenEvent& e) {
       if (e.window.packageLineCodePage != e.window.codePage && e.window.windowOpen) {
         head += " (package line " + std::to_string(e.window.packageLineCodePage) + ")";
       }
+      if (e.window.windowOpen && e.window.step >= 0) head += ": " + StateLabel(e.window);
       return head + "\n" + Render(e.window);
     }
     case ScreenEvent::Kind::MessageBox: {
-      std::string out = "--- message box, " + stamp + CodePageNote(e.codePage) + "\n";
+      std::string out = "--- message box, " + stamp + CodePageNote(e.codePage);
+      if (e.window.windowOpen && e.window.step >= 0) out += ": " + StepName(e.window.step);
+      out += "\n";
       out += "caption : " + ShownText(e.caption, e.codePage) + "\n";
       out += "icon    : " + MessageBoxIconName(e.style) + "\n";
       out += "text    : " + ShownText(e.text, e.codePage) + "\n";

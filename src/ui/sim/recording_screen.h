@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/wintypes.h"
+#include "ui/screens.h"
 
 struct ScreenState {
   bool windowOpen = false;
@@ -25,8 +26,14 @@ struct ScreenState {
   // default character set (the system's code page).
   UINT codePage = 0;
   UINT packageLineCodePage = 0;
+  // The step that put the texts and their string ids (a text of the setup's
+  // own in the message line has none): what names the state in the
+  // transcript. Not part of what the screen shows, so not compared.
+  int step = -1;
+  ScreenTexts ids;
 
-  bool operator==(const ScreenState&) const = default;
+  // What the user sees: the texts, the buttons and the code pages.
+  bool operator==(const ScreenState& other) const;
 };
 
 // One entry of the transcript: a window state, or a modal box shown over it;
@@ -53,6 +60,9 @@ std::vector<std::string> MessageBoxButtonNames(UINT style);
 // The bytes as Windows shows them in that code page, in UTF-8 (a sequence
 // the code page lacks shows as its default character); 0 keeps the bytes.
 std::string ShownText(const std::string& bytes, UINT codePage);
+// "step 2 WELCOMEMSG: greeting", or the step alone when its texts are not
+// one of the setup's screens (a state between two of them).
+std::string StateLabel(const ScreenState& state);
 // The event with its texts as shown, in UTF-8 (and its code pages 0).
 ScreenEvent ShownInUtf8(const ScreenEvent& event);
 

@@ -167,6 +167,8 @@ class SimSetupWindowImpl : public SetupWindow {
     s.title = app_.GetText(WELCOME);
     s.confirmCaption = app_.GetText(PROCEED);
     s.cancelCaption = app_.GetText(CANCEL);
+    s.ids.confirm = PROCEED;
+    s.ids.cancel = CANCEL;
     createdAt_ = frontEnd_.Elapsed();
     Changed();
     app_.OnWindowCreated(this);
@@ -194,21 +196,32 @@ class SimSetupWindowImpl : public SetupWindow {
   void SetText(int slot, int stringId) override {
     if (!exists_) return;
     std::string text = stringId < 0 ? std::string() : app_.GetText(stringId);
+    const int id = stringId < 0 ? kScreenNoText : stringId;
     ScreenState& s = state();
-    if (slot == 0) s.header = text;
-    else if (slot == 1) s.message = text;
-    else if (slot == 2) s.help = text;
-    else return;
+    if (slot == 0) {
+      s.header = text;
+      s.ids.header = id;
+    } else if (slot == 1) {
+      s.message = text;
+      s.ids.message = id;
+    } else if (slot == 2) {
+      s.help = text;
+      s.ids.help = id;
+    } else {
+      return;
+    }
     Changed();
   }
   void SetConfirmText(int stringId) override {
     if (!exists_) return;
     state().confirmCaption = stringId < 0 ? std::string() : app_.GetText(stringId);
+    state().ids.confirm = stringId < 0 ? kScreenNoText : stringId;
     Changed();
   }
   void SetCancelText(int stringId) override {
     if (!exists_) return;
     state().cancelCaption = stringId < 0 ? std::string() : app_.GetText(stringId);
+    state().ids.cancel = stringId < 0 ? kScreenNoText : stringId;
     Changed();
   }
   void ShowConfirm(bool show) override {
@@ -229,6 +242,7 @@ class SimSetupWindowImpl : public SetupWindow {
   void SetMessageText(const std::string& text) override {
     if (!exists_) return;
     state().message = text;
+    state().ids.message = kScreenNoText;
     Changed();
   }
 
@@ -255,8 +269,10 @@ class SimSetupWindowImpl : public SetupWindow {
 
  private:
   ScreenState& state() { return frontEnd_.screen().mutableCurrent(); }
-  // A hidden window keeps its state without putting it on the screen.
+  // A hidden window keeps its state without putting it on the screen. The
+  // state is named by the step the engine is on when it changes.
   void Changed() {
+    state().step = app_.m_context.currentStep;
     if (shown_) frontEnd_.NoteChange();
   }
 
@@ -395,6 +411,8 @@ int SimFrontEnd::MessageBox(const std::string& text, const std::string& caption,
   event.text = text;
   event.style = type;
   event.codePage = codePage_;
+  // The window behind the box, whose step the transcript names the box by.
+  event.window = screen_.current();
   Show(event);
   std::optional<Answer> answer = NextAnswer(event);
   int closed = MessageBoxEscape(type);
