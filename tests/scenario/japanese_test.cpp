@@ -161,7 +161,8 @@ TEST(Japanese, FirstInstallationAndCleanUpInAFolderWhoseNamesEndIn0x5C) {
   EXPECT_NE(state.find("C:\\\\TEMP\\\\データ表\\\\ZentavoInstall.log"), std::string::npos);
   EXPECT_NE(state.find("C:\\\\TEMP\\\\データ表\\\\能力十.txt"), std::string::npos);
   EXPECT_EQ(state.find("データ表ZentavoInstall.log"), std::string::npos);
-  EXPECT_EQ(state.find("ソフト表\\\\setup.exe"), std::string::npos) << "the unpacked setup is gone";
+  EXPECT_FALSE(files.IsFile(setupDir + "\\setup.ini"));
+  EXPECT_EQ(state.find("ソフト表\\\\setup.ini"), std::string::npos) << "the unpacked setup is gone";
   // The product is installed: its program and its uninstall entry.
   EXPECT_TRUE(files.IsFile("C:\\Program Files\\Zentavo\\Zentavo.exe"));
 }
