@@ -82,28 +82,6 @@ TEST(PathChars, SplitsTrimsAndFindsByCharacter) {
   }
 }
 
-// The setup asks Windows for the lead bytes (IsDBCSLeadByte); the simulated
-// machine answers from its code page, the same table its own walks use.
-TEST(PathChars, TheSeamGivesTheCodePagesLeadBytes) {
-  for (UINT codePage : {932u, 1252u}) {
-    std::string error;
-    auto machine = SimMachine::FromJson(
-        R"({"base": "default", "locale": {"language": "0411", "codePage": )" +
-            std::to_string(codePage) + "}}",
-        "code page machine", &error);
-    ASSERT_TRUE(machine) << error;
-    const PathChars fromSeam = PathCharsOf(machine->environment());
-    int leads = 0;
-    for (unsigned c = 0; c <= 0xFF; ++c) {
-      const bool lead = fromSeam.IsLeadByte(static_cast<unsigned char>(c));
-      EXPECT_EQ(lead, SimCodePage(codePage).IsLeadByte(static_cast<unsigned char>(c))) << c;
-      leads += lead ? 1 : 0;
-    }
-    // 932: 0x81-0x9F and 0xE0-0xFC.
-    EXPECT_EQ(leads, codePage == 932 ? 31 + 29 : 0);
-  }
-}
-
 // The simulated file system on a code page 932 machine: a folder whose name
 // ends in 表 holds its files under their own names, and a name with ポ is valid.
 TEST(PathChars, TheSimulatedFileSystemKeepsDoubleByteNamesWhole) {
