@@ -12,6 +12,7 @@
 #include "app/setup_app.h"
 #include "lang/language_dlg.h"
 #include "lang/language_strings.h"
+#include "platform/path_chars.h"
 #include "ui/setup_window.h"
 
 namespace {
@@ -44,7 +45,8 @@ bool MakePrivateFolder(CSetupContext& context, const std::string& tempFolder,
     if (environment.GenRandom(&random, sizeof(random)) == ERROR_SUCCESS) drawn = random;
     char name[16];
     snprintf(name, sizeof(name), "%.4s%08x", prefix, static_cast<unsigned>(drawn));
-    std::string path = tempFolder + (tempFolder.back() == '\\' ? "" : "\\") + name;
+    std::string path =
+        tempFolder + (PathCharsOf(environment).EndsWithSeparator(tempFolder) ? "" : "\\") + name;
     // Room for a file name in it.
     if (!PathFits(context, path + "\\crv0000.tmp")) return false;
     DWORD rc = context.machine().files().CreatePrivateDirectory(path);
@@ -150,7 +152,7 @@ HRESULT CComHolder::CreateStartupLink() {
   if (!ReadInstallDir(machine_.registry(), &installDir)) return E_FAIL;
   // The stored folder ends with a backslash; a second one is not added.
   std::string target = installDir;
-  if (target.back() != '\\') target += '\\';
+  if (!PathCharsOf(machine_.environment()).EndsWithSeparator(target)) target += '\\';
   target += kProductProgram;
   std::string linkPath;
   if (StartupLinkPathOf(machine_.registry(), &linkPath) != LinkPath::kRead) return E_FAIL;
@@ -282,7 +284,7 @@ void RemoveCleanerAtRestart(CSetupContext& context) {
   const std::string folder = program.substr(0, slash);
   const size_t folderSlash = folder.rfind('\\');
   if (folderSlash == std::string::npos) return;
-  if (tempFolder.back() != '\\') tempFolder += '\\';
+  if (!PathCharsOf(environment).EndsWithSeparator(tempFolder)) tempFolder += '\\';
   // Only a copy the setup made: nothing else is ever scheduled for deletion.
   if (!SameNoCase(environment, program.substr(slash), kCleanerName) ||
       !SameNoCase(environment, folder.substr(0, folderSlash + 1), tempFolder) ||

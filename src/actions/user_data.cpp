@@ -15,6 +15,7 @@
 #include "app/exit_codes.h"
 #include "app/setup_app.h"
 #include "lang/language_strings.h"
+#include "platform/path_chars.h"
 #include "ui/setup_window.h"
 
 namespace {
@@ -507,10 +508,13 @@ std::string LongForm(CSetupContext& context, const std::string& path) {
       longPath.empty()) {
     longPath = path;
   }
+  // Character by character: the backslash after 表 (0x95 0x5C) is a separator of its own.
+  const PathChars paths = PathCharsOf(context.machine().environment());
   std::string single;
-  for (char c : longPath) {
-    if (c == '\\' && !single.empty() && single.back() == '\\') continue;
-    single += c;
+  for (size_t i = 0; i < longPath.size();) {
+    const size_t next = paths.Next(longPath, i);
+    if (!(longPath[i] == '\\' && paths.EndsWithSeparator(single))) single.append(longPath, i, next - i);
+    i = next;
   }
   return single;
 }

@@ -9,6 +9,7 @@
 #include "app/context.h"
 #include "app/setup_app.h"
 #include "lang/language_strings.h"
+#include "platform/path_chars.h"
 
 namespace {
 
@@ -281,10 +282,15 @@ int RegisterServerDll(CSetupContext& context, const std::string& path) {
 void DeleteDirectoryTree(CSetupContext& context, const std::string& path) {
   FileSystem& files = context.machine().files();
   // One trailing backslash is dropped, except from a drive's root (C:\),
-  // where "C:" alone would name the drive's current directory instead.
+  // where "C:" alone would name the drive's current directory instead. The
+  // last character is looked at whole: on code page 932 the second byte of
+  // 表 (0x95 0x5C) is no backslash.
+  const PathChars paths = PathCharsOf(context.machine().environment());
   std::string base = path;
-  if (base.size() > 1 && base.back() == '\\' && base[base.size() - 2] != ':') base.pop_back();
-  const std::string folder = !base.empty() && base.back() == '\\' ? base : base + "\\";
+  if (base.size() > 1 && paths.EndsWithSeparator(base) && base[base.size() - 2] != ':') {
+    base.pop_back();
+  }
+  const std::string folder = paths.EndsWithSeparator(base) ? base : base + "\\";
 
   DWORD attributes = 0;
   if (files.GetAttributes(base, &attributes) == ERROR_SUCCESS &&

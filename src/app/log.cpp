@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/path_chars.h"
+
 namespace {
 
 const char kSeparator[] =
@@ -127,9 +129,12 @@ std::string GetSetupDirectory(Environment& environment) {
   std::string path;
   if (environment.GetModuleFileName(&path) != ERROR_SUCCESS) path.clear();
   if (path.size() >= MAX_PATH) path.resize(MAX_PATH - 1);
-  size_t slash = path.rfind('\\');
+  // Separators are found character by character: a folder named 表Release
+  // (0x95 0x5C ...) on code page 932 does not end in "\Release".
+  const PathChars paths = PathCharsOf(environment);
+  size_t slash = paths.FindLastSeparator(path);
   if (slash != std::string::npos) path.resize(slash);
-  size_t last = path.rfind('\\');
+  size_t last = paths.FindLastSeparator(path);
   if (last != std::string::npos) {
     std::string component = path.substr(last);
     if (component == "\\Release" || component == "\\Debug") path.resize(last);

@@ -265,6 +265,7 @@ bool CSetupApp::InitInstance() {
     return false;
   }
 
+  g_languageId = LanguageForThisSystem(g_languageId, machine_.environment(), log_);
   if (m_unattended.Active()) {
     CLanguageDlg dialog(machine_.environment(), log_);
     g_languageId = m_unattended.ChooseLanguage(g_languageId, dialog, log_);

@@ -56,7 +56,10 @@ std::string Hex4(unsigned value) {
 class Capturer {
  public:
   Capturer(Machine& machine, const CaptureOptions& options)
-      : machine_(machine), environment_(machine.environment()), options_(options) {}
+      : machine_(machine),
+        environment_(machine.environment()),
+        options_(options),
+        paths_(PathCharsOf(environment_)) {}
 
   bool Run(std::string* text, std::string* error) {
     std::vector<std::string> earlierKeys, earlierFiles;
@@ -90,7 +93,8 @@ class Capturer {
     }
     for (const std::string& path : earlierFiles) {
       std::string ansi = FromUtf8(path);
-      Entry(ansi, ansi.size() > 3 && ansi.back() == '\\' ? FileScope::kFile : ContentScope(ansi));
+      Entry(ansi, ansi.size() > 3 && paths_.EndsWithSeparator(ansi) ? FileScope::kFile
+                                                                    : ContentScope(ansi));
     }
     JsonValue files = JsonValue::Object();
     for (auto& [upper, entry] : files_) files[entry.first] = std::move(entry.second);
@@ -171,7 +175,7 @@ class Capturer {
     directories["system"] = JsonValue::String(Utf8(system32));
     directories["temp"] = JsonValue::String(Utf8(temp));
     // The capture sits on the medium beside setup.exe.
-    const std::string folder = program.substr(0, program.find_last_of('\\'));
+    const std::string folder = paths_.Folder(program);
     (*out)["setupProgram"] = JsonValue::String(Utf8(folder + "\\setup.exe"));
     for (const std::string& path : {windows, system32, temp, folder}) NoteShortNames(path);
 
@@ -204,7 +208,7 @@ class Capturer {
   void NoteShortNames(const std::string& path) {
     std::string longPath;
     if (machine_.files().GetLongPathName(path, &longPath) != ERROR_SUCCESS) return;
-    for (auto& [folder, shortName] : ShortNamesOf(path, longPath)) {
+    for (auto& [folder, shortName] : ShortNamesOf(path, longPath, paths_)) {
       shortNames_[Upper(folder)] = shortName;
       Folder(folder);
     }
@@ -449,7 +453,7 @@ class Capturer {
 
   // A path of the footprint: its last component may hold wildcards.
   void Entry(const std::string& path, FileScope scope) {
-    size_t cut = path.find_last_of('\\');
+    size_t cut = paths_.FindLastSeparator(path);
     if (cut == std::string::npos) return;
     if (path.find_first_of("*?", cut) == std::string::npos) {
       Take(path, scope, 0);
@@ -475,7 +479,7 @@ class Capturer {
     if (files.GetAttributes(given, &attributes) != ERROR_SUCCESS) {
       // The folders above it that exist: a run that makes the first missing
       // one shows it as added.
-      const size_t cut = given.find_last_of('\\');
+      const size_t cut = paths_.FindLastSeparator(given);
       if (cut != std::string::npos && cut > 2) Folder(ExistingFolder(given.substr(0, cut)));
       return;
     }
@@ -484,8 +488,8 @@ class Capturer {
     if (files.GetLongPathName(given, &longPath) == ERROR_SUCCESS && !longPath.empty()) {
       path = longPath;
     }
-    while (path.size() > 3 && path.back() == '\\') path.pop_back();
-    const size_t cut = path.find_last_of('\\');
+    paths_.TrimSeparators(&path, 3);
+    const size_t cut = paths_.FindLastSeparator(path);
     if (cut != std::string::npos && cut > 2) Folder(path.substr(0, cut));
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
       Folder(path);
@@ -513,7 +517,7 @@ class Capturer {
     DWORD attributes = 0;
     while (path.size() > 3 && (machine_.files().GetAttributes(path, &attributes) != ERROR_SUCCESS ||
                                !(attributes & FILE_ATTRIBUTE_DIRECTORY))) {
-      const size_t cut = path.find_last_of('\\');
+      const size_t cut = paths_.FindLastSeparator(path);
       if (cut == std::string::npos) return std::string();
       path = path.substr(0, cut);
     }
@@ -521,7 +525,7 @@ class Capturer {
     if (machine_.files().GetLongPathName(path, &longPath) == ERROR_SUCCESS && !longPath.empty()) {
       path = longPath;
     }
-    while (path.size() > 3 && path.back() == '\\') path.pop_back();
+    paths_.TrimSeparators(&path, 3);
     return path;
   }
 
@@ -548,7 +552,7 @@ class Capturer {
     if (path.size() <= 3) return;
     const std::string key = Upper(path) + "\\";
     if (files_.count(key)) return;
-    const size_t cut = path.find_last_of('\\');
+    const size_t cut = paths_.FindLastSeparator(path);
     if (cut != std::string::npos && cut > 2) Folder(path.substr(0, cut));
     DWORD attributes = 0;
     if (machine_.files().GetAttributes(path, &attributes) != ERROR_SUCCESS ||
@@ -771,6 +775,9 @@ class Capturer {
   Machine& machine_;
   Environment& environment_;
   const CaptureOptions& options_;
+  // Paths are split character by character: on code page 932 the second
+  // byte of 表 is 0x5C.
+  const PathChars paths_;
   bool nt_ = false;
   std::map<std::string, std::string> shortNames_;  // upper-cased long folder path -> 8.3 name
   // The "files" section by upper-cased path (folders end with "\"), so that
@@ -781,12 +788,13 @@ class Capturer {
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> ShortNamesOf(const std::string& path,
-                                                             const std::string& longPath) {
-  auto split = [](const std::string& text) {
+                                                             const std::string& longPath,
+                                                             const PathChars& paths) {
+  auto split = [&paths](const std::string& text) {
     std::vector<std::string> parts;
     size_t start = 0;
     while (start < text.size()) {
-      size_t end = text.find('\\', start);
+      size_t end = paths.FindSeparator(text, start);
       if (end == std::string::npos) end = text.size();
       if (end > start) parts.push_back(text.substr(start, end - start));
       start = end + 1;

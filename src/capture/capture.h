@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/machine.h"
+#include "platform/path_chars.h"
 
 namespace capture {
 
@@ -34,8 +35,10 @@ bool DescribedNames(const std::string& json, std::vector<std::string>* keys,
 // The short (8.3) names of the folders on a path, from the path as Windows
 // gives it and its long form: {"C:\\Documents and Settings": "DOCUME~1", ...}
 // for "C:\\DOCUME~1\\User\\LOCALS~1\\Temp" and its long form.
+// `paths` splits them (the machine's code page; single-byte when not given).
 std::vector<std::pair<std::string, std::string>> ShortNamesOf(const std::string& path,
-                                                             const std::string& longPath);
+                                                             const std::string& longPath,
+                                                             const PathChars& paths = PathChars());
 
 // A Windows shell link file (.lnk) as the simulation writes its links: the
 // "[ZentavoSimShellLink]" text of docs/machine-format.md with the target,

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "platform/owners.h"
+#include "platform/path_chars.h"
 
 namespace capture {
 namespace {
@@ -170,15 +171,16 @@ std::string Upper(std::string text) {
   return text;
 }
 
-std::string WithoutTrailingBackslash(std::string path) {
-  while (path.size() > 3 && path.back() == '\\') path.pop_back();
+std::string WithoutTrailingBackslash(std::string path, const PathChars& paths) {
+  paths.TrimSeparators(&path, 3);
   return path;
 }
 
-// Joins a folder and the rest of a path: one backslash between them.
-std::string Join(const std::string& folder, const std::string& rest) {
+// Joins a folder and the rest of a path: one backslash between them. The
+// folder's own last character may end in 0x5C (表 on code page 932).
+std::string Join(const std::string& folder, const std::string& rest, const PathChars& paths) {
   std::string left = folder;
-  while (!left.empty() && left.back() == '\\') left.pop_back();
+  paths.TrimSeparators(&left);
   size_t start = 0;
   while (start < rest.size() && rest[start] == '\\') ++start;
   if (start == rest.size()) return left;
@@ -348,10 +350,11 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
 std::vector<std::string> ExpandPath(Machine& machine, const std::string& path) {
   std::vector<std::string> out;
   Environment& environment = machine.environment();
+  const PathChars paths = PathCharsOf(environment);
   auto expand = [&](const char* name, const std::string& folder) {
     const std::string placeholder = std::string("%") + name + "%";
     if (path.compare(0, placeholder.size(), placeholder) != 0) return false;
-    if (!folder.empty()) out.push_back(Join(folder, path.substr(placeholder.size())));
+    if (!folder.empty()) out.push_back(Join(folder, path.substr(placeholder.size()), paths));
     return true;
   };
   std::string folder;
@@ -367,7 +370,7 @@ std::vector<std::string> ExpandPath(Machine& machine, const std::string& path) {
   } else if (path.rfind("%SETUP%", 0) == 0) {
     std::string program;
     if (environment.GetModuleFileName(&program) == ERROR_SUCCESS) {
-      folder = program.substr(0, program.find_last_of('\\'));
+      folder = paths.Folder(program);
     }
     expand("SETUP", folder);
   } else if (!path.empty() && path[0] == '{') {
@@ -377,12 +380,12 @@ std::vector<std::string> ExpandPath(Machine& machine, const std::string& path) {
     const std::string rest = path.substr(close + 1);
     for (const std::string& named :
          RegistryPaths(machine, path.substr(1, bar - 1), path.substr(bar + 1, close - bar - 1))) {
-      out.push_back(Join(named, rest));
+      out.push_back(Join(named, rest, paths));
     }
   } else {
     out.push_back(path);
   }
-  for (std::string& expanded : out) expanded = WithoutTrailingBackslash(expanded);
+  for (std::string& expanded : out) expanded = WithoutTrailingBackslash(expanded, paths);
   return out;
 }
 

@@ -61,10 +61,23 @@ const char* DisplayLanguageName(int languageId) { return LanguageOf(languageId).
 // kept here so that the eight languages are listed once.
 const char* LanguageKeyName(int languageId) { return LanguageOf(languageId).keyName; }
 
+bool LanguageShowsOnCodePage(int languageId, UINT codePage) {
+  return languageId != 1041 || codePage == kJapaneseCodePage;
+}
+
+int LanguageForThisSystem(int languageId, Environment& environment, CInstallLog& log) {
+  const UINT codePage = environment.GetACP();
+  if (languageId == 0 || LanguageShowsOnCodePage(languageId, codePage)) return languageId;
+  const int instead = LanguageOf(1033).id;
+  log.Log("language %d not offered - ANSI code page %u cannot show its texts - using %d\n",
+          languageId, codePage, instead);
+  return instead;
+}
+
 // Adds the seven languages every system is offered, then preselects the
-// user's system language. Japanese is offered only on a Japanese system; an
-// unknown language preselects US English, and a language that cannot be read
-// selects nothing.
+// user's system language. Japanese is offered only on a Japanese system whose
+// ANSI code page is 932; an unknown language, and Japanese elsewhere,
+// preselect US English, and a language that cannot be read selects nothing.
 void CLanguageDlg::OnInitDialog() {
   added_.clear();
   preselection_.clear();
@@ -78,7 +91,14 @@ void CLanguageDlg::OnInitDialog() {
   for (int id : kMatchOrder) {
     const Language& language = LanguageOf(id);
     if (!SameCode(code, language.systemCode)) continue;
-    if (id == 1041) added_.push_back(language.displayName);
+    if (id == 1041) {
+      const UINT codePage = environment_.GetACP();
+      if (!LanguageShowsOnCodePage(id, codePage)) {
+        log_.Log("Japanese not offered - ANSI code page %u cannot show its texts\n", codePage);
+        break;
+      }
+      added_.push_back(language.displayName);
+    }
     preselection_ = language.displayName;
     return;
   }

@@ -7,11 +7,23 @@
 #include <string>
 #include <vector>
 
+#include "platform/wintypes.h"
+
 class Environment;
 class CInstallLog;
 
 // The display name of a language id in code page 1252; "English US" for any other id.
 const char* DisplayLanguageName(int languageId);
+
+// The setup is an ANSI program: its texts reach the screen through the
+// system's ANSI code page. Japanese (1041) shows only where that page is 932;
+// elsewhere every text would be question marks, so it is not offered there.
+constexpr UINT kJapaneseCodePage = 932;
+bool LanguageShowsOnCodePage(int languageId, UINT codePage);
+// The language of the command line (`/l`) as this system can show it: the
+// language itself, 0 for none, or US English (1033), logged, in place of one
+// the ANSI code page cannot show.
+int LanguageForThisSystem(int languageId, Environment& environment, CInstallLog& log);
 
 class CLanguageDlg {
  public:
@@ -22,7 +34,9 @@ class CLanguageDlg {
       : environment_(environment), log_(log) {}
 
   // The dialog initialisation: the entries in the order they are added, then
-  // the system language read, logged and matched. Call once the list exists;
+  // the system language read, logged and matched (Japanese only where the
+  // ANSI code page is 932: elsewhere "Japanese not offered" is logged and US
+  // English preselected). Call once the list exists;
   // the front end adds `AddedEntries()` to its sorted list and selects
   // `Preselection()` (empty: nothing selected).
   void OnInitDialog();

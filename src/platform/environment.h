@@ -49,6 +49,9 @@ class Environment {
   // GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_ILANGUAGE): four hex digits.
   virtual BOOL GetLocaleLanguage(std::string* code) = 0;
   virtual UINT GetACP() = 0;
+  // IsDBCSLeadByte: true when `c` begins a double-byte character in the ANSI
+  // code page (never on a single-byte page such as 1252).
+  virtual BOOL IsDBCSLeadByte(BYTE c) = 0;
   // MultiByteToWideChar / WideCharToMultiByte with the ANSI code page.
   virtual bool AnsiToWide(const std::string& text, std::u16string* wide) = 0;
   virtual bool WideToAnsi(const std::u16string& wide, std::string* text) = 0;

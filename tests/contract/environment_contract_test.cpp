@@ -6,6 +6,7 @@
 #include <string>
 
 #include "contract/contract_machine.h"
+#include "platform/path_chars.h"
 
 namespace {
 
@@ -51,6 +52,38 @@ TEST(EnvironmentContract, CodePageConversionsRoundTrip) {
   // _mbsnicmp folds single bytes as the "C" locale does: ASCII letters only.
   EXPECT_EQ(env.CompareNoCase("espa\xF1ol", "ESPA\xF1OL", 7), 0);
   EXPECT_NE(env.CompareNoCase("espa\xF1ol", "ESPA\xD1OL", 7), 0);
+}
+
+// IsDBCSLeadByte answers for the ANSI code page: no byte on a single-byte
+// page such as 1252, 0x81-0x9F and 0xE0-0xFC on 932 (Japanese), never an
+// ASCII byte. The path walk built on it takes the second byte of 表 (0x95
+// 0x5C) for part of the character on 932, for a backslash elsewhere.
+TEST(EnvironmentContract, LeadBytesAreThoseOfTheAnsiCodePage) {
+  auto contract = MakeContractMachine();
+  Environment& env = contract->machine().environment();
+  const UINT codePage = env.GetACP();
+  int leads = 0;
+  for (unsigned c = 0; c <= 0xFF; ++c) {
+    const bool lead = env.IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE;
+    if (c < 0x80) {
+      EXPECT_FALSE(lead) << c;
+    }
+    if (codePage == 932) {
+      EXPECT_EQ(lead, (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) << c;
+    }
+    leads += lead ? 1 : 0;
+  }
+  if (codePage == 1252) {
+    EXPECT_EQ(leads, 0);
+  }
+  const PathChars paths = PathCharsOf(env);
+  const std::string folder = "C:\\TEMP\\\x95\x5C";
+  EXPECT_EQ(paths.EndsWithSeparator(folder), leads == 0) << "code page " << codePage;
+  EXPECT_EQ(paths.FindLastSeparator(folder), leads == 0 ? folder.size() - 1 : 7u);
+  if (codePage != 932) return;
+  std::u16string wide;
+  ASSERT_TRUE(env.AnsiToWide(folder, &wide));
+  EXPECT_EQ(wide, u"C:\\TEMP\\\u8868");
 }
 
 // The random source gives bytes, and two draws differ (32 bytes alike would

@@ -40,6 +40,7 @@ class TinyEnvironment : public Environment {
     return TRUE;
   }
   UINT GetACP() override { return 1252; }
+  BOOL IsDBCSLeadByte(BYTE) override { return FALSE; }
   // Latin-1 stands in for the ANSI code page: anything above U+00FF fails.
   bool AnsiToWide(const std::string& text, std::u16string* wide) override {
     wide->clear();

@@ -18,10 +18,13 @@ const std::string kEspanol = "Espa\xF1ol";
 const std::string kFrancais = "Fran\xE7" "ais";
 const std::string kPortugues = "Portugu\xEA" "s";
 
-// The default machine with its locale's language set to `code` (null: unreadable).
+// The default machine with its locale's language set to `code` (null:
+// unreadable). A Japanese system has code page 932, as Japanese Windows
+// comes; Japanese on another code page is tests/scenario/japanese_test.cpp's.
 std::unique_ptr<SimMachine> MachineWithLanguage(const nlohmann::json& code) {
   nlohmann::json description = nlohmann::json::parse(kDefaultMachineJson);
   description["locale"]["language"] = code;
+  if (code == "0411") description["locale"]["codePage"] = 932;
   std::string error;
   std::unique_ptr<SimMachine> machine =
       SimMachine::FromJson(description.dump(), "language test machine", &error);

@@ -34,7 +34,8 @@ std::string DesktopFolder(Machine& machine) {
       key.QueryString("Desktop", MAX_PATH, &folder) != ERROR_SUCCESS || folder.empty()) {
     machine.environment().GetTempPath(&folder);
   }
-  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  // A desktop named in Japanese may end in a character whose second byte is 0x5C.
+  PathCharsOf(machine.environment()).TrimSeparators(&folder);
   return folder;
 }
 

@@ -89,6 +89,14 @@ bool SimCodePage::IsLeadByte(unsigned char c) const {
   return false;
 }
 
+PathChars SimCodePage::Paths() const {
+  PathChars chars;
+  for (unsigned c = 0x80; c <= 0xFF; ++c) {
+    if (IsLeadByte(static_cast<unsigned char>(c))) chars.SetLeadByte(static_cast<unsigned char>(c));
+  }
+  return chars;
+}
+
 unsigned SimCodePage::UpperByte(unsigned char c) const {
   if (c >= 'a' && c <= 'z') return c - 0x20;
   if (codePage_ == 1252) {

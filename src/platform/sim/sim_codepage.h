@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/path_chars.h"
 #include "platform/wintypes.h"
 
 class SimCodePage {
@@ -18,6 +19,10 @@ class SimCodePage {
 
   // A first byte of a double-byte character (932: 0x81-0x9F and 0xE0-0xFC).
   bool IsLeadByte(unsigned char c) const;
+  // The path walker of this code page: the simulated file system, the
+  // state's comparison and the capture split paths with it, never byte by
+  // byte, so that a trail byte 0x5C stays inside its character.
+  PathChars Paths() const;
   // CharUpperA: 1252 upper-cases ASCII and the Latin-1 letters (à-þ but ÷,
   // š œ ž ÿ); double-byte pages upper-case ASCII only and keep their
   // double-byte characters whole.

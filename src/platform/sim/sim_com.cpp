@@ -117,7 +117,8 @@ DWORD SimCom::LoadLibraryEx(const std::string& path, DWORD /*flags*/, HMODULE* m
     const SimEnvironment& env = machine_.simEnvironment();
     for (const std::string& folder :
          {machine_.setupFolder(), env.systemDirectory, env.windowsDirectory}) {
-      std::string candidate = folder + (folder.back() == '\\' ? "" : "\\") + path;
+      std::string candidate =
+          folder + (machine_.codePage().Paths().EndsWithSeparator(folder) ? "" : "\\") + path;
       if (files.Exists(candidate)) {
         resolved = candidate;
         break;
@@ -173,7 +174,7 @@ HRESULT SimCom::CallDllRegisterServer(HMODULE module) {
   if (result < 0) return result;
   if (loaded.library.contains("registers")) {
     const SimCodePage& codePage = machine_.codePage();
-    std::string folder = loaded.path.substr(0, loaded.path.find_last_of('\\'));
+    std::string folder = codePage.Paths().Folder(loaded.path);
     SimJson section = Expand(loaded.library["registers"], codePage.ToUtf8(loaded.path),
                              codePage.ToUtf8(folder));
     if (!machine_.simRegistry().Load(section, "", &error)) return E_FAIL;

@@ -51,6 +51,7 @@ class SimEnvironment : public Environment {
   void Sleep(DWORD milliseconds) override { clock_.Advance(milliseconds); }
   BOOL GetLocaleLanguage(std::string* code) override;
   UINT GetACP() override { return codePage_.codePage(); }
+  BOOL IsDBCSLeadByte(BYTE c) override { return codePage_.IsLeadByte(c) ? TRUE : FALSE; }
   bool AnsiToWide(const std::string& text, std::u16string* wide) override {
     return codePage_.ToWide(text, wide);
   }

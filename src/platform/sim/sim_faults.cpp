@@ -326,6 +326,7 @@ class SeamEnvironment : public Environment {
     return inner_.GetLocaleLanguage(code);
   }
   UINT GetACP() override { return inner_.GetACP(); }
+  BOOL IsDBCSLeadByte(BYTE c) override { return inner_.IsDBCSLeadByte(c); }
   bool AnsiToWide(const std::string& text, std::u16string* wide) override {
     return inner_.AnsiToWide(text, wide);
   }

@@ -25,9 +25,12 @@ bool HasWildcard(const std::string& name) {
   return name.find_first_of("*?") != std::string::npos;
 }
 
-bool IsValidComponent(const std::string& name) {
-  for (char c : name) {
+// A double-byte character is valid whatever its second byte: ポ ends in 0x7C, '|'.
+bool IsValidComponent(const std::string& name, const PathChars& chars) {
+  for (size_t i = 0; i < name.size(); i = chars.Next(name, i)) {
+    const char c = name[i];
     unsigned char u = static_cast<unsigned char>(c);
+    if (chars.IsLeadByte(u) && i + 1 < name.size()) continue;
     if (u < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|') return false;
   }
   return true;
@@ -103,6 +106,7 @@ DWORD SimFileSystem::ParsePath(const std::string& input, Parsed* parsed) const {
     rest = currentDirectory_.substr(2) + "\\" + path;
   }
   parsed->parts.clear();
+  const PathChars paths = codePage_.Paths();
   std::string current;
   auto flush = [&]() -> bool {
     if (current.empty() || current == ".") {
@@ -120,17 +124,20 @@ DWORD SimFileSystem::ParsePath(const std::string& input, Parsed* parsed) const {
       return true;
     }
     current.resize(end + 1);
-    if (!IsValidComponent(current)) return false;
+    if (!IsValidComponent(current, paths)) return false;
     parsed->parts.push_back(current);
     current.clear();
     return true;
   };
-  for (char c : rest) {
-    if (c == '\\') {
+  // Character by character: the second byte of 表 (0x95 0x5C) is no separator.
+  for (size_t i = 0; i < rest.size();) {
+    const size_t next = paths.Next(rest, i);
+    if (rest[i] == '\\') {
       if (!flush()) return kErrorInvalidName;
     } else {
-      current += c;
+      current.append(rest, i, next - i);
     }
+    i = next;
   }
   if (!flush()) return kErrorInvalidName;
   return ERROR_SUCCESS;
@@ -309,7 +316,7 @@ DWORD SimFileSystem::RenameFolder(const std::string& folder, const std::string& 
 bool SimFileSystem::Put(const std::string& path, const std::string& bytes) {
   Parsed parsed;
   if (ParsePath(path, &parsed) != ERROR_SUCCESS || parsed.parts.empty()) return false;
-  size_t cut = path.find_last_of("\\/");
+  size_t cut = codePage_.Paths().FindLastSeparator(path, true);
   if (cut == std::string::npos || !MakeFolders(path.substr(0, cut + 1))) return false;
   Found found;
   if (Find(path, &found) != ERROR_SUCCESS) return false;
@@ -457,7 +464,8 @@ DWORD SimFileSystem::SetAttributes(const std::string& path, DWORD attributes) {
 }
 
 DWORD SimFileSystem::FindFirst(const std::string& pattern, FindHandle* handle, FindData* data) {
-  size_t cut = pattern.find_last_of("\\/");
+  const PathChars paths = codePage_.Paths();
+  size_t cut = paths.FindLastSeparator(pattern, true);
   std::string folderPath, mask;
   if (cut == std::string::npos) {
     folderPath = currentDirectory_;
@@ -474,7 +482,7 @@ DWORD SimFileSystem::FindFirst(const std::string& pattern, FindHandle* handle, F
   SimFile* folder = FollowJunction(found.node, 0);
   if (!folder) return ERROR_PATH_NOT_FOUND;
   if (mask.empty()) return ERROR_FILE_NOT_FOUND;
-  if (!IsValidComponent(mask)) return kErrorInvalidName;
+  if (!IsValidComponent(mask, paths)) return kErrorInvalidName;
   std::string foldedMask = codePage_.Upper(mask);
   Search search;
   if (folder->parent) {
@@ -560,7 +568,7 @@ DWORD SimFileSystem::GetTempFileName(const std::string& dir, const std::string& 
   DWORD rc = Find(dir, &found);
   if (rc != ERROR_SUCCESS || !found.node || !found.node->directory) return ERROR_DIRECTORY;
   std::string base = dir;
-  if (base.empty() || (base.back() != '\\' && base.back() != '/')) base += '\\';
+  if (!codePage_.Paths().EndsWithSeparator(base, true)) base += '\\';
   base += prefix.substr(0, 3);
   auto nameFor = [&base](unsigned number) {
     char digits[16];
@@ -609,12 +617,13 @@ DWORD SimFileSystem::GetLongPathName(const std::string& path, std::string* longP
   SimFile* folder = folderFound.node;
   std::vector<std::string> parts;
   std::string current;
-  for (size_t i = pos; i < text.size(); ++i) {
+  const PathChars paths = codePage_.Paths();
+  for (size_t i = pos; i < text.size(); i = paths.Next(text, i)) {
     if (text[i] == '\\') {
       if (!current.empty()) parts.push_back(current);
       current.clear();
     } else {
-      current += text[i];
+      current.append(text, i, paths.Next(text, i) - i);
     }
   }
   if (!current.empty()) parts.push_back(current);
@@ -627,7 +636,7 @@ DWORD SimFileSystem::GetLongPathName(const std::string& path, std::string* longP
     if (i + 1 < parts.size()) out += "\\";
     folder = child ? FollowJunction(child, 0) : nullptr;
   }
-  if (!text.empty() && text.back() == '\\' && !parts.empty()) out += "\\";
+  if (paths.EndsWithSeparator(text) && !parts.empty()) out += "\\";
   *longPath = out;
   return ERROR_SUCCESS;
 }
@@ -771,7 +780,8 @@ DWORD SimFileSystem::GetPrivateProfileString(const std::string& section, const s
 
 bool SimFileSystem::LoadEntry(const std::string& path, const SimJson& entry,
                               const std::string& pointer, std::string* error) {
-  bool folder = !path.empty() && (path.back() == '\\' || path.back() == '/');
+  const PathChars paths = codePage_.Paths();
+  bool folder = paths.EndsWithSeparator(path, true);
   Parsed parsed;
   if (ParsePath(path, &parsed) != ERROR_SUCCESS || path.size() < 3 || path[1] != ':' ||
       (path[2] != '\\' && path[2] != '/')) {
@@ -789,7 +799,8 @@ bool SimFileSystem::LoadEntry(const std::string& path, const SimJson& entry,
                           error)) {
     return false;
   }
-  std::string folderPath = folder ? path : path.substr(0, path.find_last_of("\\/") + 1);
+  const size_t cut = paths.FindLastSeparator(path, true);
+  std::string folderPath = folder ? path : path.substr(0, cut == std::string::npos ? 0 : cut + 1);
   if (!MakeFolders(folderPath)) {
     return Fail(pointer, "a file stands where a folder of this path should be", error);
   }
@@ -978,7 +989,7 @@ bool SimFileSystem::MountHostFolder(const std::string& hostDir, const std::strin
     return false;
   }
   std::string base = folder;
-  if (base.empty() || base.back() != '\\') base += '\\';
+  if (!codePage_.Paths().EndsWithSeparator(base)) base += '\\';
   if (!MakeFolders(base)) {
     *error = base + ": cannot create the folder";
     return false;

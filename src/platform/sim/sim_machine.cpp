@@ -58,22 +58,23 @@ SimMachine::SimMachine()
   // file; a folder made for Administrators and SYSTEM alone keeps it out.
   faults_.SetPlantHandler([this](const SimFault& fault) -> std::string {
     const std::string path = codePage_.FromUtf8(fault.plantPath);
+    const PathChars paths = codePage_.Paths();
     if (fault.plantReplacesFolder) {
       // Renaming a folder away takes the right to delete inside its parent.
-      const std::string folder = path.substr(0, path.rfind('\\'));
-      const SimFile* parent = files_.Node(folder.substr(0, folder.rfind('\\')));
+      const std::string folder = paths.Folder(path);
+      const SimFile* parent = files_.Node(paths.Folder(folder));
       if (!parent || parent->adminsOnly) {
         return "refused " + fault.plantPath + ": its folder's parent is Administrators' and SYSTEM's";
       }
-      const std::string aside = folder.substr(folder.rfind('\\') + 1) + ".old";
+      const std::string aside = paths.LastName(folder) + ".old";
       if (DWORD rc = files_.RenameFolder(folder, aside)) {
         return "refused " + fault.plantPath + ": the folder cannot be renamed - error " +
                std::to_string(rc);
       }
       files_.MakeFolders(folder);
     }
-    for (size_t cut = path.rfind('\\'); cut != std::string::npos && cut > 2;
-         cut = path.rfind('\\', cut - 1)) {
+    for (size_t cut = paths.FindSeparator(path, 3); cut != std::string::npos;
+         cut = paths.FindSeparator(path, cut + 1)) {
       const SimFile* folder = files_.Node(path.substr(0, cut));
       if (folder && folder->adminsOnly) {
         return "refused " + fault.plantPath + ": a folder of Administrators and SYSTEM";
@@ -114,7 +115,7 @@ SimMachine::~SimMachine() = default;
 
 std::string SimMachine::setupFolder() const {
   const std::string& program = environment_.setupProgram;
-  size_t cut = program.rfind('\\');
+  size_t cut = codePage_.Paths().FindLastSeparator(program);
   if (cut == std::string::npos) return "C:\\";
   std::string folder = program.substr(0, cut);
   return folder.size() == 2 ? folder + "\\" : folder;
@@ -253,7 +254,7 @@ bool SimMachine::LoadSystem(const SimJson& d, std::string* error) {
       if (!ReadString(dirs[dir.name], at, &text, error)) return false;
       text = codePage_.FromUtf8(text);
       if (!IsFullPath(text)) return Fail(at, "expected a full path such as \"C:\\\\WINDOWS\"", error);
-      bool trailing = text.back() == '\\';
+      bool trailing = codePage_.Paths().EndsWithSeparator(text);
       if (dir.target == &environment_.tempDirectory && !trailing) {
         return Fail(at, "GetTempPath's folder ends with a backslash", error);
       }
@@ -266,7 +267,7 @@ bool SimMachine::LoadSystem(const SimJson& d, std::string* error) {
   if (d.contains("setupProgram")) {
     if (!ReadString(d["setupProgram"], "/setupProgram", &text, error)) return false;
     text = codePage_.FromUtf8(text);
-    if (!IsFullPath(text) || text.back() == '\\') {
+    if (!IsFullPath(text) || codePage_.Paths().EndsWithSeparator(text)) {
       return Fail("/setupProgram", "expected the program's full path such as \"D:\\\\setup.exe\"",
                   error);
     }
@@ -360,7 +361,7 @@ bool SimMachine::MountMedium(const std::string& hostDir, std::string* error) {
 
 void SimMachine::ResealMediumManifest() {
   std::string folder = setupFolder();
-  if (!folder.empty() && folder.back() != '\\') folder += '\\';
+  if (!codePage_.Paths().EndsWithSeparator(folder)) folder += '\\';
   std::optional<std::string> text = files_.Contents(folder + kMediumManifestName);
   std::vector<MediumFile> entries;
   if (!text || ParseMediumManifest(*text, &entries) != 0) return;

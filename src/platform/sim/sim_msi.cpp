@@ -51,13 +51,14 @@ bool IsFullPath(const std::string& path) {
          (path.size() >= 2 && path[0] == '\\' && path[1] == '\\');
 }
 
-std::string FolderOf(const std::string& path) {
-  size_t cut = path.rfind('\\');
+// The folder of a path, with its backslash; the second byte of 表 is none.
+std::string FolderOf(const SimMachine& machine, const std::string& path) {
+  size_t cut = machine.codePage().Paths().FindLastSeparator(path);
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-std::string WithBackslash(std::string folder) {
-  if (folder.empty() || folder.back() != '\\') folder += '\\';
+std::string WithBackslash(const SimMachine& machine, std::string folder) {
+  if (!machine.codePage().Paths().EndsWithSeparator(folder)) folder += '\\';
   return folder;
 }
 
@@ -248,29 +249,29 @@ std::map<std::string, std::string> ResolveFolders(SimMachine& machine, const Msi
                                                   const std::map<std::string, std::string>& props) {
   const SimEnvironment& env = machine.simEnvironment();
   std::string drive = env.windowsDirectory.substr(0, 2) + "\\";
-  std::string programFiles = WithBackslash(
+  std::string programFiles = WithBackslash(machine,
       machine.simRegistry()
           .GetString("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir")
           .value_or(drive + "Program Files"));
   std::map<std::string, std::string> standard = {
       {"TARGETDIR", drive},
-      {"WindowsFolder", WithBackslash(env.windowsDirectory)},
-      {"SystemFolder", WithBackslash(env.systemDirectory)},
-      {"TempFolder", WithBackslash(env.tempDirectory)},
+      {"WindowsFolder", WithBackslash(machine, env.windowsDirectory)},
+      {"SystemFolder", WithBackslash(machine, env.systemDirectory)},
+      {"TempFolder", WithBackslash(machine, env.tempDirectory)},
       {"ProgramFilesFolder", programFiles},
       {"CommonFilesFolder", programFiles + "Common Files\\"}};
   if (env.processorArchitecture == PROCESSOR_ARCHITECTURE_AMD64) {
     standard["ProgramFiles64Folder"] = programFiles;
     standard["CommonFiles64Folder"] = programFiles + "Common Files\\";
-    standard["System64Folder"] = WithBackslash(env.systemDirectory);
-    std::string x86 = WithBackslash(
+    standard["System64Folder"] = WithBackslash(machine, env.systemDirectory);
+    std::string x86 = WithBackslash(machine,
         machine.simRegistry()
             .GetString("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion",
                        "ProgramFilesDir (x86)")
             .value_or(drive + "Program Files (x86)"));
     standard["ProgramFilesFolder"] = x86;
     standard["CommonFilesFolder"] = x86 + "Common Files\\";
-    standard["SystemFolder"] = WithBackslash(env.windowsDirectory) + "SysWOW64\\";
+    standard["SystemFolder"] = WithBackslash(machine, env.windowsDirectory) + "SysWOW64\\";
   }
   std::map<std::string, std::string> folders;
   auto directory = tables.find("Directory");
@@ -285,7 +286,7 @@ std::map<std::string, std::string> ResolveFolders(SimMachine& machine, const Msi
     std::string path;
     auto given = props.find(id);
     if (given != props.end() && IsFullPath(given->second)) {
-      path = WithBackslash(given->second);
+      path = WithBackslash(machine, given->second);
     } else if (standard.count(id)) {
       path = standard[id];
     } else if (byId.count(id) && depth < 64) {
@@ -579,7 +580,7 @@ void WriteFiles(SimMachine& machine, const MsiPlan& plan, const std::string& pac
               : std::string();
       if (!installed.empty() && CompareVersions(installed, item.version) > 0) continue;
     }
-    std::string content = LongName(item.path.substr(item.path.rfind('\\') + 1)) + " (" +
+    std::string content = LongName(machine.codePage().Paths().LastName(item.path)) + " (" +
                           std::to_string(item.size) + " bytes in " + packageName + ")\r\n";
     // The cabinet is not unpacked: the text stands in for the bytes, as
     // many of them as the File table gives, so that the file has its size.
@@ -587,7 +588,7 @@ void WriteFiles(SimMachine& machine, const MsiPlan& plan, const std::string& pac
     // A file in use is written beside it and takes its place at the restart.
     std::string target = item.path;
     if (InUse(files, item.path)) {
-      target = FolderOf(item.path) + "~zt" + std::to_string(machine.clock().now() % 100000) + ".tmp";
+      target = FolderOf(machine, item.path) + "~zt" + std::to_string(machine.clock().now() % 100000) + ".tmp";
       machine.ScheduleFileOperation(target, item.path);
     }
     if (!files.Put(target, content)) continue;
@@ -665,9 +666,9 @@ void RemoveInstalled(SimMachine& machine, const MsiPlan& plan) {
     std::string folder = *it;
     // The folder and the parents it brought, while they are empty.
     while (folder.size() > 3) {
-      folder.pop_back();
+      folder.pop_back();  // the trailing backslash: a whole character
       if (files.RemoveDirectory(folder) != ERROR_SUCCESS) break;
-      folder = FolderOf(folder);
+      folder = FolderOf(machine, folder);
       bool created = std::any_of(plan.folders.begin(), plan.folders.end(),
                                  [&](const std::string& f) { return Upper(f) == Upper(folder); });
       if (!created) break;
@@ -730,7 +731,7 @@ std::string FileVersionOf(const SimFile* file) {
 // A new file name under the Windows folder's "Installer" folder.
 std::string CacheName(SimMachine& machine, const std::string& extension) {
   SimFileSystem& files = machine.simFiles();
-  std::string folder = WithBackslash(machine.simEnvironment().windowsDirectory) + "Installer\\";
+  std::string folder = WithBackslash(machine, machine.simEnvironment().windowsDirectory) + "Installer\\";
   files.MakeFolders(folder);
   uint32_t seed = machine.simEnvironment().GetTickCount();
   for (uint32_t i = 0; i < 0x10000; ++i) {
@@ -790,7 +791,7 @@ void Register(SimMachine& machine, const MsiPlan& plan, const std::string& packa
                {"HelpTelephone", Property(plan, "ARPHELPTELEPHONE")},
                {"InstallDate", date},
                {"InstallLocation", Property(plan, "ARPINSTALLLOCATION")},
-               {"InstallSource", FolderOf(packagePath)},
+               {"InstallSource", FolderOf(machine, packagePath)},
                {"Publisher", plan.manufacturer},
                {"Readme", Property(plan, "ARPREADME")},
                {"Size", ""},
@@ -821,12 +822,12 @@ void Register(SimMachine& machine, const MsiPlan& plan, const std::string& packa
   publication.language = static_cast<uint32_t>(std::strtoul(plan.language.c_str(), nullptr, 10));
   publication.version = (major << 24) | ((minor & 0xFF) << 16) | (build & 0xFFFF);
   publication.transforms = transformList;
-  publication.sourceFolder = FolderOf(packagePath);
-  publication.packageName = packagePath.substr(packagePath.rfind('\\') + 1);
+  publication.sourceFolder = FolderOf(machine, packagePath);
+  publication.packageName = machine.codePage().Paths().LastName(packagePath);
   publication.mediaDisk = plan.mediaDisk;
   // AuthorizedLUAApp came with Windows Installer 3.0.
   publication.luaValues =
-      VersionNumber(FileVersionOf(files.Node(WithBackslash(
+      VersionNumber(FileVersionOf(files.Node(WithBackslash(machine,
                         machine.simEnvironment().systemDirectory) + "msi.dll")), 0) >= 3;
   publication.features = plan.features;
   publication.components = plan.components;
@@ -904,7 +905,7 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
       return Failed(machine, start, command, kErrorUnknownProduct);
     }
   } else {
-    const std::string current = WithBackslash(CurrentFolder(machine, start));
+    const std::string current = WithBackslash(machine, CurrentFolder(machine, start));
     if (!IsFullPath(packagePath)) packagePath = current + packagePath;
     std::optional<std::string> bytes = files.Contents(packagePath);
     if (!bytes) return Failed(machine, start, command, kErrorPackageOpenFailed);
@@ -921,7 +922,7 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
           // A first installation looks for it where the name leads from the
           // current folder, then beside the package.
           transform = files.Contents(current + name);
-          if (!transform) transform = files.Contents(FolderOf(packagePath) + name);
+          if (!transform) transform = files.Contents(FolderOf(machine, packagePath) + name);
         }
         if (!transform) return Failed(machine, start, command, kErrorTransformFailure);
         transforms.push_back(*transform);
@@ -945,7 +946,7 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
     return Failed(machine, start, command, kErrorProductVersion);
   }
   if (command.visibleUi) ShowDialog(machine, start, plan->productName);
-  std::string packageName = packagePath.substr(packagePath.rfind('\\') + 1);
+  std::string packageName = machine.codePage().Paths().LastName(packagePath);
   SimProgramRun run;
   run.exitCode = ERROR_SUCCESS;
   run.durationMs = kInstallMs + kPerFileMs * plan->files.size();
@@ -969,7 +970,7 @@ SimProgramRun Uninstall(SimMachine& machine, const SimProcessStart& start,
     // "/x package.msi": the product that package installs.
     std::string path = IsFullPath(command.target)
                            ? command.target
-                           : WithBackslash(CurrentFolder(machine, start)) + command.target;
+                           : WithBackslash(machine, CurrentFolder(machine, start)) + command.target;
     std::optional<std::string> bytes = machine.simFiles().Contents(path);
     if (!bytes) return Failed(machine, start, command, kErrorPackageOpenFailed);
     MsiPlan probe;

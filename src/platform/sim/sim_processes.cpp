@@ -29,8 +29,8 @@ std::string Lower(std::string text) {
   return text;
 }
 
-std::string FileNameOf(const std::string& path) {
-  size_t cut = path.find_last_of("\\/");
+std::string FileNameOf(const std::string& path, const PathChars& paths) {
+  size_t cut = paths.FindLastSeparator(path, true);
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
@@ -367,7 +367,7 @@ std::string SimProcesses::FindFile(const std::string& name) const {
   for (const std::string& folder :
        {machine_.setupFolder(), env.systemDirectory, env.windowsDirectory}) {
     std::string candidate = folder;
-    if (candidate.back() != '\\') candidate += '\\';
+    if (!machine_.codePage().Paths().EndsWithSeparator(candidate)) candidate += '\\';
     candidate += name;
     if (files.IsFile(candidate)) return candidate;
   }
@@ -379,8 +379,8 @@ std::string SimProcesses::FindFile(const std::string& name) const {
 // added to a name without an extension.
 std::string SimProcesses::FindProgram(const std::string& commandLine, std::string* arguments,
                                       DWORD* error) const {
-  auto withExtension = [](const std::string& token) {
-    std::string name = FileNameOf(token);
+  auto withExtension = [this](const std::string& token) {
+    std::string name = FileNameOf(token, machine_.codePage().Paths());
     return name.find('.') == std::string::npos ? token + ".exe" : token;
   };
   size_t start = commandLine.find_first_not_of(" \t");
@@ -444,7 +444,7 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
 
   SimProcessStart start{commandLine, program, arguments, NewProcessId(), currentDirectory};
   SimProgramRun run;
-  std::string byPath = Lower(program), byName = Lower(FileNameOf(program));
+  std::string byPath = Lower(program), byName = Lower(FileNameOf(program, machine_.codePage().Paths()));
   auto described = programs_.find(byPath);
   if (described == programs_.end()) described = programs_.find(byName);
   auto behaviour = behaviours_.find(byPath);
@@ -555,7 +555,8 @@ void SimProcesses::LoadImports(const std::string& program, const ProgramSpec* sp
   const std::vector<std::string>& imports = setupCopy ? kSetupImports : *spec->imports;
   SimEnvironment& environment = machine_.simEnvironment();
   const std::string system = Lower(environment.systemDirectory);
-  const std::string folder = program.substr(0, program.rfind('\\'));
+  const PathChars paths = machine_.codePage().Paths();
+  const std::string folder = paths.Folder(program);
   // A program of the system folder finds everything there first.
   if (Lower(folder) == system) return;
   const OsVersion& os = environment.os;
@@ -563,7 +564,7 @@ void SimProcesses::LoadImports(const std::string& program, const ProgramSpec* sp
                          (os.majorVersion > 5 || (os.majorVersion == 5 && os.minorVersion >= 1));
   std::string current = currentDirectory.empty() ? machine_.simFiles().currentDirectory()
                                                  : currentDirectory;
-  while (current.size() > 3 && current.back() == '\\') current.pop_back();
+  paths.TrimSeparators(&current, 3);
   // With SafeDllSearchMode the system folder, which holds every library a
   // program imports, comes before the current folder.
   const bool currentBeforeSystem = !SafeDllSearch(machine_) && Lower(current) != system;
@@ -572,7 +573,7 @@ void SimProcesses::LoadImports(const std::string& program, const ProgramSpec* sp
     // On XP the manifest takes comctl32.dll from WinSxS before any search.
     if (setupCopy && xpOrLater && strcasecmp(name.c_str(), "comctl32.dll") == 0) continue;
     const std::string beside = folder + "\\" + name;
-    const std::string inCurrent = current + (current.back() == '\\' ? "" : "\\") + name;
+    const std::string inCurrent = current + (paths.EndsWithSeparator(current) ? "" : "\\") + name;
     if (machine_.simFiles().IsFile(beside)) {
       NoteLibraryLoad(program, beside);
     } else if (currentBeforeSystem && machine_.simFiles().IsFile(inCurrent)) {

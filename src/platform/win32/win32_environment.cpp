@@ -156,6 +156,9 @@ class Win32Environment : public Environment {
   }
 
   UINT GetACP() override { return ::GetACP(); }
+  // IsDBCSLeadByteEx with CP_ACP: the same answer as IsDBCSLeadByte, from the
+  // import the C runtime already has.
+  BOOL IsDBCSLeadByte(BYTE c) override { return ::IsDBCSLeadByteEx(CP_ACP, c); }
 
   bool AnsiToWide(const std::string& text, std::u16string* wide) override {
     if (text.empty()) {
