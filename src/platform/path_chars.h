@@ -24,54 +24,23 @@ class PathChars {
 
   // CharNextA: the position after the character at `pos` (a lead byte at the
   // very end counts as one character, as a cut-off string ends there).
-  size_t Next(const std::string& text, size_t pos) const {
-    if (pos >= text.size()) return text.size();
-    return IsLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size() ? pos + 2
-                                                                                      : pos + 1;
-  }
+  size_t Next(const std::string& text, size_t pos) const;
   // CharPrevA from the end: where the last character begins (0 for an empty text).
-  size_t LastCharStart(const std::string& text) const {
-    size_t last = 0;
-    for (size_t pos = 0; pos < text.size(); pos = Next(text, pos)) last = pos;
-    return last;
-  }
+  size_t LastCharStart(const std::string& text) const;
   // The first separator at or after `from` (a character boundary); with
   // `slash`, '/' counts as one too.
-  size_t FindSeparator(const std::string& text, size_t from = 0, bool slash = false) const {
-    for (size_t pos = from; pos < text.size(); pos = Next(text, pos)) {
-      if (IsSeparator(text[pos], slash)) return pos;
-    }
-    return npos;
-  }
+  size_t FindSeparator(const std::string& text, size_t from = 0, bool slash = false) const;
   // The last separator, or npos.
-  size_t FindLastSeparator(const std::string& text, bool slash = false) const {
-    size_t found = npos;
-    for (size_t pos = 0; pos < text.size(); pos = Next(text, pos)) {
-      if (IsSeparator(text[pos], slash)) found = pos;
-    }
-    return found;
-  }
+  size_t FindLastSeparator(const std::string& text, bool slash = false) const;
   // True when the last character is a backslash (and not the second byte of one).
-  bool EndsWithSeparator(const std::string& text, bool slash = false) const {
-    if (text.empty()) return false;
-    const size_t last = LastCharStart(text);
-    return last == text.size() - 1 && IsSeparator(text[last], slash);
-  }
+  bool EndsWithSeparator(const std::string& text, bool slash = false) const;
   // Removes trailing separators while more than `keep` bytes remain.
-  void TrimSeparators(std::string* text, size_t keep = 0, bool slash = false) const {
-    while (text->size() > keep && EndsWithSeparator(*text, slash)) text->pop_back();
-  }
+  void TrimSeparators(std::string* text, size_t keep = 0, bool slash = false) const;
   // The text up to its last separator, the separator excluded (the text
   // itself when it has none).
-  std::string Folder(const std::string& text) const {
-    size_t cut = FindLastSeparator(text);
-    return cut == npos ? text : text.substr(0, cut);
-  }
+  std::string Folder(const std::string& text) const;
   // The text after its last separator (the whole text when it has none).
-  std::string LastName(const std::string& text) const {
-    size_t cut = FindLastSeparator(text);
-    return cut == npos ? text : text.substr(cut + 1);
-  }
+  std::string LastName(const std::string& text) const;
 
  private:
   static bool IsSeparator(char c, bool slash) { return c == '\\' || (slash && c == '/'); }
@@ -79,10 +48,4 @@ class PathChars {
 };
 
 // The lead bytes of the system's ANSI code page, as Windows reports them.
-inline PathChars PathCharsOf(Environment& environment) {
-  PathChars chars;
-  for (unsigned c = 0x80; c <= 0xFF; ++c) {
-    if (environment.IsDBCSLeadByte(static_cast<BYTE>(c))) chars.SetLeadByte(static_cast<unsigned char>(c));
-  }
-  return chars;
-}
+PathChars PathCharsOf(Environment& environment);
