@@ -129,6 +129,22 @@ std::string FaceOf(HDC dc) {
   return face;
 }
 
+// The control's text laid out in its own font as DrawText with DT_CALCRECT
+// lays it out `width` pixels wide (0: on one line); `face` names the font
+// Windows took.
+RECT LayOut(HWND control, UINT flags, int width, std::string* face) {
+  char text[2048] = {0};
+  ::GetWindowTextA(control, text, sizeof(text));
+  HDC dc = ::GetDC(control);
+  HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0)));
+  RECT laid = {0, 0, width, 0};
+  ::DrawTextA(dc, text, -1, &laid, flags | DT_CALCRECT);
+  *face = FaceOf(dc);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(control, dc);
+  return laid;
+}
+
 // A static wraps its words at its right edge (DT_WORDBREAK, and tabs
 // expanded, as the static control draws SS_LEFT); laid out `margin` pixels
 // narrower than the control, it must fit the control's height. A single word
@@ -137,18 +153,10 @@ Measure MeasureStatic(HWND control, int margin) {
   Measure result;
   RECT client{};
   ::GetClientRect(control, &client);
-  char text[2048] = {0};
-  ::GetWindowTextA(control, text, sizeof(text));
-  HDC dc = ::GetDC(control);
-  HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0)));
-  UINT flags = DT_LEFT | DT_WORDBREAK | DT_EXPANDTABS | DT_CALCRECT;
+  UINT flags = DT_LEFT | DT_WORDBREAK | DT_EXPANDTABS;
   if (::GetWindowLongA(control, GWL_STYLE) & SS_NOPREFIX) flags |= DT_NOPREFIX;
   const int width = client.right - margin;
-  RECT laid = {0, 0, width, 0};
-  ::DrawTextA(dc, text, -1, &laid, flags);
-  result.face = FaceOf(dc);
-  ::SelectObject(dc, old);
-  ::ReleaseDC(control, dc);
+  RECT laid = LayOut(control, flags, width, &result.face);
   if (laid.right > width) {
     result.available = width;
     result.needed = laid.right;
@@ -166,15 +174,7 @@ Measure MeasureButton(HWND control, int margin) {
   Measure result;
   RECT client{};
   ::GetClientRect(control, &client);
-  char text[256] = {0};
-  ::GetWindowTextA(control, text, sizeof(text));
-  HDC dc = ::GetDC(control);
-  HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0)));
-  RECT laid = {0, 0, 0, 0};
-  ::DrawTextA(dc, text, -1, &laid, DT_SINGLELINE | DT_NOPREFIX | DT_CALCRECT);
-  result.face = FaceOf(dc);
-  ::SelectObject(dc, old);
-  ::ReleaseDC(control, dc);
+  RECT laid = LayOut(control, DT_SINGLELINE | DT_NOPREFIX, 0, &result.face);
   const int roomWide = client.right - 2 * kButtonEdge;
   const int roomHigh = client.bottom - 2 * kButtonEdge;
   // The margin is for widths: hinting moves glyphs sideways, a line keeps
