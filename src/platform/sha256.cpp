@@ -28,23 +28,38 @@ void CSha256::Reset() {
   buffered_ = 0;
 }
 
+// The message schedule is kept as a window of sixteen words, each extended in
+// place as the rounds reach it. Where speed is wanted (the simulation hashes
+// every file of a medium in each rehearsal) the rounds are unrolled, so that
+// the eight working variables rotate by renaming instead of by moves; the
+// size-optimised Windows build keeps the loops.
+#if defined(__OPTIMIZE_SIZE__) || !defined(__GNUC__)
+#define ZT_SHA256_UNROLL(n)
+#else
+#define ZT_SHA256_PRAGMA(x) _Pragma(#x)
+#define ZT_SHA256_UNROLL(n) ZT_SHA256_PRAGMA(GCC unroll n)
+#endif
+
 void CSha256::Block(const uint8_t* block) {
-  uint32_t w[64];
+  uint32_t w[16];
+  ZT_SHA256_UNROLL(16)
   for (int i = 0; i < 16; ++i) {
     w[i] = (uint32_t{block[4 * i]} << 24) | (uint32_t{block[4 * i + 1]} << 16) |
            (uint32_t{block[4 * i + 2]} << 8) | uint32_t{block[4 * i + 3]};
   }
-  for (int i = 16; i < 64; ++i) {
-    uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-    uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-  }
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
   uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+  ZT_SHA256_UNROLL(64)
   for (int i = 0; i < 64; ++i) {
-    uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) +
-                  kRound[i] + w[i];
-    uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    if (i >= 16) {
+      uint32_t w15 = w[(i - 15) & 15], w2 = w[(i - 2) & 15];
+      uint32_t s0 = Rotr(w15, 7) ^ Rotr(w15, 18) ^ (w15 >> 3);
+      uint32_t s1 = Rotr(w2, 17) ^ Rotr(w2, 19) ^ (w2 >> 10);
+      w[i & 15] += s0 + w[(i - 7) & 15] + s1;
+    }
+    uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + (g ^ (e & (f ^ g))) +
+                  kRound[i] + w[i & 15];
+    uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) | (c & (a | b)));
     h = g;
     g = f;
     f = e;

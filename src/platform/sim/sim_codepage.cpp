@@ -83,18 +83,15 @@ bool SimCodePage::Supported(UINT codePage) {
   return true;
 }
 
-bool SimCodePage::IsLeadByte(unsigned char c) const {
-  if (codePage_ == 932) return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-  if (IsDoubleBytePage(codePage_)) return c >= 0x81 && c <= 0xFE;
-  return false;
-}
-
-PathChars SimCodePage::Paths() const {
-  PathChars chars;
+SimCodePage::SimCodePage(UINT codePage) : codePage_(codePage) {
   for (unsigned c = 0x80; c <= 0xFF; ++c) {
-    if (IsLeadByte(static_cast<unsigned char>(c))) chars.SetLeadByte(static_cast<unsigned char>(c));
+    const bool lead = codePage_ == 932 ? (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)
+                                       : IsDoubleBytePage(codePage_) && c >= 0x81 && c <= 0xFE;
+    if (lead) paths_.SetLeadByte(static_cast<unsigned char>(c));
   }
-  return chars;
+  for (unsigned c = 0; c < 256; ++c) {
+    upper_[c] = static_cast<unsigned char>(UpperByte(static_cast<unsigned char>(c)));
+  }
 }
 
 unsigned SimCodePage::UpperByte(unsigned char c) const {
@@ -113,13 +110,14 @@ unsigned SimCodePage::UpperByte(unsigned char c) const {
 }
 
 void SimCodePage::Upper(std::string* text) const {
+  const bool doubleByte = paths_.DoubleByte();
   for (size_t i = 0; i < text->size(); ++i) {
     unsigned char c = static_cast<unsigned char>((*text)[i]);
-    if (IsLeadByte(c) && i + 1 < text->size()) {
+    if (doubleByte && paths_.IsLeadByte(c) && i + 1 < text->size()) {
       ++i;  // the trail byte may look like an ASCII letter: keep the pair whole
       continue;
     }
-    (*text)[i] = static_cast<char>(UpperByte(c));
+    (*text)[i] = static_cast<char>(upper_[c]);
   }
 }
 

@@ -11,18 +11,18 @@
 
 class SimCodePage {
  public:
-  explicit SimCodePage(UINT codePage = 1252) : codePage_(codePage) {}
+  explicit SimCodePage(UINT codePage = 1252);
   UINT codePage() const { return codePage_; }
   // True when iconv can convert the code page (1252 and 932 are the ones the
   // setup's languages need; other single- and double-byte pages work too).
   static bool Supported(UINT codePage);
 
   // A first byte of a double-byte character (932: 0x81-0x9F and 0xE0-0xFC).
-  bool IsLeadByte(unsigned char c) const;
+  bool IsLeadByte(unsigned char c) const { return paths_.IsLeadByte(c); }
   // The path walker of this code page: the simulated file system, the
   // state's comparison and the capture split paths with it, never byte by
   // byte, so that a trail byte 0x5C stays inside its character.
-  PathChars Paths() const;
+  const PathChars& Paths() const { return paths_; }
   // CharUpperA: 1252 upper-cases ASCII and the Latin-1 letters (à-þ but ÷,
   // š œ ž ÿ); double-byte pages upper-case ASCII only and keep their
   // double-byte characters whole.
@@ -46,5 +46,9 @@ class SimCodePage {
 
  private:
   unsigned UpperByte(unsigned char c) const;
+  // The registry and the file system fold every name they look up: the lead
+  // bytes and the upper case of each byte are worked out once, with the page.
   UINT codePage_;
+  PathChars paths_;
+  unsigned char upper_[256];
 };
