@@ -3,6 +3,9 @@
 // the setup window opens; and the recursive delete of the clean-up mode.
 // These run before the analysis has filled the context, so they ask the
 // system for its directory and version themselves.
+#include <iterator>
+#include <vector>
+
 #include "analysis/analysis.h"
 #include "analysis/medium_check.h"
 
@@ -137,6 +140,7 @@ int InstallFlashControl(CSetupContext& context) {
   std::string destination = systemDir + "\\swflash.ocx";
   if (!PathFits(context, source) || !PathFits(context, destination)) return 0;
 
+  if (!context.app().CheckMediumFilesBeforeUse({"System32\\swflash.ocx"})) return 0;
   context.Log("copy %s %s\n", source.c_str(), destination.c_str());
   DWORD error = machine.files().Copy(source, destination, false);
   if (error != ERROR_SUCCESS) {
@@ -160,6 +164,7 @@ int InstallFlashControl(CSetupContext& context) {
 int UpdateXmlParser(CSetupContext& context) {
   if (IsXmlParserPresent(context) || InstallXmlParser(context)) return 1;
   CSetupApp& app = context.app();
+  if (app.MediumDamaged()) return 0;
   app.MessageBox(app.frontEnd().LoadResourceString(kXmlParserFailedMessage), MB_ICONSTOP);
   return 0;
 }
@@ -197,6 +202,12 @@ int InstallXmlParser(CSetupContext& context) {
   std::string systemDir = SystemDirectory(machine.environment());
   if (systemDir.empty()) {
     context.Log("could not determine system directory\n");
+    return 0;
+  }
+  // All three are checked before the first is copied: a damaged medium
+  // leaves no part of the parser behind.
+  if (!context.app().CheckMediumFilesBeforeUse(
+          std::vector<const char*>(std::begin(kXmlParserFiles), std::end(kXmlParserFiles)))) {
     return 0;
   }
   std::string destination;
@@ -237,6 +248,7 @@ int UpdatePsapi(CSetupContext& context) {
     DWORD attributes = 0;
     // Present, or unknown for any reason other than its absence: leave it.
     if (machine.files().GetAttributes(destination, &attributes) != ERROR_FILE_NOT_FOUND) return 1;
+    if (!context.app().CheckMediumFilesBeforeUse({"psapi.dll"})) return 0;
     DWORD error = machine.files().Copy(source, destination, false);
     if (error == ERROR_SUCCESS) {
       context.mediumChanges.push_back("copied " + source + " to " + destination);

@@ -46,10 +46,13 @@ int LeadingNumber(const std::string& token) {
   return static_cast<int>(value);
 }
 
-// The files start-up uses before the window opens: checked at once, whole.
-const std::vector<const char*> kStartupMediumFiles = {
-    "setup.ini", "SetupLanguages.xml", "install.swf", "System32\\swflash.ocx",
-    "msxml3r.dll", "msxml3a.dll", "msxml3.dll", "psapi.dll"};
+// The files every start-up uses before the window opens: checked at once,
+// whole. The components' files (the Flash control, the XML parser, PSAPI)
+// are used only by a machine that lacks them: they are checked right before
+// they are copied (CheckMediumFilesBeforeUse), and otherwise with the rest,
+// after the window has opened.
+const std::vector<const char*> kStartupMediumFiles = {"setup.ini", "SetupLanguages.xml",
+                                                      "install.swf"};
 // The rest is read in slices of this many bytes at most per timer call, and
 // the timer comes back this soon while pieces remain; a slice also ends when
 // it has taken this long (a slow disc), so the window keeps painting.
@@ -249,9 +252,17 @@ bool CSetupApp::InitInstance() {
   }
 
   if (!UpdateFlashControl(m_context)) {
+    if (m_bMediumDamaged) {
+      SetExitCode(kExitFailure);
+      return false;
+    }
     log_.Log("failed to update Flash OCX - continuing install anyway\n");
   }
   if (!UpdateXmlParser(m_context)) {
+    if (m_bMediumDamaged) {
+      SetExitCode(kExitFailure);
+      return false;
+    }
     log_.Log("failed to update XML parser library - aborting install\n");
     SetExitCode(kExitFailure);
     return false;
@@ -260,6 +271,10 @@ bool CSetupApp::InitInstance() {
   LoadLanguageFile(strings_, machine_, log_);
 
   if (!UpdatePsapi(m_context)) {
+    if (m_bMediumDamaged) {
+      SetExitCode(kExitFailure);
+      return false;
+    }
     log_.Log("failed to update PSAPI lib for NT - aborting install\n");
     SetExitCode(kExitFailure);
     return false;
@@ -444,6 +459,13 @@ bool CSetupApp::BeginMediumCheck() {
   return true;
 }
 
+bool CSetupApp::CheckMediumFilesBeforeUse(const std::vector<const char*>& names) {
+  if (m_bMediumDamaged) return false;
+  if (!m_mediumCheck || m_mediumCheck->CheckNow(names) != CMediumCheck::kFailed) return true;
+  ReportDamagedMedium();
+  return false;
+}
+
 // One slice of the check per timer call. The first call that finds the
 // check done lets the engine run its step in the same call, so a small
 // medium costs no tick of its own.
@@ -499,6 +521,7 @@ void CSetupApp::ReportDamagedMedium() {
   if (slot != std::string::npos) text.replace(slot, 2, name);
   MessageBox(text, MB_OK | MB_ICONSTOP);
   m_mediumCheck.reset();
+  m_bMediumDamaged = true;
 }
 
 void CSetupApp::ShowUsage() {

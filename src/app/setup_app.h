@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/context.h"
 #include "app/log.h"
@@ -69,6 +70,12 @@ class CSetupApp {
   CInstallLog& log() { return log_; }
   CLanguageStrings& strings() { return strings_; }
   CSetupContext& context() { return m_context; }
+  // A file of the medium that start-up is about to copy (the components it
+  // brings up to date) is checked against the manifest first, unless the
+  // check has already passed it. False when it is damaged: the user has
+  // been told, and the setup ends without using it (MediumDamaged()).
+  bool CheckMediumFilesBeforeUse(const std::vector<const char*>& names);
+  bool MediumDamaged() const { return m_bMediumDamaged; }
   CUnattended& unattended() { return m_unattended; }
   const CUnattended& unattended() const { return m_unattended; }
   BackgroundWindow* mainWindow() const { return m_pMainWnd.get(); }
@@ -128,4 +135,5 @@ class CSetupApp {
   // already changed with the medium's files, and the message box.
   void ReportDamagedMedium();
   std::unique_ptr<CMediumCheck> m_mediumCheck;
+  bool m_bMediumDamaged = false;
 };
