@@ -107,7 +107,7 @@ SIZE_MAP="$(bash bench/size_map.sh build/bench-win32/setup.map 10 || true)"
 # ---- the medium the setup runs from ---------------------------------------------------
 # The demo medium's files, but for the stand-ins of the simulation that are not
 # Windows programs (beside setup.exe they would shadow the system's own
-# libraries), with the win64 build's movie control.
+# libraries), with the win64 build's movie control and a manifest.
 lay_medium() {  # folder, build folder (its setup.exe and movie control)
   local medium="$1" build="$2" file
   rm -rf "$medium"
@@ -124,6 +124,10 @@ lay_medium() {  # folder, build folder (its setup.exe and movie control)
     esac
   done
   cp "$build/medium/System32/swflash.ocx" "$medium/System32/"
+  # The manifest, as the medium targets write it for what they lay out: the
+  # setup checks its start-up files against it before its window, as shipped.
+  (cd "$medium" && find . -type f ! -name medium.sha | sed 's|^\./||' | LC_ALL=C sort |
+     while IFS= read -r file; do sha256sum "$file"; done >medium.sha)
 }
 MEDIUM="$OUT/medium"
 lay_medium "$MEDIUM" build/bench-win64
