@@ -4,7 +4,6 @@
 // These run before the analysis has filled the context, so they ask the
 // system for its directory and version themselves.
 #include <iterator>
-#include <vector>
 
 #include "analysis/analysis.h"
 #include "analysis/medium_check.h"
@@ -23,6 +22,9 @@ const char kFlashMinimumVersion[] = "5,0,42,0";
 constexpr size_t kFlashVersionBufferSize = 64;
 constexpr DWORD kFlashPathBufferSize = MAX_PATH - 1;
 const char* const kXmlParserFiles[] = {"msxml3r.dll", "msxml3a.dll", "msxml3.dll"};
+// The other components' files, as the medium's manifest names them.
+const char* const kFlashControlFile = "System32\\swflash.ocx";
+const char* const kPsapiFile = "psapi.dll";
 constexpr UINT kXmlParserFailedMessage = 156;
 constexpr int kDeleteAttempts = 5;
 constexpr DWORD kDeleteRetryMs = 1000;
@@ -140,7 +142,7 @@ int InstallFlashControl(CSetupContext& context) {
   std::string destination = systemDir + "\\swflash.ocx";
   if (!PathFits(context, source) || !PathFits(context, destination)) return 0;
 
-  if (!context.app().CheckMediumFilesBeforeUse({"System32\\swflash.ocx"})) return 0;
+  if (!context.app().CheckMediumFilesBeforeUse(&kFlashControlFile, 1)) return 0;
   context.Log("copy %s %s\n", source.c_str(), destination.c_str());
   DWORD error = machine.files().Copy(source, destination, false);
   if (error != ERROR_SUCCESS) {
@@ -148,7 +150,7 @@ int InstallFlashControl(CSetupContext& context) {
     if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return 0;
   } else {
     context.mediumChanges.push_back("copied " + source + " to " + destination);
-    if (!CopyMatchesMedium(context, "System32\\swflash.ocx", destination)) return 0;
+    if (!CopyMatchesMedium(context, kFlashControlFile, destination)) return 0;
   }
   if (RegisterServerDll(context, destination)) {
     context.mediumChanges.push_back("registered " + destination);
@@ -206,8 +208,7 @@ int InstallXmlParser(CSetupContext& context) {
   }
   // All three are checked before the first is copied: a damaged medium
   // leaves no part of the parser behind.
-  if (!context.app().CheckMediumFilesBeforeUse(
-          std::vector<const char*>(std::begin(kXmlParserFiles), std::end(kXmlParserFiles)))) {
+  if (!context.app().CheckMediumFilesBeforeUse(kXmlParserFiles, std::size(kXmlParserFiles))) {
     return 0;
   }
   std::string destination;
@@ -248,11 +249,11 @@ int UpdatePsapi(CSetupContext& context) {
     DWORD attributes = 0;
     // Present, or unknown for any reason other than its absence: leave it.
     if (machine.files().GetAttributes(destination, &attributes) != ERROR_FILE_NOT_FOUND) return 1;
-    if (!context.app().CheckMediumFilesBeforeUse({"psapi.dll"})) return 0;
+    if (!context.app().CheckMediumFilesBeforeUse(&kPsapiFile, 1)) return 0;
     DWORD error = machine.files().Copy(source, destination, false);
     if (error == ERROR_SUCCESS) {
       context.mediumChanges.push_back("copied " + source + " to " + destination);
-      if (CopyMatchesMedium(context, "psapi.dll", destination)) return 1;
+      if (CopyMatchesMedium(context, kPsapiFile, destination)) return 1;
       // Missing before, it is not left behind to be loaded by the next program.
       machine.files().SetAttributes(destination, FILE_ATTRIBUTE_NORMAL);
       machine.files().Delete(destination);

@@ -82,11 +82,13 @@ CMediumCheck::Result CMediumCheck::CheckFile(size_t index, uint64_t* budget) {
   return kPending;
 }
 
-CMediumCheck::Result CMediumCheck::CheckNow(const std::vector<const char*>& names) {
+CMediumCheck::Result CMediumCheck::CheckNow(const char* const* names, size_t count) {
   for (size_t i = 0; i < entries_.size(); ++i) {
     if (checked_[i]) continue;
     bool wanted = false;
-    for (const char* name : names) wanted = wanted || UpperCase(name) == UpperCase(entries_[i].name);
+    for (size_t n = 0; n < count && !wanted; ++n) {
+      wanted = UpperCase(names[n]) == UpperCase(entries_[i].name);
+    }
     if (!wanted) continue;
     uint64_t unlimited = UINT64_MAX;
     if (CheckFile(i, &unlimited) == kFailed) return kFailed;

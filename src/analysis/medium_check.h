@@ -36,7 +36,7 @@ class CMediumCheck {
   // then the damaged file), else kPending.
   Result Load();
   // Checks the files of `names` that the manifest lists, each whole, now.
-  Result CheckNow(const std::vector<const char*>& names);
+  Result CheckNow(const char* const* names, size_t count);
   // Goes on with the files not checked yet, in the manifest's order, until
   // all are checked (kPassed), one fails (kFailed) or `maxBytes` have been
   // read in this call (kPending).

@@ -1,6 +1,7 @@
 #include "app/setup_app.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "actions/running_app.h"
 #include "actions/finishing.h"
@@ -51,8 +52,7 @@ int LeadingNumber(const std::string& token) {
 // are used only by a machine that lacks them: they are checked right before
 // they are copied (CheckMediumFilesBeforeUse), and otherwise with the rest,
 // after the window has opened.
-const std::vector<const char*> kStartupMediumFiles = {"setup.ini", "SetupLanguages.xml",
-                                                      "install.swf"};
+const char* const kStartupMediumFiles[] = {"setup.ini", "SetupLanguages.xml", "install.swf"};
 // The rest is read in slices of this many bytes at most per timer call, and
 // the timer comes back this soon while pieces remain; a slice also ends when
 // it has taken this long (a slow disc), so the window keeps painting.
@@ -450,7 +450,7 @@ bool CSetupApp::BeginMediumCheck() {
              static_cast<unsigned>(m_mediumCheck->fileCount()));
     // What start-up copies from the medium is held against these digests.
     m_context.checkedMedium = m_mediumCheck->files();
-    result = m_mediumCheck->CheckNow(kStartupMediumFiles);
+    result = m_mediumCheck->CheckNow(kStartupMediumFiles, std::size(kStartupMediumFiles));
   }
   if (result == CMediumCheck::kFailed) {
     ReportDamagedMedium();
@@ -459,9 +459,11 @@ bool CSetupApp::BeginMediumCheck() {
   return true;
 }
 
-bool CSetupApp::CheckMediumFilesBeforeUse(const std::vector<const char*>& names) {
+bool CSetupApp::CheckMediumFilesBeforeUse(const char* const* names, size_t count) {
   if (m_bMediumDamaged) return false;
-  if (!m_mediumCheck || m_mediumCheck->CheckNow(names) != CMediumCheck::kFailed) return true;
+  if (!m_mediumCheck || m_mediumCheck->CheckNow(names, count) != CMediumCheck::kFailed) {
+    return true;
+  }
   ReportDamagedMedium();
   return false;
 }

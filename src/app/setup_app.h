@@ -6,7 +6,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/context.h"
 #include "app/log.h"
@@ -74,7 +73,7 @@ class CSetupApp {
   // brings up to date) is checked against the manifest first, unless the
   // check has already passed it. False when it is damaged: the user has
   // been told, and the setup ends without using it (MediumDamaged()).
-  bool CheckMediumFilesBeforeUse(const std::vector<const char*>& names);
+  bool CheckMediumFilesBeforeUse(const char* const* names, size_t count);
   bool MediumDamaged() const { return m_bMediumDamaged; }
   CUnattended& unattended() { return m_unattended; }
   const CUnattended& unattended() const { return m_unattended; }
