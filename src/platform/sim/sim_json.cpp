@@ -104,8 +104,9 @@ bool ReadHresult(const SimJson& value, const std::string& pointer, int32_t* out,
 bool ReadHex(const SimJson& value, const std::string& pointer, std::string* bytes,
              std::string* error) {
   if (!value.is_string()) return Fail(pointer, "expected a string of hex digits", error);
-  std::string text = value.get<std::string>();
+  const std::string& text = value.get_ref<const std::string&>();
   std::string out;
+  out.reserve(text.size() / 2);
   int pending = -1;
   for (char c : text) {
     if (c == ' ' || c == '\n' || c == '\t' || c == '\r') {

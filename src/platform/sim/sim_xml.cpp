@@ -124,6 +124,7 @@ std::u16string JoinTrimmed(std::vector<TextPiece> pieces, bool trim) {
       if (!it->text.empty()) break;
     }
   }
+  if (pieces.size() == 1) return std::move(pieces.front().text);
   std::u16string out;
   for (const auto& piece : pieces) out += piece.text;
   return out;
