@@ -5,7 +5,7 @@
 
 #include "app/context.h"
 #include "app/exit_codes.h"
-#include "app/setup_app.h"
+#include "app/unattended.h"
 #include "lang/language_strings.h"
 #include "ui/setup_window.h"
 
@@ -311,7 +311,7 @@ int CSetupContext::ConfirmCameraOff(int action) {
   if (action == 0) {
     if (!IsCameraAttached(machine())) return 1;
     Log("Zentavo camera is on\n");
-    if (app().unattended().GoesOnWithCamera(*this)) return 1;
+    if (unattended().GoesOnWithCamera(*this)) return 1;
     window().SetText(1, TURNOFFCAM);
     window().SetText(2, TURNCAMOFFMSG);
     window().SetCancelText(CANCEL);
@@ -328,7 +328,7 @@ int CSetupContext::ConfirmCameraOff(int action) {
   } else if (action != 2) {
     return 0;
   }
-  app().MessageBox(GetText(ABORTINSTALLHELP), MB_ICONINFORMATION);
+  MessageBox(GetText(ABORTINSTALLHELP), MB_ICONINFORMATION);
   EndSetup(kExitUserCancel);
   return 0;
 }

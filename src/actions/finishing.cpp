@@ -1,15 +1,15 @@
 // The last steps of the sequence: the final OK that records the language,
 // lets applications set the IP type-of-service field and starts the product;
-// the clean-up of a network package run from the temporary folder; and the
-// product's shortcut in the user's Startup folder.
+// and the clean-up of a network package run from the temporary folder.
 #include "actions/finishing.h"
 
-#include "actions/installation.h"
+#include "actions/install_folder.h"
 #include "actions/launch.h"
+#include "actions/private_folders.h"
 #include "actions/user_data.h"
 #include "analysis/analysis.h"
 #include "app/context.h"
-#include "app/setup_app.h"
+#include "app/unattended.h"
 #include "lang/language_dlg.h"
 #include "lang/language_strings.h"
 #include "platform/path_chars.h"
@@ -19,80 +19,11 @@ namespace {
 
 const char kSettingsKey[] = "Software\\Corvane\\Zentavo\\Settings";
 const char kTcpipParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
-const char kShellFoldersKey[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-const char kStartupLinkName[] = "\\Zentavo.lnk";
 const char kCleanerName[] = "\\ztcleanup.exe";
-
-}  // namespace
-
-bool MakePrivateFolder(CSetupContext& context, const std::string& tempFolder,
-                       const char* prefix, std::string* folder) {
-  Environment& environment = context.machine().environment();
-  LocalTime now{};
-  environment.GetLocalTime(&now);
-  // The names come from the system's random source: a name mixed from the
-  // clock can be guessed and all eight tries made first. Where there is no
-  // such source (Windows 95 without CryptoAPI: one user anyway) the clock's
-  // mix stands in. A folder that exists is refused and the next name tried,
-  // and the folder we make admits nobody else.
-  uint32_t seed = environment.GetTickCount() ^ (now.milliseconds * 2654435761u) ^
-                  ((now.second + 60u * now.minute) * 40503u);
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    seed = seed * 1664525u + 1013904223u;
-    uint32_t drawn = seed ^ (seed >> 13);
-    uint32_t random = 0;
-    if (environment.GenRandom(&random, sizeof(random)) == ERROR_SUCCESS) drawn = random;
-    char name[16];
-    snprintf(name, sizeof(name), "%.4s%08x", prefix, static_cast<unsigned>(drawn));
-    std::string path =
-        tempFolder + (PathCharsOf(environment).EndsWithSeparator(tempFolder) ? "" : "\\") + name;
-    // Room for a file name in it.
-    if (!PathFits(context, path + "\\crv0000.tmp")) return false;
-    DWORD rc = context.machine().files().CreatePrivateDirectory(path);
-    if (rc == ERROR_SUCCESS) {
-      *folder = path;
-      return true;
-    }
-    if (rc != ERROR_ALREADY_EXISTS) {
-      context.Log("folder %s cannot be made - error %d\n", path.c_str(), static_cast<int>(rc));
-      return false;
-    }
-  }
-  context.Log("no folder of our own could be made in %s\n", tempFolder.c_str());
-  return false;
-}
-
-DWORD DeleteMadeFile(FileSystem& files, const std::string& path) {
-  files.SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
-  return files.Delete(path);
-}
-
-DWORD DeleteMadeFileAtRestart(FileSystem& files, const std::string& path) {
-  files.SetAttributes(path, FILE_ATTRIBUTE_NORMAL);
-  return files.DeleteAtRestart(path);
-}
-
-namespace {
 
 // Two names alike without regard to case, double-byte characters whole.
 bool SameNoCase(Environment& environment, const std::string& a, const std::string& b) {
   return a.size() == b.size() && environment.CompareNoCase(a, b, a.size()) == 0;
-}
-
-enum class LinkPath { kRead, kUnreadable, kTooLong };
-
-// The Startup folder's shortcut path, without logging.
-LinkPath StartupLinkPathOf(Registry& registry, std::string* path) {
-  RegKey key(registry);
-  std::string folder;
-  if (key.Open(HKEY_CURRENT_USER, kShellFoldersKey, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
-      key.QueryString("Startup", MAX_PATH, &folder) != ERROR_SUCCESS || folder.empty()) {
-    return LinkPath::kUnreadable;
-  }
-  // Too long or not, the path is given back: the caller names it in the log.
-  *path = folder + kStartupLinkName;
-  return path->size() >= static_cast<size_t>(MAX_PATH) ? LinkPath::kTooLong : LinkPath::kRead;
 }
 
 // Whether `setupDir` lies inside the temporary folder: its first bytes, as
@@ -109,58 +40,6 @@ bool StartsWithTempPath(Environment& environment, const std::string& setupDir,
 }
 
 }  // namespace
-
-bool ReadInstallDir(Registry& registry, std::string* installDir) {
-  RegKey key(registry);
-  std::string dir;
-  if (key.Open(HKEY_CURRENT_USER, kInstallationKey, KEY_ALL_ACCESS) != ERROR_SUCCESS ||
-      key.QueryString("InstallDir", MAX_PATH, &dir) != ERROR_SUCCESS || dir.empty()) {
-    return false;
-  }
-  *installDir = dir;
-  return true;
-}
-
-
-bool GetStartupLinkPath(CSetupContext& context, std::string* path) {
-  std::string link;
-  switch (StartupLinkPathOf(context.machine().registry(), &link)) {
-    case LinkPath::kRead:
-      *path = link;
-      return true;
-    case LinkPath::kTooLong:
-      context.Log("path too long: %s\n", link.c_str());
-      return false;
-    case LinkPath::kUnreadable:
-      return false;
-  }
-  return false;
-}
-
-bool StartupLinkExists(CSetupContext& context) {
-  std::string path;
-  if (!GetStartupLinkPath(context, &path)) return false;
-  FileSystem& files = context.machine().files();
-  UniqueFind search(files);
-  FindData found;
-  return files.FindFirst(path, search.put(), &found) == ERROR_SUCCESS;
-}
-
-HRESULT CComHolder::CreateStartupLink() {
-  const std::string description = std::string("Shortcut to ") + kProductProgram;
-  std::string installDir;
-  if (!ReadInstallDir(machine_.registry(), &installDir)) return E_FAIL;
-  // The stored folder ends with a backslash; a second one is not added.
-  std::string target = installDir;
-  if (!PathCharsOf(machine_.environment()).EndsWithSeparator(target)) target += '\\';
-  target += kProductProgram;
-  std::string linkPath;
-  if (StartupLinkPathOf(machine_.registry(), &linkPath) != LinkPath::kRead) return E_FAIL;
-  std::u16string wideLinkPath;
-  if (!machine_.environment().AnsiToWide(linkPath, &wideLinkPath)) return E_INVALIDARG;
-  return machine_.com().CreateShellLink(target, installDir, description, "AutoStart",
-                                        wideLinkPath);
-}
 
 void AllowUserTos(CSetupContext& context) {
   if (IsWin9xPlatform(context.machine().environment())) return;
@@ -195,12 +74,12 @@ int CSetupContext::FinishSetup(int action) {
       Log("create key failed\n");
     } else {
       Log("setting value\n");
-      (void)settings.SetString("Language_Data", DisplayLanguageName(app().g_languageId));
+      (void)settings.SetString("Language_Data", DisplayLanguageName(languageId()));
     }
   }
   // The product runs on by itself; whether it started is not looked at.
   std::string installDir;
-  if (app().unattended().StartsProduct(*this) && ReadInstallDir(machine().registry(), &installDir)) {
+  if (unattended().StartsProduct(*this) && ReadInstallDir(machine().registry(), &installDir)) {
     LaunchedProcess product;
     // In its own folder: started in the setup's current folder (the package's
     // folder, for a network package) it would hold that folder, and the
@@ -331,14 +210,3 @@ void WaitForStartingSetup(CSetupContext& context, const std::string& folder) {
   }
 }
 
-void RemoveEmptiedFolder(CSetupContext& context, const std::string& folder) {
-  FileSystem& files = context.machine().files();
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    DWORD attributes = 0;
-    if (files.GetAttributes(folder, &attributes) != ERROR_SUCCESS) return;  // gone
-    DWORD rc = files.RemoveDirectory(folder);
-    if (rc == ERROR_SUCCESS) return;
-    if (rc == ERROR_DIR_NOT_EMPTY) break;  // something the tree walk left: not ours to wait for
-    context.machine().environment().Sleep(500);
-  }
-}

@@ -6,15 +6,16 @@
 
 #include <cstdio>
 
-#include "actions/finishing.h"
+#include "actions/install_folder.h"
 #include "actions/launch.h"
+#include "actions/private_folders.h"
 #include "actions/user_data.h"
 #include "analysis/analysis.h"
 #include "analysis/medium_check.h"
 #include "platform/sha256.h"
 #include "app/context.h"
 #include "app/exit_codes.h"
-#include "app/setup_app.h"
+#include "app/unattended.h"
 #include "app/step_tables.h"
 #include "lang/language_strings.h"
 #include "ui/setup_window.h"
@@ -180,7 +181,7 @@ void NoteProgramBeforeInstall(CSetupContext& context) {
 // tries again. Unattended, nobody would press it: the setup ends instead,
 // with `unattendedExitCode`.
 void ShowRestartRefused(CSetupContext& context, int unattendedExitCode) {
-  if (context.app().unattended().EndsAtRefusedRestart(context)) {
+  if (context.unattended().EndsAtRefusedRestart(context)) {
     context.EndSetup(unattendedExitCode);
     return;
   }
@@ -241,8 +242,8 @@ bool ScheduleResume(CSetupContext& context) {
   // Data that waits for the restart is put back by the resumed run first.
   const int next = context.dataWaitsForRestart ? kRestoreDataStep : context.currentStep + 1;
   std::string command = ResumeCommand(context.setupDir, next,
-                                      context.app().g_languageId,
-                                      context.app().unattended().ResumeSwitches());
+                                      context.languageId(),
+                                      context.unattended().ResumeSwitches());
   return run.SetString(kResumeValueName, command) == ERROR_SUCCESS;
 }
 
@@ -253,10 +254,10 @@ bool RebootSystem(CSetupContext& context, int* refused) {
       !EnablePrivilege(context, "SeShutdownPrivilege")) {
     return false;
   }
-  context.app().SetOwnRestartRequested(true);
+  context.SetOwnRestartRequested(true);
   DWORD error = context.machine().processes().ExitWindows(EWX_REBOOT, 0);
   *refused = error != ERROR_SUCCESS ? 1 : 0;
-  if (*refused) context.app().SetOwnRestartRequested(false);
+  if (*refused) context.SetOwnRestartRequested(false);
   return true;
 }
 
@@ -303,7 +304,7 @@ int CSetupContext::InstallMsi(int action) {
     Log("Windows Installer update complete\n");
     // A first installation of Windows Installer works without a restart.
     if (!msiPresent) return 1;
-    if (app().unattended().DeclinesRestart(*this)) {
+    if (unattended().DeclinesRestart(*this)) {
       EndWithoutRestart(*this);
       return 0;
     }
@@ -335,7 +336,7 @@ int CSetupContext::InstallMsi(int action) {
     return 0;
   }
   if (action == 2) {
-    app().MessageBox(GetText(ABORTINSTALLHELP), MB_OK | MB_ICONINFORMATION);
+    MessageBox(GetText(ABORTINSTALLHELP), MB_OK | MB_ICONINFORMATION);
     EndSetup(kExitUserCancel);
     return 0;
   }
@@ -344,12 +345,13 @@ int CSetupContext::InstallMsi(int action) {
 
 int CSetupContext::LaunchProductSetup(int action) {
   if (action == 0 && !childRunning) {
-    int transform = app().g_languageId == kEnglishUk ? kEnglishUs : app().g_languageId;
+    const int language = languageId();
+    int transform = language == kEnglishUk ? kEnglishUs : language;
     char transformPart[64];
     snprintf(transformPart, sizeof(transformPart), "\" TRANSFORMS=\"%d.mst\"", transform);
     std::string arguments = "/i \"" + setupDir + "\\Zentavo.msi" + transformPart +
                             msiExtraProperties + kSuppressRestartProperty +
-                            app().unattended().InstallerUiSwitch();
+                            unattended().InstallerUiSwitch();
     window().ShowConfirm(false);
     window().ShowCancel(false);
     // Checked with the whole medium before the first step, minutes ago: the
@@ -414,7 +416,7 @@ int CSetupContext::LaunchProductSetup(int action) {
 // restart still to be made.
 int CSetupContext::ForcedReboot(int action) {
   if (action == 0) {
-    if (app().unattended().DeclinesRestart(*this)) {
+    if (unattended().DeclinesRestart(*this)) {
       EndWithoutRestart(*this);
       return 0;
     }
@@ -439,7 +441,7 @@ int CSetupContext::ForcedReboot(int action) {
     return 0;
   }
   if (action == 2) {
-    app().MessageBox(GetText(REBOOTFINISHEDABORT), MB_OK | MB_ICONWARNING);
+    MessageBox(GetText(REBOOTFINISHEDABORT), MB_OK | MB_ICONWARNING);
     // The restart the user leaves for later still has to put the data back.
     if (dataWaitsForRestart && ScheduleResume(*this)) {
       Log("the user data is put back when Windows next starts\n");

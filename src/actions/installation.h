@@ -14,14 +14,6 @@ class CSetupContext;
 inline constexpr char kRunKeyPath[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr char kResumeValueName[] = "ZenSetupSetup";
 
-// The product's registration: the 2.x line's Uninstall key and the user's
-// installation folder (which ends with a backslash).
-inline constexpr char kProductUninstallKey[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-    "{3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93}";
-inline constexpr char kInstallationKey[] = "Software\\Corvane\\Zentavo\\Installation";
-inline constexpr char kProductProgram[] = "Zentavo.exe";
-
 // The command the Run value holds: the setup program in quotes (a setup
 // folder with a space must not make Windows start "C:\Program.exe"), the
 // update step to continue with, the language, and the unattended switches

@@ -1,6 +1,6 @@
 #include "actions/previous_versions.h"
 
-#include "actions/finishing.h"
+#include "actions/install_folder.h"
 #include "actions/installation.h"
 #include "actions/launch.h"
 #include "actions/user_data.h"

@@ -5,8 +5,6 @@
 
 #include <string>
 
-#include "actions/installation.h"
-
 class CSetupContext;
 
 // Windows Installer product codes of the three editions, each the name of a
@@ -16,9 +14,6 @@ inline constexpr char kProduct1xCode[] = "{9D2E4B61-7C3A-11D4-8E21-00A0C4D5E6F7}
 inline constexpr char kProduct2xCode[] = "{3F1C7A20-8B4D-4E55-A9C2-6D0E1B7F4A93}";
 
 inline constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-inline constexpr char kShellFoldersKey[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-inline constexpr char kProductLinkName[] = "\\Zentavo.lnk";
 
 // The product shortcut in the shell folder named by `valueName` of the
 // user's Shell Folders key ("Desktop", "Programs", ...): the folder followed

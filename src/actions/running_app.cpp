@@ -5,7 +5,6 @@
 #include "analysis/analysis.h"
 #include "app/context.h"
 #include "app/exit_codes.h"
-#include "app/setup_app.h"
 #include "lang/language_strings.h"
 #include "ui/setup_window.h"
 
@@ -120,7 +119,7 @@ int CSetupContext::ShutDownRunningApp(int action) {
     return 0;
   }
   if (action == 2) {
-    app().MessageBox(GetText(ABORTINSTALLHELP), MB_ICONINFORMATION);
+    MessageBox(GetText(ABORTINSTALLHELP), MB_ICONINFORMATION);
     EndSetup(kExitUserCancel);
     return 1;
   }

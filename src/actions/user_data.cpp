@@ -2,33 +2,27 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <memory>
-#include <new>
 #include <vector>
 
-#include "actions/finishing.h"
-#include "actions/launch.h"
+#include "actions/fingerprints.h"
+#include "actions/install_folder.h"
+#include "actions/pending_renames.h"
+#include "actions/private_folders.h"
+#include "actions/registry_hives.h"
 #include "analysis/analysis.h"
-#include "platform/sha256.h"
 #include "app/context.h"
 #include "app/exit_codes.h"
-#include "app/setup_app.h"
+#include "app/unattended.h"
 #include "lang/language_strings.h"
-#include "platform/path_chars.h"
 #include "ui/setup_window.h"
 
 namespace {
 
 constexpr DWORD kPathBuffer = 260;       // MAX_PATH, terminator included
 constexpr size_t kTempPathBuffer = 512;  // GetTempPath's buffer
-constexpr DWORD kNameBuffer = 512;       // value, subkey and class names while copying
-constexpr char kHiveName[] = "TEMP_HIVE";
 constexpr char kDirectoriesKey[] = "SOFTWARE\\Corvane\\Zentavo\\WebServer\\Parameters\\Directories";
 
 constexpr char kPendingValue[] = "UpgradePending";
-constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-constexpr char kPendingOperations[] = "PendingFileRenameOperations";
 // Beside an item's value once the new package is installed: what it put in
 // the item's place ("absent", or the fingerprint of the file or key).
 constexpr char kInstalledSuffix[] = " Installed";
@@ -37,7 +31,6 @@ constexpr char kAbsent[] = "absent";
 // Only a copy that still has it is put back (NT 4.0's C:\TEMP lets every
 // user rename the folder of the copies away and put another in its place).
 constexpr char kDigestSuffix[] = " SHA-256";
-constexpr size_t kDigestPiece = 64 * 1024;
 // Beside the mark: the folder of the data and the version of the program of
 // the edition being upgraded, so that a setup started again knows both even
 // after the earlier edition has gone.
@@ -68,12 +61,6 @@ const DataItem kItems[] = {
      "read globals value failed\n"},
 };
 constexpr size_t kGlobalsIndex = 4;
-
-// The two ways a saved hive is put back (below).
-LONG LoadRegKeyNt(CSetupContext& context, HKEY root, const std::string& subKey,
-                  const std::string& file);
-LONG LoadRegKey9x(CSetupContext& context, HKEY root, const std::string& subKey,
-                  const std::string& file);
 
 // A file of the previous installation folder ("%s\%s"), or false when that
 // folder was never read: nothing is copied to or from a folder not known.
@@ -163,69 +150,6 @@ bool ItemPresent(CSetupContext& context, const DataItem& item) {
              context.previousInstallDir + "\\" + item.fileName, &attributes) == ERROR_SUCCESS;
 }
 
-// The `index`-th subkey of an open key with its class (512-byte buffers for
-// each); ERROR_NO_MORE_ITEMS after the last.
-LONG EnumSubKey(Registry& registry, HKEY key, DWORD index, std::string* name,
-                std::string* keyClass) {
-  char nameBuffer[kNameBuffer] = {};
-  char classBuffer[kNameBuffer] = {};
-  DWORD nameSize = kNameBuffer;
-  DWORD classSize = kNameBuffer;
-  LONG rc = registry.EnumKey(key, index, nameBuffer, &nameSize, classBuffer, &classSize);
-  if (rc == ERROR_SUCCESS) {
-    name->assign(nameBuffer, nameSize);
-    keyClass->assign(classBuffer, classSize);
-  }
-  return rc;
-}
-
-// FNV-1a, 64 bits: enough to tell the new package's data from a change.
-void Mix(uint64_t* hash, const void* data, size_t size) {
-  const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  for (size_t i = 0; i < size; ++i) {
-    *hash ^= bytes[i];
-    *hash *= 1099511628211ull;
-  }
-}
-
-// Every value and subkey below an open key, in the order Windows lists them.
-bool MixKey(CSetupContext& context, HKEY key, int depth, uint64_t* hash) {
-  Registry& registry = context.machine().registry();
-  if (depth > 32) return false;
-  DWORD count = 0, longestData = 0;
-  if (registry.QueryInfoKey(key, nullptr, nullptr, &count, nullptr, &longestData) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  std::string data(longestData + 1, '\0');
-  for (DWORD index = 0; index < count; ++index) {
-    char name[kNameBuffer] = {};
-    DWORD nameSize = kNameBuffer;
-    DWORD dataSize = longestData;
-    DWORD type = REG_NONE;
-    if (registry.EnumValue(key, index, name, &nameSize, &type,
-                           reinterpret_cast<BYTE*>(data.data()), &dataSize) != ERROR_SUCCESS) {
-      return false;
-    }
-    Mix(hash, name, nameSize + 1);
-    Mix(hash, &type, sizeof(type));
-    Mix(hash, data.data(), dataSize);
-  }
-  for (DWORD index = 0;; ++index) {
-    std::string name, keyClass;
-    LONG rc = EnumSubKey(registry, key, index, &name, &keyClass);
-    if (rc == ERROR_NO_MORE_ITEMS) return true;
-    if (rc != ERROR_SUCCESS) return false;
-    Mix(hash, "\\", 1);
-    Mix(hash, name.c_str(), name.size() + 1);
-    RegKey child(registry);
-    if (child.Open(key, name, KEY_READ) != ERROR_SUCCESS ||
-        !MixKey(context, child.get(), depth + 1, hash)) {
-      return false;
-    }
-  }
-}
-
 // What is in the item's place now: "absent", or its fingerprint. False when
 // it could not be read.
 bool Fingerprint(CSetupContext& context, const DataItem& item, std::string* print) {
@@ -284,29 +208,6 @@ bool SaveItemTo(CSetupContext& context, const DataItem& item, std::string* file)
     return false;
   }
   return true;
-}
-
-
-// Opens `path` for reading (shared with readers only: while it is open
-// nobody writes or deletes it, or renames its folder away) and reads its
-// SHA-256 as 64 hexadecimal digits. The file stays open in `open`.
-DWORD OpenAndDigest(FileSystem& files, const std::string& path, UniqueRead* open,
-                    std::string* hex) {
-  uint64_t size = 0;
-  DWORD rc = files.OpenForRead(path, open->put(), &size);
-  if (rc != ERROR_SUCCESS) return rc;
-  CSha256 sha;
-  for (;;) {
-    std::string piece;
-    rc = files.ReadPiece(open->get(), kDigestPiece, &piece);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (piece.empty()) break;
-    sha.Update(piece.data(), piece.size());
-  }
-  uint8_t digest[CSha256::kDigestSize];
-  sha.Final(digest);
-  *hex = CSha256::ToHex(digest);
-  return ERROR_SUCCESS;
 }
 
 // Records the digest of the copy just made for `item`, before the item's
@@ -436,106 +337,6 @@ bool InUseError(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-// The names of the pending operations of the next start of Windows, sources
-// and targets alike: on NT the pairs of "PendingFileRenameOperations" (a
-// source, then its new name or an empty string to delete it; with "\??\" and
-// "!" before the names), on Windows 9x the lines "target=source" of
-// WININIT.INI's [rename] section ("NUL" as the target deletes; the names are
-// short ones, and the section's name is matched without regard to case).
-std::vector<std::string> RestartFileNames(CSetupContext& context) {
-  std::vector<std::string> names;
-  if (!IsWin9xPlatform(context.machine().environment())) {
-    Registry& registry = context.machine().registry();
-    RegKey key(registry);
-    DWORD type = 0, size = 0;
-    if (key.Open(HKEY_LOCAL_MACHINE, kSessionManagerKey, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
-        registry.QueryValue(key.get(), kPendingOperations, &type, nullptr, &size) !=
-            ERROR_SUCCESS ||
-        size == 0) {
-      return names;
-    }
-    std::vector<BYTE> data(size + 2, 0);
-    if (registry.QueryValue(key.get(), kPendingOperations, &type, data.data(), &size) !=
-        ERROR_SUCCESS) {
-      return names;
-    }
-    const char* text = reinterpret_cast<const char*>(data.data());
-    for (size_t at = 0; at < size && at < data.size();) {
-      std::string name(text + at, strnlen(text + at, data.size() - at));
-      at += name.size() + 1;
-      if (!name.empty() && name[0] == '!') name.erase(0, 1);
-      if (name.rfind("\\??\\", 0) == 0) name.erase(0, 4);
-      if (!name.empty()) names.push_back(name);
-    }
-    return names;
-  }
-  std::string ini;
-  if (context.windowsDir.empty() ||
-      context.machine().files().ReadFile(context.windowsDir + "\\WININIT.INI", &ini) !=
-          ERROR_SUCCESS) {
-    return names;
-  }
-  Environment& environment = context.machine().environment();
-  bool inRename = false;
-  size_t from = 0;
-  while (from < ini.size()) {
-    size_t end = ini.find('\n', from);
-    if (end == std::string::npos) end = ini.size();
-    std::string line = ini.substr(from, end - from);
-    from = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line[0] == '[') {
-      inRename = line.size() == 8 && environment.CompareNoCase(line, "[rename]", 8) == 0;
-      continue;
-    }
-    const size_t equals = line.find('=');
-    if (!inRename || equals == std::string::npos) continue;
-    names.push_back(line.substr(equals + 1));
-    const std::string target = line.substr(0, equals);
-    if (!(target.size() == 3 && environment.CompareNoCase(target, "NUL", 3) == 0)) {
-      names.push_back(target);
-    }
-  }
-  return names;
-}
-
-// A path in its long form where Windows can give it, with runs of
-// backslashes made one ("%s\%s" of a folder that ends with one), for
-// comparing.
-std::string LongForm(CSetupContext& context, const std::string& path) {
-  std::string longPath;
-  if (context.machine().files().GetLongPathName(path, &longPath) != ERROR_SUCCESS ||
-      longPath.empty()) {
-    longPath = path;
-  }
-  // Character by character: the backslash after 表 (0x95 0x5C) is a separator of its own.
-  const PathChars paths = PathCharsOf(context.machine().environment());
-  std::string single;
-  for (size_t i = 0; i < longPath.size();) {
-    const size_t next = paths.Next(longPath, i);
-    if (!(longPath[i] == '\\' && paths.EndsWithSeparator(single))) single.append(longPath, i, next - i);
-    i = next;
-  }
-  return single;
-}
-
-// True when Windows was told to delete, replace or move `path` when it next
-// starts: what is put back there now would not survive the restart.
-bool RestartChangesFile(CSetupContext& context, const std::string& path) {
-  const std::vector<std::string> names = RestartFileNames(context);
-  if (names.empty()) return false;
-  Environment& environment = context.machine().environment();
-  const std::string wanted = LongForm(context, path);
-  for (const std::string& name : names) {
-    const std::string candidate = LongForm(context, name);
-    if (candidate.size() == wanted.size() &&
-        environment.CompareNoCase(candidate, wanted, wanted.size()) == 0) {
-      return true;
-    }
-  }
-  return false;
-}
-
 // Copies a file item back from its copy. Before a restart that Windows will
 // use to delete or replace the file, the copy stays after it is put back: it
 // is put back again once the restart is over.
@@ -661,50 +462,6 @@ void WriteDirectoryValues(CSetupContext& context, const DirectoryValues& values)
   if (values.imagesRead) (void)key.SetString("/img", values.images);
 }
 
-LONG LoadRegKeyNt(CSetupContext& context, HKEY root, const std::string& subKey,
-                  const std::string& file) {
-  RegKey target(context.machine().registry());
-  LONG rc = target.Create(root, subKey, KEY_ALL_ACCESS);
-  if (rc != ERROR_SUCCESS) {
-    context.Log("LoadRegKey: create key failed\n");
-    return rc;
-  }
-  EnablePrivilege(context, "SeRestorePrivilege");
-  rc = context.machine().registry().RestoreKey(target.get(), file, REG_NO_LAZY_FLUSH);
-  if (rc != ERROR_SUCCESS) context.Log("LoadRegKey: restore key failed\n");
-  return rc;
-}
-
-// Windows 9x has no key restore: the hive is mounted and merged over the key.
-LONG LoadRegKey9x(CSetupContext& context, HKEY root, const std::string& subKey,
-                  const std::string& file) {
-  Registry& registry = context.machine().registry();
-  registry.UnLoadKey(HKEY_USERS, kHiveName);  // a leftover of an earlier run
-  LONG rc = registry.LoadKey(HKEY_USERS, kHiveName, file);
-  if (rc != ERROR_SUCCESS) return rc;
-  {
-    RegKey target(registry);
-    RegKey source(registry);
-    rc = target.Create(root, subKey, KEY_ALL_ACCESS);
-    if (rc != ERROR_SUCCESS) {
-      context.Log("LoadRegKey: create key failed\n");
-    } else {
-      rc = source.Open(HKEY_USERS, kHiveName, KEY_READ);
-      if (rc == ERROR_SUCCESS) rc = CopyKeyValues(context, HKEY_USERS, kHiveName, target.get());
-      if (rc == ERROR_SUCCESS) rc = CopyKeyTree(context, target.get(), source.get());
-    }
-  }  // both keys are closed before the hive can be unloaded
-  // A hive left loaded would stop the next item's load, and stays until
-  // Windows restarts: an unload that fails (a handle another program still
-  // holds for a moment) is tried once more.
-  LONG unloaded = registry.UnLoadKey(HKEY_USERS, kHiveName);
-  if (unloaded != ERROR_SUCCESS) {
-    context.Log("unload hive failed - error %d, trying again\n", static_cast<int>(unloaded));
-    unloaded = registry.UnLoadKey(HKEY_USERS, kHiveName);
-  }
-  return rc != ERROR_SUCCESS ? rc : unloaded;
-}
-
 }  // namespace
 
 bool SetSavedItem(CSetupContext& context, const std::string& item, const std::string& text) {
@@ -788,73 +545,6 @@ bool PreserveFile(CSetupContext& context, const std::string& item, const std::st
 bool RestoreFile(CSetupContext& context, const std::string& item, const std::string& fileName) {
   const DataItem file = {item.c_str(), fileName.c_str(), nullptr, nullptr, nullptr, nullptr};
   return RestoreFileItem(context, file, false) == Outcome::kBack;
-}
-
-LONG SaveRegKey(CSetupContext& context, HKEY root, const std::string& subKey,
-                const std::string& file) {
-  FileSystem& files = context.machine().files();
-  // The hive writer needs a file that does not exist yet.
-  files.SetAttributes(file, FILE_ATTRIBUTE_NORMAL);
-  files.Delete(file);
-  RegKey key(context.machine().registry());
-  LONG rc = key.Open(root, subKey, KEY_ALL_ACCESS);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (!IsWin9xPlatform(context.machine().environment())) {
-    EnablePrivilege(context, "SeBackupPrivilege");
-  }
-  return context.machine().registry().SaveKey(key.get(), file);
-}
-
-LONG LoadRegKey(CSetupContext& context, HKEY root, const std::string& subKey,
-                const std::string& file) {
-  if (IsWin9xPlatform(context.machine().environment())) {
-    return LoadRegKey9x(context, root, subKey, file);
-  }
-  return LoadRegKeyNt(context, root, subKey, file);
-}
-
-LONG CopyKeyValues(CSetupContext& context, HKEY parent, const std::string& subKey,
-                   HKEY destination) {
-  Registry& registry = context.machine().registry();
-  RegKey key(registry);
-  LONG rc = key.Open(parent, subKey, KEY_ALL_ACCESS);
-  if (rc != ERROR_SUCCESS) return rc;
-  DWORD count = 0, longestData = 0;
-  rc = registry.QueryInfoKey(key.get(), nullptr, nullptr, &count, nullptr, &longestData);
-  if (rc != ERROR_SUCCESS || count == 0) return rc;
-  std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[longestData ? longestData : 1]());
-  if (!data) return ERROR_SUCCESS;
-  for (DWORD index = 0; index < count; ++index) {
-    char name[kNameBuffer] = {};
-    DWORD nameSize = kNameBuffer;
-    DWORD dataSize = longestData;
-    DWORD type = REG_NONE;
-    rc = registry.EnumValue(key.get(), index, name, &nameSize, &type, data.get(), &dataSize);
-    if (rc != ERROR_SUCCESS) return rc;
-    rc = registry.SetValue(destination, std::string(name, nameSize), type, data.get(), dataSize);
-    if (rc != ERROR_SUCCESS) return rc;
-  }
-  return ERROR_SUCCESS;
-}
-
-LONG CopyKeyTree(CSetupContext& context, HKEY destination, HKEY source) {
-  Registry& registry = context.machine().registry();
-  for (DWORD index = 0;; ++index) {
-    std::string subKey, keyClass;
-    LONG rc = EnumSubKey(registry, source, index, &subKey, &keyClass);
-    if (rc == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
-    if (rc != ERROR_SUCCESS) return rc;
-    RegKey copy(registry);
-    rc = copy.Create(destination, subKey, KEY_ALL_ACCESS, keyClass);
-    if (rc != ERROR_SUCCESS) return rc;
-    rc = CopyKeyValues(context, source, subKey, copy.get());
-    if (rc != ERROR_SUCCESS) return rc;
-    RegKey child(registry);
-    rc = child.Open(source, subKey, KEY_ALL_ACCESS);
-    if (rc != ERROR_SUCCESS) return rc;
-    rc = CopyKeyTree(context, copy.get(), child.get());
-    if (rc != ERROR_SUCCESS) return rc;
-  }
 }
 
 UpgradeStage ReadUpgradeStage(CSetupContext& context) {
@@ -942,14 +632,14 @@ int CSetupContext::PreserveUserData(int action) {
       Log("%s could not be saved: %s\n", item->item, name.c_str());
       names += "\n" + name;
     }
-    if (app().unattended().Active()) {
+    if (unattended().Active()) {
       Log("unattended: the user data could not be saved - ending with 1603\n");
       failureShown = 1;
       EndSetup(kExitFailure);
       return 0;
     }
     // Retry saves what is still unsaved; Cancel leaves everything as it is.
-    if (app().MessageBox(GetText(PRESERVEDATA) + ":\n" + names, MB_RETRYCANCEL | MB_ICONWARNING) !=
+    if (MessageBox(GetText(PRESERVEDATA) + ":\n" + names, MB_RETRYCANCEL | MB_ICONWARNING) !=
         IDRETRY) {
       Log("user data not saved - setup cancelled\n");
       EndSetup(kExitUserCancel);
@@ -1012,13 +702,13 @@ int CSetupContext::RestoreUserData(int) {
           PlaceOf(*this, *item).c_str(), copy.c_str());
       names += "\n" + PlaceOf(*this, *item) + "\n    " + copy;
     }
-    if (app().unattended().Active()) {
+    if (unattended().Active()) {
       Log("unattended: the user data could not be put back - ending with 1603\n");
       failureShown = 1;
       EndSetup(kExitFailure);
       return 0;
     }
-    if (app().MessageBox(GetText(RESTOREDATA) + ":\n" + names, MB_RETRYCANCEL | MB_ICONWARNING) !=
+    if (MessageBox(GetText(RESTOREDATA) + ":\n" + names, MB_RETRYCANCEL | MB_ICONWARNING) !=
         IDRETRY) {
       Log("user data not put back - setup ended\n");
       failureShown = 1;

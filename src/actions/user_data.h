@@ -58,18 +58,3 @@ bool RestoreFile(CSetupContext& context, const std::string& item, const std::str
 
 // A new temporary file ("crv" prefix) in the temporary folder.
 DWORD NewTemporaryFile(CSetupContext& context, std::string* path);
-
-// Saves a key with everything below it into a hive file (which must not
-// exist yet: it is deleted first). Win32 error code.
-LONG SaveRegKey(CSetupContext& context, HKEY root, const std::string& subKey,
-                const std::string& file);
-// Puts a saved hive back: on the NT family the key's whole content is
-// replaced; on Windows 9x the hive is loaded as HKEY_USERS "TEMP_HIVE" and
-// merged over the key. Win32 error code.
-LONG LoadRegKey(CSetupContext& context, HKEY root, const std::string& subKey,
-                const std::string& file);
-// Copies the values of `parent`'s subkey `subKey` onto `destination`.
-LONG CopyKeyValues(CSetupContext& context, HKEY parent, const std::string& subKey,
-                   HKEY destination);
-// Copies every subkey of `source`, with its values and subkeys, under `destination`.
-LONG CopyKeyTree(CSetupContext& context, HKEY destination, HKEY source);

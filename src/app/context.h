@@ -1,7 +1,10 @@
 // The setup context: the one object every step handler works on. Its fields
 // are the findings of the analysis and the state of the update sequence;
 // the handlers of every subsystem are its member operations, each defined in
-// the source file of its subsystem.
+// the source file of its subsystem. What a handler reaches of the
+// application (its machine, log, window, texts, message boxes, unattended
+// answers) is defined with the application (setup_app.cpp), so that the
+// handlers need not know it.
 #pragma once
 
 #include <memory>
@@ -15,6 +18,7 @@
 #include "platform/owners.h"
 
 class CSetupApp;
+class CUnattended;
 class SetupWindowOps;
 struct AnalysisStep;
 
@@ -91,6 +95,14 @@ class CSetupContext {
   void EndSetup(int exitCode);
   // Text of a string id in the current language.
   std::string GetText(int stringId) const;
+  // The current language (CSetupApp::g_languageId).
+  int languageId() const;
+  // A message box of the application (CSetupApp::MessageBox).
+  int MessageBox(const std::string& text, UINT type);
+  // The run's unattended switches and the answers they give.
+  CUnattended& unattended() const;
+  // CSetupApp::SetOwnRestartRequested: the setup itself asks Windows to restart.
+  void SetOwnRestartRequested(bool requested);
 
   // ---- Fields, in declaration order ----
   int resumeStep = 0;

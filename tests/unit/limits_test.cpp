@@ -6,9 +6,10 @@
 
 #include <functional>
 
-#include "actions/finishing.h"
+#include "actions/install_folder.h"
 #include "actions/launch.h"
 #include "actions/previous_versions.h"
+#include "actions/registry_hives.h"
 #include "actions/running_app.h"
 #include "actions/user_data.h"
 #include "analysis/analysis.h"

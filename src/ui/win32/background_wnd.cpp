@@ -5,7 +5,6 @@
 #include "app/setup_app.h"
 #include "ui/layout.h"
 #include "ui/win32/gdi_owners.h"
-#include "ui/win32/setup_wnd.h"
 
 namespace {
 
@@ -187,7 +186,7 @@ LRESULT CBackgroundWnd::OnMouseActivate() {
 // The setup window, or the message box it owns, while it shows.
 void CBackgroundWnd::ForwardActivation() {
   if (::GetActiveWindow() != m_hWnd) return;
-  HWND setup = CSetupWnd::FindInThread();
+  HWND setup = FindSetupWindowInThread();
   if (setup && (::GetWindowLongA(setup, GWL_STYLE) & WS_VISIBLE)) {
     ::SetForegroundWindow(::GetLastActivePopup(setup));
   }

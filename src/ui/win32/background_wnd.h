@@ -47,6 +47,10 @@ class COverlayWnd : public CWindow, public AppWindow {
   std::string m_className;
 };
 
+// The setup window of this thread, while it exists (the setup window keeps
+// it, setup_wnd.cpp): the window the background hands its activation to.
+HWND FindSetupWindowInThread();
+
 class CBackgroundWnd : public CWindow, public BackgroundWindow {
  public:
   static constexpr char kClassName[] = "ZentavoBackgroundWnd";

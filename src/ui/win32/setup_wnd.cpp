@@ -84,7 +84,7 @@ bool CSetupWnd::Create(BackgroundWindow& owner) {
 
 RECT CSetupWnd::Scaled(const LayoutRect& rect) const { return ToRect(ScaleForDpi(rect, m_dpi)); }
 
-HWND CSetupWnd::FindInThread() { return g_setupWindow ? g_setupWindow->m_hWnd : nullptr; }
+HWND FindSetupWindowInThread() { return g_setupWindow ? g_setupWindow->GetSafeHwnd() : nullptr; }
 
 void CSetupWnd::Show() {
   if (m_hWnd) ::ShowWindow(m_hWnd, SW_SHOW);

@@ -38,8 +38,6 @@ class CSetupWnd : public CWindow, public SetupWindow {
 
   const std::string& packageLine() const { return m_packageLine; }
 
-  // The setup window of this thread, while it exists.
-  static HWND FindInThread();
   // Return, Escape, Tab and Shift+Tab pressed in the setup window or one of
   // its buttons: does what the key does there and answers true (the key is
   // taken); false for any other message.

@@ -107,7 +107,7 @@ std::unique_ptr<SetupWindow> Win32FrontEnd::NewSetupWindow(CSetupApp& app) {
 // front. Before that (start-up), the thread's active window owns it, if any,
 // so that the box stays in front of the setup's windows.
 int Win32FrontEnd::MessageBox(const std::string& text, const std::string& caption, UINT type) {
-  HWND owner = CSetupWnd::FindInThread();
+  HWND owner = FindSetupWindowInThread();
   if (!owner) owner = ::GetActiveWindow();
   return ::MessageBoxA(owner, text.c_str(), caption.c_str(), type);
 }
