@@ -1016,7 +1016,3 @@ SimProgramBehaviour SimWindowsInstaller() {
     return run;
   };
 }
-
-void RegisterSimWindowsInstaller(SimMachine& machine) {
-  machine.simProcesses().RegisterProgram("msiexec.exe", SimWindowsInstaller());
-}
