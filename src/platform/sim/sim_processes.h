@@ -209,6 +209,9 @@ class SimProcesses : public Processes {
   // A restart that a program made by itself came while the setup waited.
   void EndHungSetup();
   void RegisterBuiltInPrograms();
+  // Programs, behaviours and a program's commands are known by their
+  // lower-case names.
+  static std::string ProgramKey(const std::string& name);
   bool LoadProgram(const SimJson& described, const std::string& at, ProgramSpec* program,
                    std::string* error) const;
   // Adds what a "programs" entry says to the behaviour's run.
