@@ -94,7 +94,7 @@ class SimProcesses : public Processes {
  public:
   // Registers the simulated programs that every machine has (the
   // redistributables of the medium, Windows Installer and the product's
-  // program). The behaviours are handed `machine`, whose parts these are.
+  // program). The behaviours are handed the whole `machine`.
   SimProcesses(SimMachine& machine, SimClock& clock, const SimCodePage& codePage,
                SimEnvironment& environment, SimFileSystem& files, SimRegistry& registry,
                SimRestartOperations& restartOperations, SimFaults& faults);
