@@ -7,49 +7,20 @@
 #include <memory>
 #include <set>
 
-#include "actions/camera_probe.h"
+#include "capture/device_tree.h"
 #include "capture/footprint.h"
 #include "capture/json_text.h"
+#include "capture/values.h"
 #include "platform/owners.h"
 
 namespace capture {
 namespace {
 
-// The USB controllers and hubs are read by the camera probe's own walk
-// (actions/camera_probe.h); the device tree and the driver devices here.
-constexpr int kMaxDevNodes = 4096;
-constexpr int kMaxDevNodeDepth = 32;
-// A devnode value no configuration manager hands out: one still there after a
-// call that reported success means the call filled nothing.
-constexpr ZT_DEVINST kUnsetDevNode = 0xFFFFFFF0u;
 constexpr int kTitleBuffer = 1024;
 constexpr int kMaxFolderDepth = 32;
 
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-DWORD ReadU32(const std::vector<BYTE>& buffer, size_t offset) {
-  return static_cast<DWORD>(buffer[offset]) | static_cast<DWORD>(buffer[offset + 1]) << 8 |
-         static_cast<DWORD>(buffer[offset + 2]) << 16 | static_cast<DWORD>(buffer[offset + 3]) << 24;
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (i > 0) out += ' ';
-    unsigned char b = static_cast<unsigned char>(bytes[i]);
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
-  }
-  return out;
-}
-
-std::string Hex4(unsigned value) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "0x%04X", value & 0xFFFFu);
   return text;
 }
 
@@ -59,6 +30,7 @@ class Capturer {
       : machine_(machine),
         environment_(machine.environment()),
         options_(options),
+        texts_(environment_),
         paths_(PathCharsOf(environment_)) {}
 
   bool Run(std::string* text, std::string* error) {
@@ -86,13 +58,13 @@ class Capturer {
         Key(concrete, &registry);
       }
     }
-    for (const std::string& key : earlierKeys) Key(EarlierKey(FromUtf8(key)), &registry);
+    for (const std::string& key : earlierKeys) Key(EarlierKey(texts_.FromUtf8(key)), &registry);
     out["registry"] = std::move(registry);
     for (const FilePrint& print : FileFootprint()) {
       for (const std::string& path : ExpandPath(machine_, print.path)) Entry(path, print.scope);
     }
     for (const std::string& path : earlierFiles) {
-      std::string ansi = FromUtf8(path);
+      std::string ansi = texts_.FromUtf8(path);
       Entry(ansi, ansi.size() > 3 && paths_.EndsWithSeparator(ansi) ? FileScope::kFile
                                                                     : ContentScope(ansi));
     }
@@ -100,49 +72,13 @@ class Capturer {
     for (auto& [upper, entry] : files_) files[entry.first] = std::move(entry.second);
     out["files"] = std::move(files);
     out["windows"] = Windows();
-    JsonValue usb = Usb();
+    JsonValue usb = CaptureUsb(machine_, texts_);
     if (!usb.empty()) out["usb"] = std::move(usb);
     *text = out.Text();
     return true;
   }
 
  private:
-  // ---- text ----
-
-  std::string Utf8(const std::string& ansi) {
-    std::u16string wide;
-    if (!environment_.AnsiToWide(ansi, &wide)) {
-      std::string plain;
-      for (char c : ansi) plain += static_cast<unsigned char>(c) < 0x80 ? c : '?';
-      return plain;
-    }
-    return Utf16ToUtf8(wide);
-  }
-
-  std::string FromUtf8(const std::string& utf8) {
-    std::u16string wide;
-    for (size_t i = 0; i < utf8.size();) {
-      unsigned char c = static_cast<unsigned char>(utf8[i]);
-      uint32_t code = c;
-      size_t extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-      if (extra > 0) code = c & (0x3Fu >> extra);
-      for (size_t k = 1; k <= extra && i + k < utf8.size(); ++k) {
-        code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
-      }
-      i += extra + 1;
-      if (code >= 0x10000) {
-        code -= 0x10000;
-        wide.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-        wide.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-      } else {
-        wide.push_back(static_cast<char16_t>(code));
-      }
-    }
-    std::string ansi;
-    if (!environment_.WideToAnsi(wide, &ansi)) return utf8;
-    return ansi;
-  }
-
   // ---- the system ----
 
   void System(const OsVersion& os, JsonValue* out) {
@@ -152,7 +88,7 @@ class Capturer {
     system["major"] = JsonValue::Number(os.majorVersion);
     system["minor"] = JsonValue::Number(os.minorVersion);
     system["build"] = JsonValue::Number(os.buildNumber);
-    system["servicePack"] = JsonValue::String(Utf8(os.csdVersion));
+    system["servicePack"] = JsonValue::String(texts_.Utf8(os.csdVersion));
     system["architecture"] = JsonValue::String(
         environment_.GetNativeProcessorArchitecture() == PROCESSOR_ARCHITECTURE_AMD64 ? "x64"
                                                                                      : "x86");
@@ -171,12 +107,12 @@ class Capturer {
     environment_.GetModuleFileName(&program);
     JsonValue& directories = (*out)["directories"];
     directories = JsonValue::Object();
-    directories["windows"] = JsonValue::String(Utf8(windows));
-    directories["system"] = JsonValue::String(Utf8(system32));
-    directories["temp"] = JsonValue::String(Utf8(temp));
+    directories["windows"] = JsonValue::String(texts_.Utf8(windows));
+    directories["system"] = JsonValue::String(texts_.Utf8(system32));
+    directories["temp"] = JsonValue::String(texts_.Utf8(temp));
     // The capture sits on the medium beside setup.exe.
     const std::string folder = paths_.Folder(program);
-    (*out)["setupProgram"] = JsonValue::String(Utf8(folder + "\\setup.exe"));
+    (*out)["setupProgram"] = JsonValue::String(texts_.Utf8(folder + "\\setup.exe"));
     for (const std::string& path : {windows, system32, temp, folder}) NoteShortNames(path);
 
     LocalTime now;
@@ -215,78 +151,6 @@ class Capturer {
   }
 
   // ---- the registry ----
-
-  JsonValue Data(DWORD type, const std::string& bytes) {
-    auto raw = [&] {
-      JsonValue v = JsonValue::Object();
-      static const char* const kNames[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY",
-                                           "REG_DWORD", "REG_DWORD_BIG_ENDIAN", "REG_LINK",
-                                           "REG_MULTI_SZ"};
-      if (type < 8) v["type"] = JsonValue::String(kNames[type]);
-      else if (type == 11) v["type"] = JsonValue::String("REG_QWORD");
-      else v["type"] = JsonValue::Number(type);
-      v["hex"] = JsonValue::String(Hex(bytes));
-      return v;
-    };
-    // A string as RegSetValueEx receives it: its text and one terminating zero.
-    auto text = [&](std::string* out) {
-      if (bytes.empty() || bytes.back() != '\0') return false;
-      std::string body = bytes.substr(0, bytes.size() - 1);
-      if (body.find('\0') != std::string::npos) return false;
-      *out = Utf8(body);
-      return FromUtf8(*out) == body;
-    };
-    std::string s;
-    switch (type) {
-      case REG_SZ:
-        if (text(&s)) return JsonValue::String(s);
-        return raw();
-      case REG_EXPAND_SZ:
-        if (text(&s)) {
-          JsonValue v = JsonValue::Object();
-          v["type"] = JsonValue::String("REG_EXPAND_SZ");
-          v["data"] = JsonValue::String(s);
-          return v;
-        }
-        return raw();
-      case REG_DWORD:
-        if (bytes.size() == 4) {
-          std::vector<BYTE> b(bytes.begin(), bytes.end());
-          return JsonValue::Number(ReadU32(b, 0));
-        }
-        return raw();
-      case REG_BINARY: {
-        JsonValue v = JsonValue::Object();
-        v["type"] = JsonValue::String("REG_BINARY");
-        v["data"] = JsonValue::String(Hex(bytes));
-        return v;
-      }
-      case REG_MULTI_SZ: {
-        // Non-empty strings, each with its zero, and one more zero at the end.
-        if (bytes.size() < 2 || bytes.compare(bytes.size() - 2, 2, std::string(2, '\0')) != 0) {
-          return raw();
-        }
-        JsonValue list = JsonValue::Array();
-        size_t start = 0;
-        while (start < bytes.size() - 1) {
-          size_t end = bytes.find('\0', start);
-          std::string part = bytes.substr(start, end - start);
-          if (part.empty()) return raw();
-          std::string utf8 = Utf8(part);
-          if (FromUtf8(utf8) != part) return raw();
-          list.Push(JsonValue::String(utf8));
-          start = end + 1;
-        }
-        if (list.size() == 0) return raw();
-        JsonValue v = JsonValue::Object();
-        v["type"] = JsonValue::String("REG_MULTI_SZ");
-        v["data"] = std::move(list);
-        return v;
-      }
-      default:
-        return raw();
-    }
-  }
 
   // A key an earlier capture holds: taken as the footprint takes it, or (a
   // key above the footprint's) for its existence alone. A key taken because
@@ -368,7 +232,7 @@ class Capturer {
          cut = subKey.find('\\', cut + 1)) {
       RegKey above(machine_.registry());
       if (above.Open(root, subKey.substr(0, cut), KEY_QUERY_VALUE) != ERROR_SUCCESS) break;
-      JsonValue& entry = (*registry)[Utf8(print.key.substr(0, print.key.size() - subKey.size() + cut))];
+      JsonValue& entry = (*registry)[texts_.Utf8(print.key.substr(0, print.key.size() - subKey.size() + cut))];
       if (entry.kind() != JsonValue::Kind::kObject) entry = JsonValue::Object();
     }
     KeyTree(root, subKey, print.key, print, 0, registry);
@@ -380,11 +244,11 @@ class Capturer {
     RegKey key(reg);
     LONG rc = key.Open(root, subKey, KEY_READ);
     if (rc == ERROR_ACCESS_DENIED) {
-      (*registry)[Utf8(path)]["$deny"] = JsonValue::String("all");
+      (*registry)[texts_.Utf8(path)]["$deny"] = JsonValue::String("all");
       return;
     }
     if (rc != ERROR_SUCCESS) return;
-    JsonValue& values = (*registry)[Utf8(path)];
+    JsonValue& values = (*registry)[texts_.Utf8(path)];
     if (values.kind() != JsonValue::Kind::kObject) values = JsonValue::Object();
     if (print.existence) return;
     DWORD maxName = 0, maxData = 0;
@@ -408,8 +272,9 @@ class Capturer {
         for (const std::string& v : print.values) wanted = wanted || Upper(v) == Upper(valueName);
         if (!wanted) continue;
       }
-      values[Utf8(valueName)] =
-          Data(type, std::string(reinterpret_cast<const char*>(data.data()), dataSize));
+      values[texts_.Utf8(valueName)] =
+          RegistryData(type, std::string(reinterpret_cast<const char*>(data.data()), dataSize),
+                       texts_);
     }
     if (!print.tree || depth >= 64) return;
     for (DWORD index = 0; index < 100000; ++index) {
@@ -425,9 +290,9 @@ class Capturer {
       KeyTree(root, subKey.empty() ? childName : subKey + "\\" + childName, childPath, print,
               depth + 1, registry);
       if (classSize > 0) {
-        JsonValue& entry = (*registry)[Utf8(childPath)];
+        JsonValue& entry = (*registry)[texts_.Utf8(childPath)];
         if (entry.kind() == JsonValue::Kind::kObject) {
-          entry["$class"] = JsonValue::String(Utf8(std::string(keyClass, classSize)));
+          entry["$class"] = JsonValue::String(texts_.Utf8(std::string(keyClass, classSize)));
         }
       }
     }
@@ -533,7 +398,7 @@ class Capturer {
     const std::string key = Upper(path) + (folder ? "\\" : "");
     auto it = files_.find(key);
     if (it == files_.end()) {
-      it = files_.emplace(key, std::make_pair(Utf8(path) + (folder ? "\\" : ""),
+      it = files_.emplace(key, std::make_pair(texts_.Utf8(path) + (folder ? "\\" : ""),
                                               JsonValue::Object())).first;
     }
     return it->second.second;
@@ -562,7 +427,7 @@ class Capturer {
     JsonValue& entry = Described(path, true);
     Attributes(attributes, true, &entry);
     auto shortName = shortNames_.find(Upper(path));
-    if (shortName != shortNames_.end()) entry["shortName"] = JsonValue::String(Utf8(shortName->second));
+    if (shortName != shortNames_.end()) entry["shortName"] = JsonValue::String(texts_.Utf8(shortName->second));
   }
 
   void File(const std::string& path, DWORD attributes, bool withContent) {
@@ -619,7 +484,7 @@ class Capturer {
         for (const char* name : {"FileVersion", "ProductVersion"}) {
           std::string value;
           if (resource->QueryValue(std::string("\\StringFileInfo\\") + key + "\\" + name, &value)) {
-            table[name] = JsonValue::String(Utf8(value.substr(0, value.find('\0'))));
+            table[name] = JsonValue::String(texts_.Utf8(value.substr(0, value.find('\0'))));
           }
         }
         if (!table.empty() && !strings.Find(key)) strings[key] = std::move(table);
@@ -647,134 +512,25 @@ class Capturer {
       if (title.empty() && !looked) continue;
       if (!looked && (Upper(className) == "IME" || Upper(className) == "MSCTFIME UI")) continue;
       JsonValue entry = JsonValue::Object();
-      entry["title"] = JsonValue::String(Utf8(title));
-      if (!className.empty()) entry["class"] = JsonValue::String(Utf8(className));
+      entry["title"] = JsonValue::String(texts_.Utf8(title));
+      if (!className.empty()) entry["class"] = JsonValue::String(texts_.Utf8(className));
       DWORD processId = 0;
       desktop.GetWindowThreadProcessId(window, &processId);
       std::string program;
       bool known = nt_ ? machine_.processes().GetProcessImagePath(processId, &program) ==
                              ERROR_SUCCESS
                        : desktop.GetWindowModuleFileName(window, &program);
-      if (known && !program.empty()) entry["program"] = JsonValue::String(Utf8(program));
+      if (known && !program.empty()) entry["program"] = JsonValue::String(texts_.Utf8(program));
       if (processId != 0) entry["processId"] = JsonValue::Number(processId);
       list.Push(std::move(entry));
     }
     return list;
   }
 
-  // ---- USB ----
-
-  // The USB tree as the camera probe's walk reads it: controllers with
-  // their driver keys and root hubs, hubs with their ports.
-  class UsbRecorder : public UsbWalkObserver {
-   public:
-    explicit UsbRecorder(Capturer& capturer) : capturer_(capturer) {}
-
-    void OnController(int number, const std::string* driverKey,
-                      const std::string* rootHub) override {
-      JsonValue entry = JsonValue::Object();
-      entry["number"] = JsonValue::Number(static_cast<uint64_t>(number));
-      if (driverKey) entry["driverKey"] = JsonValue::String(capturer_.Utf8(*driverKey));
-      if (rootHub) entry["rootHub"] = JsonValue::String(capturer_.Utf8(*rootHub));
-      controllers.Push(std::move(entry));
-    }
-
-    void OnHub(const std::string& name, int) override {
-      JsonValue& hub = hubs[capturer_.Utf8(name)];
-      hub = JsonValue::Object();
-      hub["ports"] = JsonValue::Array();
-    }
-
-    void OnPort(const std::string& hub, const UsbPortSeen& port) override {
-      JsonValue& ports = hubs[capturer_.Utf8(hub)]["ports"];
-      if (!port.answered ||
-          (port.status == 0 && port.vendorId == 0 && port.productId == 0 && !port.isHub)) {
-        ports.Push(JsonValue());
-        return;
-      }
-      JsonValue entry = JsonValue::Object();
-      entry["vendorId"] = JsonValue::String(Hex4(port.vendorId));
-      entry["productId"] = JsonValue::String(Hex4(port.productId));
-      if (port.isHub) {
-        if (port.hasDownstream && !port.downstream.empty()) {
-          entry["hub"] = JsonValue::String(capturer_.Utf8(port.downstream));
-        } else {
-          entry["isHub"] = JsonValue::Bool(true);
-        }
-      }
-      if (port.status != 1) entry["status"] = JsonValue::Number(port.status);
-      ports.Push(std::move(entry));
-    }
-
-    JsonValue controllers = JsonValue::Array();
-    JsonValue hubs = JsonValue::Object();
-
-   private:
-    Capturer& capturer_;
-  };
-
-  JsonValue DevNodes(ZT_DEVINST first, int depth, int* count) {
-    Devices& devices = machine_.devices();
-    JsonValue list = JsonValue::Array();
-    ZT_DEVINST node = first;
-    while (node != 0 && node != kUnsetDevNode && ++*count < kMaxDevNodes) {
-      JsonValue entry = JsonValue::Object();
-      for (auto [property, name] : {std::pair{kCmDrpDriver, "driver"},
-                                    std::pair{kCmDrpDeviceDesc, "description"}}) {
-        char text[1024] = {};
-        ULONG length = sizeof(text) - 1;
-        if (devices.GetDevNodeProperty(node, property, text, &length) == 0) {
-          entry[name] = JsonValue::String(Utf8(std::string(text)));
-        }
-      }
-      ZT_DEVINST child = kUnsetDevNode;
-      if (depth < kMaxDevNodeDepth && devices.GetChild(&child, node) == 0 && child != node) {
-        JsonValue children = DevNodes(child, depth + 1, count);
-        if (children.size() > 0) entry["children"] = std::move(children);
-      }
-      list.Push(std::move(entry));
-      ZT_DEVINST next = kUnsetDevNode;
-      if (devices.GetSibling(&next, node) != 0 || next == node) break;
-      node = next;
-    }
-    return list;
-  }
-
-  JsonValue Usb() {
-    Devices& devices = machine_.devices();
-    JsonValue usb = JsonValue::Object();
-    UsbRecorder recorder(*this);
-    CCameraProbe probe(devices, environment_, kCameraVendorId, kCameraProductId,
-                       kCameraDeviceName);
-    probe.WalkUsbTree(recorder);
-    if (recorder.controllers.size() > 0) usb["controllers"] = std::move(recorder.controllers);
-    if (!recorder.hubs.empty()) usb["hubs"] = std::move(recorder.hubs);
-    ZT_DEVINST root = kUnsetDevNode;
-    if (devices.LocateRootDevNode(&root) == 0) {
-      ZT_DEVINST child = kUnsetDevNode;
-      if (root == 0 || root == kUnsetDevNode) {
-        // Success without an answer: the configuration manager is a stub.
-        usb["configManagerLeavesOutputUnset"] = JsonValue::Bool(true);
-      } else if (devices.GetChild(&child, root) == 0 && child != root) {
-        int count = 0;
-        JsonValue tree = DevNodes(child, 1, &count);
-        if (tree.size() > 0) usb["deviceTree"] = std::move(tree);
-      }
-    }
-    JsonValue named = JsonValue::Array();
-    for (const std::string& name : DriverDevices()) {
-      DeviceHandle device(devices, devices.OpenDevice("\\\\.\\" + name, GENERIC_READ | GENERIC_WRITE,
-                                                      FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                      OPEN_EXISTING));
-      if (device.valid()) named.Push(JsonValue::String(name));
-    }
-    if (named.size() > 0) usb["driverDevices"] = std::move(named);
-    return usb;
-  }
-
   Machine& machine_;
   Environment& environment_;
   const CaptureOptions& options_;
+  const MachineText texts_;
   // Paths are split character by character: on code page 932 the second
   // byte of 表 is 0x5C.
   const PathChars paths_;

@@ -2,7 +2,9 @@
 
 #include <strings.h>
 
-#include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_environment.h"
+#include "platform/sim/sim_files.h"
+#include "platform/sim/sim_processes.h"
 #include "platform/sim/sim_registry.h"
 
 namespace {
@@ -104,22 +106,21 @@ void SimCom::OleUninitialize() {
 // The library is looked for as LoadLibraryEx does for a plain name: the
 // setup's folder, the system folder, the Windows folder.
 DWORD SimCom::LoadLibraryEx(const std::string& path, DWORD /*flags*/, HMODULE* module) {
-  SimFileSystem& files = machine_.simFiles();
   // A library that is not there: 126 on the NT family, 1157 on Windows 9x.
   const DWORD missing =
-      machine_.simEnvironment().os.platformId == VER_PLATFORM_WIN32_WINDOWS
+      environment_.os.platformId == VER_PLATFORM_WIN32_WINDOWS
           ? static_cast<DWORD>(ERROR_DLL_NOT_FOUND)
           : static_cast<DWORD>(ERROR_MOD_NOT_FOUND);
   std::string resolved;
   if (path.find_first_of("\\/:") != std::string::npos) {
     resolved = path;
   } else {
-    const SimEnvironment& env = machine_.simEnvironment();
     for (const std::string& folder :
-         {machine_.setupFolder(), env.systemDirectory, env.windowsDirectory}) {
+         {environment_.SetupFolder(), environment_.systemDirectory,
+          environment_.windowsDirectory}) {
       std::string candidate =
-          folder + (machine_.codePage().Paths().EndsWithSeparator(folder) ? "" : "\\") + path;
-      if (files.Exists(candidate)) {
+          folder + (codePage_.Paths().EndsWithSeparator(folder) ? "" : "\\") + path;
+      if (files_.Exists(candidate)) {
         resolved = candidate;
         break;
       }
@@ -127,7 +128,7 @@ DWORD SimCom::LoadLibraryEx(const std::string& path, DWORD /*flags*/, HMODULE* m
     if (resolved.empty()) return missing;
   }
   const SimFile* file = nullptr;
-  DWORD rc = files.Lookup(resolved, &file);
+  DWORD rc = files_.Lookup(resolved, &file);
   if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return missing;
   if (rc != ERROR_SUCCESS) return rc;
   if (file->directory) return ERROR_ACCESS_DENIED;
@@ -135,9 +136,9 @@ DWORD SimCom::LoadLibraryEx(const std::string& path, DWORD /*flags*/, HMODULE* m
   if (file->library.contains("loadError") && file->library["loadError"].get<uint64_t>() != 0) {
     return static_cast<DWORD>(file->library["loadError"].get<uint64_t>());
   }
-  const std::string system = machine_.simEnvironment().systemDirectory + "\\";
+  const std::string system = environment_.systemDirectory + "\\";
   if (strncasecmp(resolved.c_str(), system.c_str(), system.size()) != 0) {
-    machine_.simProcesses().NoteLibraryLoad(machine_.simEnvironment().setupProgram, resolved);
+    processes_.NoteLibraryLoad(environment_.setupProgram, resolved);
   }
   uintptr_t value = nextModule_;
   nextModule_ += 0x10000;
@@ -173,11 +174,10 @@ HRESULT SimCom::CallDllRegisterServer(HMODULE module) {
   registered_.push_back(loaded.path);
   if (result < 0) return result;
   if (loaded.library.contains("registers")) {
-    const SimCodePage& codePage = machine_.codePage();
-    std::string folder = codePage.Paths().Folder(loaded.path);
-    SimJson section = Expand(loaded.library["registers"], codePage.ToUtf8(loaded.path),
-                             codePage.ToUtf8(folder));
-    if (!machine_.simRegistry().Load(section, "", &error)) return E_FAIL;
+    std::string folder = codePage_.Paths().Folder(loaded.path);
+    SimJson section = Expand(loaded.library["registers"], codePage_.ToUtf8(loaded.path),
+                             codePage_.ToUtf8(folder));
+    if (!registry_.Load(section, "", &error)) return E_FAIL;
   }
   return result;
 }
@@ -191,10 +191,10 @@ HRESULT SimCom::CreateShellLink(const std::string& target, const std::string& wo
                                 const std::u16string& linkPath) {
   if (coDepth_ == 0) return kCoENotInitialized;
   std::string path;
-  if (!machine_.codePage().ToAnsi(linkPath, &path)) return E_INVALIDARG;
+  if (!codePage_.ToAnsi(linkPath, &path)) return E_INVALIDARG;
   std::string text = "[ZentavoSimShellLink]\r\nTarget=" + target +
                      "\r\nWorkingDirectory=" + workingDir + "\r\nDescription=" + description +
                      "\r\nArguments=" + arguments + "\r\n";
-  DWORD rc = machine_.simFiles().WriteFile(path, text);
+  DWORD rc = files_.WriteFile(path, text);
   return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc);
 }

@@ -12,7 +12,10 @@
 #include "platform/sim/sim_codepage.h"
 #include "platform/sim/sim_json.h"
 
-class SimMachine;
+class SimEnvironment;
+class SimFileSystem;
+class SimProcesses;
+class SimRegistry;
 
 // Checks a file's "library" member: {"exports": [...], "registerResult": 0,
 // "registers": {registry section}, "loadError": 0}.
@@ -21,7 +24,15 @@ bool ValidateLibrary(const SimJson& library, const std::string& pointer,
 
 class SimCom : public Com {
  public:
-  explicit SimCom(SimMachine& machine) : machine_(machine) {}
+  // Libraries are files of `files`; self-registration writes into `registry`;
+  // a library loaded from outside the system folder is noted with `processes`.
+  SimCom(SimFileSystem& files, SimRegistry& registry, const SimEnvironment& environment,
+         const SimCodePage& codePage, SimProcesses& processes)
+      : files_(files),
+        registry_(registry),
+        environment_(environment),
+        codePage_(codePage),
+        processes_(processes) {}
 
   // Initialisations not yet undone; both 0 when the calls balance.
   int coInitializeDepth() const { return coDepth_; }
@@ -49,7 +60,11 @@ class SimCom : public Com {
     SimJson library;
   };
 
-  SimMachine& machine_;
+  SimFileSystem& files_;
+  SimRegistry& registry_;
+  const SimEnvironment& environment_;
+  const SimCodePage& codePage_;
+  SimProcesses& processes_;
   int coDepth_ = 0;
   int oleDepth_ = 0;
   int coCalls_ = 0;

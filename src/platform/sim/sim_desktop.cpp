@@ -2,7 +2,10 @@
 
 #include <strings.h>
 
-#include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_codepage.h"
+#include "platform/sim/sim_environment.h"
+#include "platform/sim/sim_processes.h"
 
 namespace {
 constexpr UINT kWmClose = 0x0010;
@@ -12,7 +15,6 @@ constexpr WPARAM kBnClicked = 0;
 
 bool SimDesktop::Load(const SimJson& windows, const std::string& pointer, std::string* error) {
   if (!windows.is_array()) return Fail(pointer, "expected an array", error);
-  const SimCodePage& codePage = machine_.codePage();
   for (size_t i = 0; i < windows.size(); ++i) {
     std::string at = JsonPointer(pointer, i);
     const SimJson& entry = windows[i];
@@ -26,19 +28,19 @@ bool SimDesktop::Load(const SimJson& windows, const std::string& pointer, std::s
     std::string text;
     if (entry.contains("title")) {
       if (!ReadString(entry["title"], JsonPointer(at, "title"), &text, error)) return false;
-      window.title = codePage.FromUtf8(text);
+      window.title = codePage_.FromUtf8(text);
     }
     if (entry.contains("class")) {
       if (!ReadString(entry["class"], JsonPointer(at, "class"), &text, error)) return false;
-      window.className = codePage.FromUtf8(text);
+      window.className = codePage_.FromUtf8(text);
     }
     if (entry.contains("program")) {
       if (!ReadString(entry["program"], JsonPointer(at, "program"), &text, error)) return false;
-      window.program = codePage.FromUtf8(text);
+      window.program = codePage_.FromUtf8(text);
     }
     if (entry.contains("button")) {
       if (!ReadString(entry["button"], JsonPointer(at, "button"), &text, error)) return false;
-      window.button = codePage.FromUtf8(text);
+      window.button = codePage_.FromUtf8(text);
     }
     if (entry.contains("closesOnRequest") &&
         !ReadBool(entry["closesOnRequest"], JsonPointer(at, "closesOnRequest"),
@@ -62,7 +64,7 @@ bool SimDesktop::Load(const SimJson& windows, const std::string& pointer, std::s
       if (number == 0) return Fail(JsonPointer(at, "processId"), "process id 0 is the idle process", error);
       id = static_cast<DWORD>(number);
     }
-    const SimProcess* owner = id ? machine_.simProcesses().Process(*id) : nullptr;
+    const SimProcess* owner = id ? processes_.Process(*id) : nullptr;
     if (owner && !owner->ended) {
       if (window.program.empty()) window.program = owner->program;
       window.processId = *id;
@@ -76,7 +78,7 @@ bool SimDesktop::Load(const SimJson& windows, const std::string& pointer, std::s
           }
         }
       }
-      window.processId = machine_.simProcesses().AddRunningProcess(window.program, id);
+      window.processId = processes_.AddRunningProcess(window.program, id);
     }
     AddWindow(window);
   }
@@ -85,17 +87,16 @@ bool SimDesktop::Load(const SimJson& windows, const std::string& pointer, std::s
 
 SimJson SimDesktop::ToJson() {
   Refresh();
-  const SimCodePage& codePage = machine_.codePage();
   SimJson out = SimJson::array();
   for (const SimWindow& window : windows_) {
     SimJson entry = SimJson::object();
-    entry["title"] = codePage.ToUtf8(window.title);
-    entry["class"] = codePage.ToUtf8(window.className);
-    entry["program"] = codePage.ToUtf8(window.program);
+    entry["title"] = codePage_.ToUtf8(window.title);
+    entry["class"] = codePage_.ToUtf8(window.className);
+    entry["program"] = codePage_.ToUtf8(window.program);
     entry["processId"] = window.processId;
     entry["closesOnRequest"] = window.closesOnRequest;
     if (window.closeDelayMs) entry["closeDelayMs"] = window.closeDelayMs;
-    if (!window.button.empty()) entry["button"] = codePage.ToUtf8(window.button);
+    if (!window.button.empty()) entry["button"] = codePage_.ToUtf8(window.button);
     out.push_back(std::move(entry));
   }
   return out;
@@ -115,20 +116,20 @@ void SimDesktop::Close(size_t index) {
   for (const SimWindow& other : windows_) {
     if (other.processId == processId) return;
   }
-  machine_.simProcesses().EndProcess(processId, 0);
+  processes_.EndProcess(processId, 0);
 }
 
 // Windows asked to close go when their delay has passed; windows of a
 // process that ended go with it.
 void SimDesktop::Refresh() {
-  uint64_t now = machine_.clock().now();
+  uint64_t now = clock_.now();
   for (size_t i = 0; i < windows_.size();) {
     const SimWindow& window = windows_[i];
     if (window.closingAtMs && *window.closingAtMs <= now) {
       Close(i);
       continue;
     }
-    if (!machine_.simProcesses().IsRunning(window.processId)) {
+    if (!processes_.IsRunning(window.processId)) {
       windows_.erase(windows_.begin() + static_cast<std::ptrdiff_t>(i));
       continue;
     }
@@ -173,7 +174,7 @@ DWORD SimDesktop::GetWindowThreadProcessId(HWND window, DWORD* processId) {
 // Windows 9x names any window's module; the NT family only the caller's own.
 bool SimDesktop::GetWindowModuleFileName(HWND window, std::string* path) {
   SimWindow* w = Find(window);
-  if (!w || machine_.simEnvironment().os.platformId == VER_PLATFORM_WIN32_NT) return false;
+  if (!w || environment_.os.platformId == VER_PLATFORM_WIN32_NT) return false;
   if (w->program.empty()) return false;
   *path = w->program;
   return true;
@@ -206,7 +207,7 @@ BOOL SimDesktop::PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lP
   bool buttonClicked = message == kWmCommand && !w->button.empty() &&
                        wParam == (static_cast<WPARAM>(IDOK) | kBnClicked << 16);
   if (((closeRequest && w->closesOnRequest) || buttonClicked) && !w->closingAtMs) {
-    w->closingAtMs = machine_.clock().now() + w->closeDelayMs;
+    w->closingAtMs = clock_.now() + w->closeDelayMs;
     Refresh();
   }
   return TRUE;

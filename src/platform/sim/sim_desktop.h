@@ -12,20 +12,12 @@
 
 #include "platform/desktop.h"
 #include "platform/sim/sim_json.h"
+#include "platform/sim/sim_window.h"
 
-class SimMachine;
-
-struct SimWindow {
-  uintptr_t handle = 0;
-  std::string title;
-  std::string className;
-  std::string program;  // full path of the owning program
-  DWORD processId = 0;
-  bool closesOnRequest = true;
-  std::string button;                    // caption of its default button; "" none
-  uint64_t closeDelayMs = 0;             // how long it takes to close once asked
-  std::optional<uint64_t> closingAtMs;   // asked to close; goes at this virtual time
-};
+class SimClock;
+class SimCodePage;
+class SimEnvironment;
+class SimProcesses;
 
 struct SimPostedMessage {
   HWND window;
@@ -36,7 +28,11 @@ struct SimPostedMessage {
 
 class SimDesktop : public Desktop {
  public:
-  explicit SimDesktop(SimMachine& machine) : machine_(machine) {}
+  // The windows belong to the machine's processes: a described window's
+  // program runs, and a process ends with its last window.
+  SimDesktop(SimProcesses& processes, const SimClock& clock, const SimEnvironment& environment,
+             const SimCodePage& codePage)
+      : processes_(processes), clock_(clock), environment_(environment), codePage_(codePage) {}
 
   bool Load(const SimJson& windows, const std::string& pointer, std::string* error);
   SimJson ToJson();
@@ -66,7 +62,10 @@ class SimDesktop : public Desktop {
   SimWindow* Find(HWND window);
   void Close(size_t index);
 
-  SimMachine& machine_;
+  SimProcesses& processes_;
+  const SimClock& clock_;
+  const SimEnvironment& environment_;
+  const SimCodePage& codePage_;
   std::vector<SimWindow> windows_;
   std::vector<SimPostedMessage> posted_;
   HWND active_ = nullptr;

@@ -28,6 +28,13 @@ void CivilFromDays(int64_t z, int64_t* year, unsigned* month, unsigned* day) {
 
 }  // namespace
 
+std::string SimEnvironment::SetupFolder() const {
+  size_t cut = codePage_.Paths().FindLastSeparator(setupProgram);
+  if (cut == std::string::npos) return "C:\\";
+  std::string folder = setupProgram.substr(0, cut);
+  return folder.size() == 2 ? folder + "\\" : folder;
+}
+
 bool SimEnvironment::ParseLocalTime(const std::string& text, int64_t* epochMs) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0;
   int consumed = 0;

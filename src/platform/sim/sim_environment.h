@@ -35,6 +35,8 @@ class SimEnvironment : public Environment {
   static bool ParseLocalTime(const std::string& text, int64_t* epochMs);
   static std::string FormatLocalTime(int64_t epochMs);
   static LocalTime ToLocalTime(int64_t epochMs);
+  // The folder of the setup program ("D:\\" for "D:\\setup.exe").
+  std::string SetupFolder() const;
 
   BOOL GetOsVersion(OsVersion* version) override;
   WORD GetNativeProcessorArchitecture() override { return processorArchitecture; }

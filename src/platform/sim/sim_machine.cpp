@@ -6,9 +6,7 @@
 #include "platform/medium_manifest.h"
 #include "platform/sha256.h"
 
-#include "platform/sim/sim_msi.h"
 #include "platform/sim/sim_xml.h"
-#include "platform/wininit.h"
 
 extern const char* const kDefaultMachineJson;
 
@@ -46,9 +44,11 @@ SimMachine::SimMachine()
       registry_(codePage_),
       environment_(clock_, codePage_),
       versions_(files_),
-      processes_(*this),
-      desktop_(*this),
-      com_(*this) {
+      restartOperations_(registry_, files_, environment_, codePage_),
+      processes_(*this, clock_, codePage_, environment_, files_, registry_, restartOperations_,
+                 faults_),
+      desktop_(processes_, clock_, environment_, codePage_),
+      com_(files_, registry_, environment_, codePage_, processes_) {
   environment_.os = OsVersion{5, 1, 2600, VER_PLATFORM_WIN32_NT, "Service Pack 2"};
   environment_.tempDirectory = "C:\\DOCUME~1\\User\\LOCALS~1\\Temp\\";
   SimEnvironment::ParseLocalTime("2026-03-14T10:05:17", &environment_.startLocalMs);
@@ -108,18 +108,14 @@ SimMachine::SimMachine()
   });
   registry_.AttachPlatform(
       [this] { return environment_.os.platformId == VER_PLATFORM_WIN32_WINDOWS; });
-  RegisterSimWindowsInstaller(*this);
+  // A new top-level window comes to the front.
+  processes_.AttachWindows(
+      [this](SimWindow window) { desktop_.ActivateWindow(desktop_.AddWindow(std::move(window))); });
 }
 
 SimMachine::~SimMachine() = default;
 
-std::string SimMachine::setupFolder() const {
-  const std::string& program = environment_.setupProgram;
-  size_t cut = codePage_.Paths().FindLastSeparator(program);
-  if (cut == std::string::npos) return "C:\\";
-  std::string folder = program.substr(0, cut);
-  return folder.size() == 2 ? folder + "\\" : folder;
-}
+std::string SimMachine::setupFolder() const { return environment_.SetupFolder(); }
 
 std::unique_ptr<SimMachine> SimMachine::Default() {
   std::string error;
@@ -413,110 +409,4 @@ std::string SimMachine::ToJson() const {
   }
   if (faults_.HasPlan()) out["faults"] = faults_.ToJson();
   return out.dump(2) + "\n";
-}
-
-namespace {
-
-constexpr char kSessionManagerKey[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-constexpr char kPendingOperations[] = "PendingFileRenameOperations";
-constexpr char kNtPrefix[] = "\\??\\";
-
-// "\??\C:\x" as the NT record names a file.
-std::string NtName(const std::string& path) { return path.empty() ? path : kNtPrefix + path; }
-std::string FromNtName(std::string name) {
-  if (!name.empty() && name[0] == '!') name.erase(0, 1);
-  if (name.rfind(kNtPrefix, 0) == 0) name.erase(0, sizeof(kNtPrefix) - 1);
-  return name;
-}
-
-}  // namespace
-
-void SimMachine::ScheduleFileOperation(const std::string& from, const std::string& to) {
-  if (environment_.os.platformId == VER_PLATFORM_WIN32_NT) {
-    DWORD type = REG_MULTI_SZ;
-    std::string data;
-    if (!registry_.GetValue(kSessionManagerKey, kPendingOperations, &type, &data)) data.clear();
-    // Zero-terminated strings, in pairs, and one more zero that ends the list.
-    if (!data.empty() && data.back() == '\0') data.pop_back();
-    data += NtName(from) + '\0' + (to.empty() ? std::string() : "!" + NtName(to)) + '\0' + '\0';
-    registry_.SetValue(kSessionManagerKey, kPendingOperations, REG_MULTI_SZ, data);
-    return;
-  }
-  // Windows 9x processes WININIT.INI before it runs, with short names.
-  const std::string ini = environment_.windowsDirectory + "\\WININIT.INI";
-  const std::string text = files_.Contents(ini).value_or("");
-  files_.Put(ini, AddWininitLine(text, (to.empty() ? std::string("NUL") : files_.ShortPath(to)) +
-                                           "=" + files_.ShortPath(from)));
-}
-
-void SimMachine::ApplyFileOperations() {
-  struct Operation {
-    std::string source, target;  // no target: delete
-    bool wininit = false;
-  };
-  std::vector<Operation> operations;
-  DWORD type = REG_MULTI_SZ;
-  std::string data;
-  if (registry_.GetValue(kSessionManagerKey, kPendingOperations, &type, &data)) {
-    std::vector<std::string> names;
-    size_t from = 0;
-    while (from < data.size()) {
-      size_t end = data.find('\0', from);
-      if (end == std::string::npos) end = data.size();
-      names.push_back(data.substr(from, end - from));
-      from = end + 1;
-    }
-    // Pairs; a trailing empty string ends the list.
-    for (size_t i = 0; i + 1 < names.size(); i += 2) {
-      if (names[i].empty()) break;
-      operations.push_back({FromNtName(names[i]), FromNtName(names[i + 1]), false});
-    }
-    HKEY key = nullptr;
-    if (registry_.OpenKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                          KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-      registry_.DeleteValue(key, kPendingOperations);
-      registry_.CloseKey(key);
-    }
-  }
-  const std::string ini = environment_.windowsDirectory + "\\WININIT.INI";
-  if (std::optional<std::string> text = files_.Contents(ini)) {
-    bool inRename = false;
-    size_t from = 0;
-    while (from < text->size()) {
-      size_t end = text->find('\n', from);
-      if (end == std::string::npos) end = text->size();
-      std::string line = text->substr(from, end - from);
-      from = end + 1;
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (!line.empty() && line[0] == '[') {
-        inRename = codePage_.Upper(line) == "[RENAME]";
-        continue;
-      }
-      size_t equals = line.find('=');
-      if (!inRename || equals == std::string::npos) continue;
-      std::string to = line.substr(0, equals);
-      operations.push_back(
-          {line.substr(equals + 1), codePage_.Upper(to) == "NUL" ? std::string() : to, true});
-    }
-    files_.Delete(ini);
-  }
-  for (const Operation& operation : operations) {
-    const std::string& source = operation.source;
-    const std::string& target = operation.target;
-    files_.Unlock(source);
-    if (target.empty()) {
-      // WININIT.INI's deletion leaves a read-only file where it is.
-      if (!operation.wininit) files_.SetAttributes(source, FILE_ATTRIBUTE_NORMAL);
-      if (files_.IsDirectory(source)) {
-        files_.RemoveDirectory(source);  // only when it is empty, as Windows does
-      } else {
-        files_.Delete(source);
-      }
-      continue;
-    }
-    files_.Unlock(target);
-    if (!operation.wininit) files_.SetAttributes(target, FILE_ATTRIBUTE_NORMAL);
-    files_.Delete(target);
-    if (files_.Copy(source, target, true) == ERROR_SUCCESS) files_.Delete(source);
-  }
 }

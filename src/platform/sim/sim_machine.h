@@ -17,6 +17,7 @@
 #include "platform/sim/sim_files.h"
 #include "platform/sim/sim_processes.h"
 #include "platform/sim/sim_registry.h"
+#include "platform/sim/sim_restart_operations.h"
 #include "platform/sim/sim_versions.h"
 
 class SimMachine : public Machine {
@@ -70,9 +71,11 @@ class SimMachine : public Machine {
   // family the "PendingFileRenameOperations" of the Session Manager key, on
   // Windows 9x the [rename] section of "WININIT.INI" in the Windows folder.
   // An empty `to` deletes `from`; otherwise `from` replaces `to`.
-  void ScheduleFileOperation(const std::string& from, const std::string& to);
+  void ScheduleFileOperation(const std::string& from, const std::string& to) {
+    restartOperations_.Schedule(from, to);
+  }
   // At a restart: the scheduled operations, in order, and then their record goes.
-  void ApplyFileOperations();
+  void ApplyFileOperations() { restartOperations_.Apply(); }
 
   // What the setup is handed: every service behind the fault gate.
   Registry& registry() override { return *seam_.registry; }
@@ -97,6 +100,7 @@ class SimMachine : public Machine {
   SimRegistry registry_;
   SimEnvironment environment_;
   SimVersionInfo versions_;
+  SimRestartOperations restartOperations_;
   mutable SimProcesses processes_;  // brought up to the clock when written
   mutable SimDesktop desktop_;
   SimCom com_;

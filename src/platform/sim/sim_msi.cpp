@@ -2,24 +2,21 @@
 
 // The machine's Windows types first: glib then keeps their TRUE and FALSE.
 #include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_msi_plan.h"
 #include "platform/sim/sim_msi_registration.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 
 namespace {
 
 constexpr DWORD kErrorUnknownProduct = 1605;
 constexpr DWORD kErrorInstallAlreadyRunning = 1618;
 constexpr DWORD kErrorPackageOpenFailed = 1619;
-constexpr DWORD kErrorPackageInvalid = 1620;
-constexpr DWORD kErrorTransformFailure = 1624;
 constexpr DWORD kErrorPlatformUnsupported = 1633;
 constexpr DWORD kErrorProductVersion = 1638;
 constexpr DWORD kErrorInvalidCommandLine = 1639;
@@ -33,33 +30,11 @@ constexpr uint64_t kUninstallMs = 3000;
 const char* const kUninstallRoot = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char* const kProductsRoot =
     "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
-const char* const kTableNames[] = {"Property", "Directory",         "Component", "File",
-                                   "Registry", "CreateFolder",      "Feature",   "FeatureComponents",
-                                   "Media"};
-// A component attribute: its key path names a row of the Registry table.
-constexpr int32_t kRegistryKeyPath = 0x4;
-
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return text;
-}
-
-bool IsFullPath(const std::string& path) {
-  return (path.size() >= 3 && path[1] == ':' && path[2] == '\\') ||
-         (path.size() >= 2 && path[0] == '\\' && path[1] == '\\');
-}
 
 // The folder of a path, with its backslash; the second byte of 表 is none.
 std::string FolderOf(const SimMachine& machine, const std::string& path) {
   size_t cut = machine.codePage().Paths().FindLastSeparator(path);
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
-std::string WithBackslash(const SimMachine& machine, std::string folder) {
-  if (!machine.codePage().Paths().EndsWithSeparator(folder)) folder += '\\';
-  return folder;
 }
 
 // What msiexec was asked to do.
@@ -81,7 +56,7 @@ struct MsiCommand {
 // with 3010 instead of restarting.
 bool RestartSuppressed(const MsiCommand& command) {
   auto reboot = command.properties.find("REBOOT");
-  std::string value = reboot == command.properties.end() ? std::string() : Upper(reboot->second);
+  std::string value = reboot == command.properties.end() ? std::string() : MsiUpper(reboot->second);
   return command.norestart || value == "R" || value == "REALLYSUPPRESS" || value == "S" ||
          value == "SUPPRESS";
 }
@@ -112,7 +87,7 @@ MsiCommand ParseCommand(const std::string& arguments) {
   for (size_t i = 0; i < tokens.size(); ++i) {
     const std::string& token = tokens[i];
     if (token.size() >= 2 && (token[0] == '/' || token[0] == '-')) {
-      std::string option = Upper(token.substr(1));
+      std::string option = MsiUpper(token.substr(1));
       char letter = option[0];
       if (letter == 'I' || letter == 'X') {
         command.action = letter == 'I' ? MsiCommand::kInstall : MsiCommand::kUninstall;
@@ -146,7 +121,7 @@ MsiCommand ParseCommand(const std::string& arguments) {
     }
     size_t equals = token.find('=');
     if (equals != std::string::npos && equals > 0) {
-      command.properties[Upper(token.substr(0, equals))] = token.substr(equals + 1);
+      command.properties[MsiUpper(token.substr(0, equals))] = token.substr(equals + 1);
       continue;
     }
     command.error = "unexpected argument " + token;
@@ -156,80 +131,6 @@ MsiCommand ParseCommand(const std::string& arguments) {
   return command;
 }
 
-// A resolved installation: what a run writes, and later removes.
-struct MsiRegistryItem {
-  std::string key;   // full path with its root, e.g. "HKLM\Software\..."
-  std::string name;  // value name; "-" / "+" / "*" are key actions
-  bool hasValue = false;
-  DWORD type = REG_SZ;
-  std::string data;
-};
-
-struct MsiFileItem {
-  std::string path;
-  std::string version;
-  int32_t attributes = 0;
-  int32_t size = 0;
-};
-
-struct MsiPlan {
-  std::map<std::string, std::string> properties;  // by name, as in the package
-  std::vector<std::string> folders;               // created, parents first
-  std::vector<MsiFileItem> files;
-  std::vector<MsiRegistryItem> registry;
-  std::string productCode, productName, productVersion, manufacturer, language;
-  std::string platform;  // of the summary's template, "Intel" for 32-bit packages
-  std::string packageCode, upgradeCode;
-  std::vector<MsiFeatureRecord> features;
-  std::vector<MsiComponentRecord> components;
-  std::string mediaDisk;  // "VolumeLabel;DiskPrompt" of the first disk
-};
-
-std::string Property(const MsiPlan& plan, const std::string& name) {
-  auto it = plan.properties.find(name);
-  return it == plan.properties.end() ? std::string() : it->second;
-}
-
-// Formatted text: [Property], [#fileKey], [$component], [\c], [~].
-std::string Format(const std::string& text, const MsiPlan& plan,
-                   const std::map<std::string, std::string>& filePaths,
-                   const std::map<std::string, std::string>& componentFolders) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '[') {
-      out += text[i];
-      continue;
-    }
-    size_t close = text.find(']', i);
-    if (close == std::string::npos) {
-      out += text.substr(i);
-      break;
-    }
-    std::string inner = text.substr(i + 1, close - i - 1);
-    i = close;
-    if (inner.size() == 2 && inner[0] == '\\') {
-      out += inner[1];
-    } else if (inner == "~") {
-      out += '\0';
-    } else if (!inner.empty() && (inner[0] == '#' || inner[0] == '!')) {
-      auto it = filePaths.find(inner.substr(1));
-      if (it != filePaths.end()) out += it->second;
-    } else if (!inner.empty() && inner[0] == '$') {
-      auto it = componentFolders.find(inner.substr(1));
-      if (it != componentFolders.end()) out += it->second;
-    } else {
-      out += Property(plan, inner);
-    }
-  }
-  return out;
-}
-
-// The long target name of a DefaultDir or FileName: "target:source", "short|long".
-std::string LongName(const std::string& field) {
-  std::string target = field.substr(0, field.find(':'));
-  size_t bar = target.find('|');
-  return bar == std::string::npos ? target : target.substr(bar + 1);
-}
 
 // Whether Windows Installer installs a package of the summary's template
 // platform on Windows of this processor architecture: a 32-bit package
@@ -239,293 +140,6 @@ bool PlatformSupported(const std::string& platform, WORD architecture) {
   if (platform.empty() || platform == "Intel") return true;
   return (platform == "x64" || platform == "AMD64") &&
          architecture == PROCESSOR_ARCHITECTURE_AMD64;
-}
-
-// Folders of the Directory table, each ending with a backslash. Standard
-// folders come from the machine; the rest from their parents. On x64
-// Windows the machine's own folders (as a 64-bit program reads them) are the
-// 64-bit ones, and ProgramFilesFolder is "ProgramFilesDir (x86)".
-std::map<std::string, std::string> ResolveFolders(SimMachine& machine, const MsiTables& tables,
-                                                  const std::map<std::string, std::string>& props) {
-  const SimEnvironment& env = machine.simEnvironment();
-  std::string drive = env.windowsDirectory.substr(0, 2) + "\\";
-  std::string programFiles = WithBackslash(machine,
-      machine.simRegistry()
-          .GetString("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir")
-          .value_or(drive + "Program Files"));
-  std::map<std::string, std::string> standard = {
-      {"TARGETDIR", drive},
-      {"WindowsFolder", WithBackslash(machine, env.windowsDirectory)},
-      {"SystemFolder", WithBackslash(machine, env.systemDirectory)},
-      {"TempFolder", WithBackslash(machine, env.tempDirectory)},
-      {"ProgramFilesFolder", programFiles},
-      {"CommonFilesFolder", programFiles + "Common Files\\"}};
-  if (env.processorArchitecture == PROCESSOR_ARCHITECTURE_AMD64) {
-    standard["ProgramFiles64Folder"] = programFiles;
-    standard["CommonFiles64Folder"] = programFiles + "Common Files\\";
-    standard["System64Folder"] = WithBackslash(machine, env.systemDirectory);
-    std::string x86 = WithBackslash(machine,
-        machine.simRegistry()
-            .GetString("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion",
-                       "ProgramFilesDir (x86)")
-            .value_or(drive + "Program Files (x86)"));
-    standard["ProgramFilesFolder"] = x86;
-    standard["CommonFilesFolder"] = x86 + "Common Files\\";
-    standard["SystemFolder"] = WithBackslash(machine, env.windowsDirectory) + "SysWOW64\\";
-  }
-  std::map<std::string, std::string> folders;
-  auto directory = tables.find("Directory");
-  if (directory == tables.end()) return folders;
-  const MsiTable& table = directory->second;
-  std::map<std::string, size_t> byId;
-  for (size_t r = 0; r < table.rows.size(); ++r) byId[table.Text(r, "Directory")] = r;
-  std::function<std::string(const std::string&, int)> resolve = [&](const std::string& id,
-                                                                    int depth) -> std::string {
-    auto known = folders.find(id);
-    if (known != folders.end()) return known->second;
-    std::string path;
-    auto given = props.find(id);
-    if (given != props.end() && IsFullPath(given->second)) {
-      path = WithBackslash(machine, given->second);
-    } else if (standard.count(id)) {
-      path = standard[id];
-    } else if (byId.count(id) && depth < 64) {
-      size_t r = byId[id];
-      std::string parent = table.Text(r, "Directory_Parent");
-      std::string base = parent.empty() || parent == id ? drive : resolve(parent, depth + 1);
-      std::string name = LongName(table.Text(r, "DefaultDir"));
-      path = name == "." || name.empty() || parent.empty() ? base : base + name + "\\";
-    } else {
-      path = drive;
-    }
-    folders[id] = path;
-    return path;
-  };
-  for (const auto& [id, row] : byId) resolve(id, 0);
-  return folders;
-}
-
-const char* RootName(int32_t root, const MsiPlan& plan) {
-  switch (root) {
-    case 0: return "HKCR";
-    case 1: return "HKCU";
-    case 2: return "HKLM";
-    case 3: return "HKU";
-    default: return Property(plan, "ALLUSERS").empty() ? "HKCU" : "HKLM";
-  }
-}
-
-// A Registry table value: "#123" a DWORD, "#x.." binary, "#%.." expandable,
-// "##.." a string beginning with "#", "[~]" parts a multi-string.
-void RegistryData(const std::string& value, MsiRegistryItem* item) {
-  if (value.size() >= 2 && value[0] == '#' && value[1] == '#') {
-    item->type = REG_SZ;
-    item->data = value.substr(1) + std::string(1, '\0');
-  } else if (value.size() >= 2 && value[0] == '#' && (value[1] == 'x' || value[1] == 'X')) {
-    item->type = REG_BINARY;
-    item->data.clear();
-    for (size_t i = 2; i + 1 < value.size(); i += 2) {
-      item->data += static_cast<char>(std::stoi(value.substr(i, 2), nullptr, 16));
-    }
-  } else if (value.size() >= 2 && value[0] == '#' && value[1] == '%') {
-    item->type = REG_EXPAND_SZ;
-    item->data = value.substr(2) + std::string(1, '\0');
-  } else if (!value.empty() && value[0] == '#') {
-    item->type = REG_DWORD;
-    uint32_t number = static_cast<uint32_t>(std::strtol(value.c_str() + 1, nullptr, 10));
-    item->data.assign(reinterpret_cast<const char*>(&number), 4);
-  } else if (value.find('\0') != std::string::npos) {
-    item->type = REG_MULTI_SZ;
-    std::string data;
-    size_t start = 0;
-    while (start <= value.size()) {
-      size_t end = value.find('\0', start);
-      std::string part = value.substr(start, end == std::string::npos ? std::string::npos
-                                                                       : end - start);
-      if (!part.empty()) data += part + std::string(1, '\0');
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
-    item->data = data + std::string(1, '\0');
-  } else {
-    item->type = REG_SZ;
-    item->data = value + std::string(1, '\0');
-  }
-}
-
-// A registry value as a component's key path names it: the root's number
-// (0 HKCR, 1 HKCU, 2 HKLM, 3 HKU) in two digits, a colon, then the key and
-// the value's name.
-std::string RegistryKeyPath(const MsiRegistryItem& item) {
-  static const char* const kRoots[] = {"HKCR", "HKCU", "HKLM", "HKU"};
-  const std::string root = item.key.substr(0, item.key.find('\\'));
-  int number = 2;
-  for (int i = 0; i < 4; ++i) {
-    if (root == kRoots[i]) number = i;
-  }
-  return "0" + std::to_string(number) + ":\\" + item.key.substr(root.size() + 1) + "\\" +
-         item.name;
-}
-
-// What the installation registers of its features and components: each
-// component with a ComponentId and its key path (the key path file, the
-// registry value, or else the component's folder), each feature with its
-// parent and its components. A feature is installed when its level is
-// between 1 and INSTALLLEVEL.
-void PlanRegistration(const MsiTables& tables,
-                      const std::map<std::string, std::string>& componentFolders,
-                      const std::map<std::string, std::string>& filePaths,
-                      const std::map<std::string, std::string>& registryKeyPaths, MsiPlan* plan) {
-  auto lookup = [](const std::map<std::string, std::string>& map, const std::string& key) {
-    auto it = map.find(key);
-    return it == map.end() ? std::string() : it->second;
-  };
-  std::map<std::string, std::string> componentIds;  // by the Component column
-  if (auto found = tables.find("Component"); found != tables.end()) {
-    const MsiTable& components = found->second;
-    for (size_t r = 0; r < components.rows.size(); ++r) {
-      const std::string name = components.Text(r, "Component");
-      const std::string id = components.Text(r, "ComponentId");
-      if (id.empty()) continue;
-      componentIds[name] = id;
-      const std::string keyPath = components.Text(r, "KeyPath");
-      std::string resolved;
-      if (components.Number(r, "Attributes", 0) & kRegistryKeyPath) {
-        resolved = lookup(registryKeyPaths, keyPath);
-      } else if (!keyPath.empty()) {
-        resolved = lookup(filePaths, keyPath);
-      }
-      if (resolved.empty()) resolved = lookup(componentFolders, name);
-      plan->components.push_back({Upper(id), resolved});
-    }
-  }
-  int installLevel = std::atoi(Property(*plan, "INSTALLLEVEL").c_str());
-  if (installLevel <= 0) installLevel = 1;
-  auto features = tables.find("Feature");
-  auto links = tables.find("FeatureComponents");
-  if (features != tables.end()) {
-    for (size_t r = 0; r < features->second.rows.size(); ++r) {
-      MsiFeatureRecord feature;
-      feature.name = features->second.Text(r, "Feature");
-      feature.parent = features->second.Text(r, "Feature_Parent");
-      int32_t level = features->second.Number(r, "Level", 0);
-      feature.installed = level >= 1 && level <= installLevel;
-      if (links != tables.end()) {
-        for (size_t l = 0; l < links->second.rows.size(); ++l) {
-          if (links->second.Text(l, "Feature_") != feature.name) continue;
-          std::string id = lookup(componentIds, links->second.Text(l, "Component_"));
-          if (!id.empty()) feature.componentIds.push_back(id);
-        }
-      }
-      plan->features.push_back(feature);
-    }
-  }
-  if (auto media = tables.find("Media"); media != tables.end()) {
-    for (size_t r = 0; r < media->second.rows.size(); ++r) {
-      if (media->second.Number(r, "DiskId", 0) != 1) continue;
-      plan->mediaDisk =
-          media->second.Text(r, "VolumeLabel") + ";" + media->second.Text(r, "DiskPrompt");
-    }
-  }
-}
-
-// Reads the package (and transform) into what a run installs.
-DWORD MakePlan(SimMachine& machine, const std::string& packageBytes,
-               const std::vector<std::string>& transforms,
-               const std::map<std::string, std::string>& overrides, MsiPlan* plan,
-               std::string* problem) {
-  MsiTables tables;
-  std::vector<std::string> names(std::begin(kTableNames), std::end(kTableNames));
-  MsiSummary summary;
-  if (!ReadMsiTables(packageBytes, names, &tables, problem, &summary)) {
-    return kErrorPackageInvalid;
-  }
-  plan->platform = summary.templateText.substr(0, summary.templateText.find(';'));
-  for (const std::string& transform : transforms) {
-    if (!ApplyMsiTransform(transform, &tables, problem)) return kErrorTransformFailure;
-  }
-  // libmsi gives UTF-8; the machine keeps its texts in its ANSI code page.
-  for (auto& [name, table] : tables) {
-    for (auto& row : table.rows) {
-      for (MsiCell& cell : row) {
-        if (!cell.text.empty()) cell.text = machine.codePage().FromUtf8(cell.text);
-      }
-    }
-  }
-  const MsiTable& property = tables["Property"];
-  for (size_t r = 0; r < property.rows.size(); ++r) {
-    plan->properties[property.Text(r, "Property")] = property.Text(r, "Value");
-  }
-  for (const auto& [name, value] : overrides) {
-    bool replaced = false;
-    for (auto& [existing, old] : plan->properties) {
-      if (Upper(existing) == name) {
-        old = value;
-        replaced = true;
-      }
-    }
-    if (!replaced) plan->properties[name] = value;
-  }
-  plan->productCode = Property(*plan, "ProductCode");
-  plan->productName = Property(*plan, "ProductName");
-  plan->productVersion = Property(*plan, "ProductVersion");
-  plan->manufacturer = Property(*plan, "Manufacturer");
-  plan->language = Property(*plan, "ProductLanguage");
-  plan->upgradeCode = Property(*plan, "UpgradeCode");
-  plan->packageCode = summary.packageCode;
-  if (plan->productCode.empty()) {
-    *problem = "the package names no ProductCode";
-    return kErrorPackageInvalid;
-  }
-
-  std::map<std::string, std::string> folders = ResolveFolders(machine, tables, plan->properties);
-  for (const auto& [id, path] : folders) plan->properties[id] = path;
-  std::map<std::string, std::string> componentFolders;
-  const MsiTable& components = tables["Component"];
-  for (size_t r = 0; r < components.rows.size(); ++r) {
-    componentFolders[components.Text(r, "Component")] = folders[components.Text(r, "Directory_")];
-  }
-  std::map<std::string, std::string> filePaths;
-  const MsiTable& files = tables["File"];
-  for (size_t r = 0; r < files.rows.size(); ++r) {
-    MsiFileItem item;
-    item.path = componentFolders[files.Text(r, "Component_")] + LongName(files.Text(r, "FileName"));
-    item.version = files.Text(r, "Version");
-    // A Version that names another file (a companion file) is no version.
-    if (!item.version.empty() && !std::isdigit(static_cast<unsigned char>(item.version[0]))) {
-      item.version.clear();
-    }
-    item.attributes = files.Number(r, "Attributes", 0);
-    item.size = files.Number(r, "FileSize", 0);
-    filePaths[files.Text(r, "File")] = item.path;
-    plan->files.push_back(item);
-  }
-  std::set<std::string> folderSet;
-  for (const auto& [component, folder] : componentFolders) folderSet.insert(folder);
-  const MsiTable& createFolder = tables["CreateFolder"];
-  for (size_t r = 0; r < createFolder.rows.size(); ++r) {
-    folderSet.insert(folders[createFolder.Text(r, "Directory_")]);
-  }
-  plan->folders.assign(folderSet.begin(), folderSet.end());  // a parent sorts before its children
-
-  const MsiTable& registry = tables["Registry"];
-  std::map<std::string, std::string> registryKeyPaths;  // by the Registry column
-  for (size_t r = 0; r < registry.rows.size(); ++r) {
-    MsiRegistryItem item;
-    std::string key = Format(registry.Text(r, "Key"), *plan, filePaths, componentFolders);
-    while (!key.empty() && key.back() == '\\') key.pop_back();
-    item.key = std::string(RootName(registry.Number(r, "Root", -1), *plan)) + "\\" + key;
-    item.name = Format(registry.Text(r, "Name"), *plan, filePaths, componentFolders);
-    int valueColumn = registry.Column("Value");
-    item.hasValue = valueColumn >= 0 && !registry.rows[r][static_cast<size_t>(valueColumn)].null;
-    if (item.hasValue) {
-      RegistryData(Format(registry.Text(r, "Value"), *plan, filePaths, componentFolders), &item);
-    }
-    registryKeyPaths[registry.Text(r, "Registry")] = RegistryKeyPath(item);
-    plan->registry.push_back(item);
-  }
-  PlanRegistration(tables, componentFolders, filePaths, registryKeyPaths, plan);
-  return ERROR_SUCCESS;
 }
 
 std::string VersionField(const std::string& version, int index) {
@@ -580,7 +194,7 @@ void WriteFiles(SimMachine& machine, const MsiPlan& plan, const std::string& pac
               : std::string();
       if (!installed.empty() && CompareVersions(installed, item.version) > 0) continue;
     }
-    std::string content = LongName(machine.codePage().Paths().LastName(item.path)) + " (" +
+    std::string content = MsiLongName(machine.codePage().Paths().LastName(item.path)) + " (" +
                           std::to_string(item.size) + " bytes in " + packageName + ")\r\n";
     // The cabinet is not unpacked: the text stands in for the bytes, as
     // many of them as the File table gives, so that the file has its size.
@@ -670,7 +284,7 @@ void RemoveInstalled(SimMachine& machine, const MsiPlan& plan) {
       if (files.RemoveDirectory(folder) != ERROR_SUCCESS) break;
       folder = FolderOf(machine, folder);
       bool created = std::any_of(plan.folders.begin(), plan.folders.end(),
-                                 [&](const std::string& f) { return Upper(f) == Upper(folder); });
+                                 [&](const std::string& f) { return MsiUpper(f) == MsiUpper(folder); });
       if (!created) break;
     }
   }
@@ -697,7 +311,7 @@ void RemoveInstalled(SimMachine& machine, const MsiPlan& plan) {
 
 std::string UninstallKey(const std::string& code) { return kUninstallRoot + code; }
 std::string RegistrationKey(const std::string& code) {
-  return kProductsRoot + MsiPackedGuid(Upper(code)) + "\\InstallProperties";
+  return kProductsRoot + MsiPackedGuid(MsiUpper(code)) + "\\InstallProperties";
 }
 
 // The cached transforms of a product: the published product names them
@@ -705,7 +319,7 @@ std::string RegistrationKey(const std::string& code) {
 // InstallProperties.
 std::vector<std::string> CachedTransforms(SimRegistry& registry, const std::string& code) {
   std::optional<std::string> list =
-      registry.GetString(MsiPublishedProductKey(Upper(code)), "Transforms");
+      registry.GetString(MsiPublishedProductKey(MsiUpper(code)), "Transforms");
   if (!list) list = registry.GetString(RegistrationKey(code), "Transforms");
   return SplitList(list.value_or(""));
 }
@@ -731,7 +345,7 @@ std::string FileVersionOf(const SimFile* file) {
 // A new file name under the Windows folder's "Installer" folder.
 std::string CacheName(SimMachine& machine, const std::string& extension) {
   SimFileSystem& files = machine.simFiles();
-  std::string folder = WithBackslash(machine, machine.simEnvironment().windowsDirectory) + "Installer\\";
+  std::string folder = MsiWithBackslash(machine, machine.simEnvironment().windowsDirectory) + "Installer\\";
   files.MakeFolders(folder);
   uint32_t seed = machine.simEnvironment().GetTickCount();
   for (uint32_t i = 0; i < 0x10000; ++i) {
@@ -783,20 +397,20 @@ void Register(SimMachine& machine, const MsiPlan& plan, const std::string& packa
     const char* name;
     std::string value;
   } texts[] = {{"AuthorizedCDFPrefix", ""},
-               {"Comments", Property(plan, "ARPCOMMENTS")},
-               {"Contact", Property(plan, "ARPCONTACT")},
+               {"Comments", MsiProperty(plan, "ARPCOMMENTS")},
+               {"Contact", MsiProperty(plan, "ARPCONTACT")},
                {"DisplayName", plan.productName},
                {"DisplayVersion", plan.productVersion},
-               {"HelpLink", Property(plan, "ARPHELPLINK")},
-               {"HelpTelephone", Property(plan, "ARPHELPTELEPHONE")},
+               {"HelpLink", MsiProperty(plan, "ARPHELPLINK")},
+               {"HelpTelephone", MsiProperty(plan, "ARPHELPTELEPHONE")},
                {"InstallDate", date},
-               {"InstallLocation", Property(plan, "ARPINSTALLLOCATION")},
+               {"InstallLocation", MsiProperty(plan, "ARPINSTALLLOCATION")},
                {"InstallSource", FolderOf(machine, packagePath)},
                {"Publisher", plan.manufacturer},
-               {"Readme", Property(plan, "ARPREADME")},
+               {"Readme", MsiProperty(plan, "ARPREADME")},
                {"Size", ""},
-               {"URLInfoAbout", Property(plan, "ARPURLINFOABOUT")},
-               {"URLUpdateInfo", Property(plan, "ARPURLUPDATEINFO")}};
+               {"URLInfoAbout", MsiProperty(plan, "ARPURLINFOABOUT")},
+               {"URLUpdateInfo", MsiProperty(plan, "ARPURLUPDATEINFO")}};
   // The values of the Add/Remove Programs entry; Windows Installer keeps
   // them in the product's registration too.
   auto set = [&](const char* name, DWORD type, const std::string& data) {
@@ -827,7 +441,7 @@ void Register(SimMachine& machine, const MsiPlan& plan, const std::string& packa
   publication.mediaDisk = plan.mediaDisk;
   // AuthorizedLUAApp came with Windows Installer 3.0.
   publication.luaValues =
-      VersionNumber(FileVersionOf(files.Node(WithBackslash(machine,
+      VersionNumber(FileVersionOf(files.Node(MsiWithBackslash(machine,
                         machine.simEnvironment().systemDirectory) + "msi.dll")), 0) >= 3;
   publication.features = plan.features;
   publication.components = plan.components;
@@ -901,12 +515,12 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
   bool byCode = !packagePath.empty() && packagePath[0] == '{';
   if (byCode) {
     // "/i {code}": the installed product again, from its cached package.
-    if (!LoadRegistered(machine, Upper(packagePath), &packagePath, &packageBytes, &transforms)) {
+    if (!LoadRegistered(machine, MsiUpper(packagePath), &packagePath, &packageBytes, &transforms)) {
       return Failed(machine, start, command, kErrorUnknownProduct);
     }
   } else {
-    const std::string current = WithBackslash(machine, CurrentFolder(machine, start));
-    if (!IsFullPath(packagePath)) packagePath = current + packagePath;
+    const std::string current = MsiWithBackslash(machine, CurrentFolder(machine, start));
+    if (!MsiIsFullPath(packagePath)) packagePath = current + packagePath;
     std::optional<std::string> bytes = files.Contents(packagePath);
     if (!bytes) return Failed(machine, start, command, kErrorPackageOpenFailed);
     packageBytes = *bytes;
@@ -916,7 +530,7 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
       for (const std::string& name : SplitList(named->second)) {
         if (name[0] == ':') return Failed(machine, start, command, kErrorTransformFailure);
         std::optional<std::string> transform;
-        if (IsFullPath(name)) {
+        if (MsiIsFullPath(name)) {
           transform = files.Contents(name);
         } else {
           // A first installation looks for it where the name leads from the
@@ -933,12 +547,12 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
   overrides.erase("TRANSFORMS");
   auto plan = std::make_shared<MsiPlan>();
   std::string problem;
-  DWORD result = MakePlan(machine, packageBytes, transforms, overrides, plan.get(), &problem);
+  DWORD result = MakeMsiPlan(machine, packageBytes, transforms, overrides, plan.get(), &problem);
   if (result != ERROR_SUCCESS) return Failed(machine, start, command, result);
   if (!PlatformSupported(plan->platform, machine.simEnvironment().processorArchitecture)) {
     return Failed(machine, start, command, kErrorPlatformUnsupported);
   }
-  std::string code = Upper(plan->productCode);
+  std::string code = MsiUpper(plan->productCode);
   std::string registeredVersion =
       machine.simRegistry().GetString(UninstallKey(code), "DisplayVersion").value_or("");
   if (machine.simRegistry().KeyExists(RegistrationKey(code)) && !registeredVersion.empty() &&
@@ -955,7 +569,7 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
   run.onExit = [target, plan, packagePath, packageBytes, transforms, packageName]() {
     WriteFiles(*target, *plan, packageName);
     WriteRegistry(*target, *plan);
-    plan->productCode = Upper(plan->productCode);
+    plan->productCode = MsiUpper(plan->productCode);
     Register(*target, *plan, packagePath, packageBytes, transforms);
   };
   return run;
@@ -963,28 +577,28 @@ SimProgramRun Install(SimMachine& machine, const SimProcessStart& start,
 
 SimProgramRun Uninstall(SimMachine& machine, const SimProcessStart& start,
                         const MsiCommand& command) {
-  std::string code = Upper(command.target);
+  std::string code = MsiUpper(command.target);
   std::string packagePath, packageBytes;
   std::vector<std::string> transforms;
   if (code.empty() || code[0] != '{') {
     // "/x package.msi": the product that package installs.
-    std::string path = IsFullPath(command.target)
+    std::string path = MsiIsFullPath(command.target)
                            ? command.target
-                           : WithBackslash(machine, CurrentFolder(machine, start)) + command.target;
+                           : MsiWithBackslash(machine, CurrentFolder(machine, start)) + command.target;
     std::optional<std::string> bytes = machine.simFiles().Contents(path);
     if (!bytes) return Failed(machine, start, command, kErrorPackageOpenFailed);
     MsiPlan probe;
     std::string problem;
-    DWORD result = MakePlan(machine, *bytes, {}, {}, &probe, &problem);
+    DWORD result = MakeMsiPlan(machine, *bytes, {}, {}, &probe, &problem);
     if (result != ERROR_SUCCESS) return Failed(machine, start, command, result);
-    code = Upper(probe.productCode);
+    code = MsiUpper(probe.productCode);
   }
   if (!LoadRegistered(machine, code, &packagePath, &packageBytes, &transforms)) {
     return Failed(machine, start, command, kErrorUnknownProduct);
   }
   auto plan = std::make_shared<MsiPlan>();
   std::string problem;
-  DWORD result = MakePlan(machine, packageBytes, transforms, {}, plan.get(), &problem);
+  DWORD result = MakeMsiPlan(machine, packageBytes, transforms, {}, plan.get(), &problem);
   if (result != ERROR_SUCCESS) return Failed(machine, start, command, result);
   if (command.visibleUi) ShowDialog(machine, start, plan->productName);
   SimProgramRun run;
@@ -1015,8 +629,4 @@ SimProgramBehaviour SimWindowsInstaller() {
     *running = start.processId;
     return run;
   };
-}
-
-void RegisterSimWindowsInstaller(SimMachine& machine) {
-  machine.simProcesses().RegisterProgram("msiexec.exe", SimWindowsInstaller());
 }

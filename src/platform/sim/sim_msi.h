@@ -11,9 +11,6 @@
 #include "platform/sim/sim_msi_tables.h"
 #include "platform/sim/sim_processes.h"
 
-class SimMachine;
-
-// The behaviour of "msiexec.exe", one installation at a time.
+// The behaviour of "msiexec.exe", one installation at a time; every machine's
+// processes know it by that name.
 SimProgramBehaviour SimWindowsInstaller();
-// Registers it with the machine's processes.
-void RegisterSimWindowsInstaller(SimMachine& machine);

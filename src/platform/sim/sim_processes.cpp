@@ -6,7 +6,13 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_codepage.h"
+#include "platform/sim/sim_environment.h"
+#include "platform/sim/sim_faults.h"
+#include "platform/sim/sim_files.h"
+#include "platform/sim/sim_registry.h"
+#include "platform/sim/sim_restart_operations.h"
 
 namespace {
 
@@ -36,277 +42,25 @@ std::string FileNameOf(const std::string& path, const PathChars& paths) {
 
 }  // namespace
 
-SimProcesses::SimProcesses(SimMachine& machine) : machine_(machine) { RegisterBuiltInPrograms(); }
+SimProcesses::SimProcesses(SimMachine& machine, SimClock& clock, const SimCodePage& codePage,
+                           SimEnvironment& environment, SimFileSystem& files,
+                           SimRegistry& registry, SimRestartOperations& restartOperations,
+                           SimFaults& faults)
+    : machine_(machine),
+      clock_(clock),
+      codePage_(codePage),
+      environment_(environment),
+      files_(files),
+      registry_(registry),
+      restartOperations_(restartOperations),
+      faults_(faults) {
+  RegisterBuiltInPrograms();
+}
+
+std::string SimProcesses::ProgramKey(const std::string& name) { return Lower(name); }
 
 void SimProcesses::RegisterProgram(const std::string& name, SimProgramBehaviour behaviour) {
-  behaviours_[Lower(name)] = std::move(behaviour);
-}
-
-bool SimProcesses::LoadPrograms(const SimJson& section, const std::string& pointer,
-                                std::string* error) {
-  if (!section.is_object()) return Fail(pointer, "expected an object", error);
-  for (auto it = section.begin(); it != section.end(); ++it) {
-    ProgramSpec program;
-    if (!LoadProgram(it.value(), JsonPointer(pointer, it.key()), &program, error)) return false;
-    programs_[Lower(machine_.codePage().FromUtf8(it.key()))] = std::move(program);
-  }
-  return true;
-}
-
-bool SimProcesses::LoadProgram(const SimJson& described, const std::string& at,
-                               ProgramSpec* program, std::string* error) const {
-  if (!CheckObject(described, at,
-                   {"exitCode", "durationMs", "fails", "leaves", "window", "endSession",
-                    "restartNeeded", "commands", "imports"},
-                   error)) {
-    return false;
-  }
-  uint64_t number = 0;
-  if (described.contains("exitCode")) {
-    if (!ReadUnsigned(described["exitCode"], JsonPointer(at, "exitCode"), 0xFFFFFFFFu, &number,
-                      error)) {
-      return false;
-    }
-    program->exitCode = static_cast<DWORD>(number);
-  }
-  if (described.contains("durationMs")) {
-    if (!ReadUnsigned(described["durationMs"], JsonPointer(at, "durationMs"), UINT64_MAX / 2,
-                      &number, error)) {
-      return false;
-    }
-    program->durationMs = number;
-  }
-  if (described.contains("fails")) {
-    if (!ReadUnsigned(described["fails"], JsonPointer(at, "fails"), 0xFFFFFFFFu, &number, error)) {
-      return false;
-    }
-    program->fails = static_cast<DWORD>(number);
-  }
-  if (described.contains("leaves")) {
-    const SimJson& leaves = described["leaves"];
-    std::string leavesAt = JsonPointer(at, "leaves");
-    if (!CheckObject(leaves, leavesAt, {"files", "registry"}, error)) return false;
-    // Checked by loading them into a scratch machine part; applied when the program ends.
-    if (leaves.contains("files")) {
-      SimClock clock;
-      SimFileSystem scratch(clock, machine_.codePage());
-      if (!scratch.Load(leaves["files"], JsonPointer(leavesAt, "files"), error)) return false;
-      program->leavesFiles = leaves["files"];
-    }
-    if (leaves.contains("registry")) {
-      SimRegistry scratch(machine_.codePage());
-      if (!scratch.Load(leaves["registry"], JsonPointer(leavesAt, "registry"), error)) {
-        return false;
-      }
-      program->leavesRegistry = leaves["registry"];
-    }
-  }
-  if (described.contains("window")) {
-    const SimJson& window = described["window"];
-    std::string windowAt = JsonPointer(at, "window");
-    if (!CheckObject(window, windowAt, {"title", "class", "closesOnRequest", "closeDelayMs"},
-                     error)) {
-      return false;
-    }
-    std::string text;
-    if (window.contains("title")) {
-      if (!ReadString(window["title"], JsonPointer(windowAt, "title"), &text, error)) return false;
-      program->windowTitle = machine_.codePage().FromUtf8(text);
-    }
-    if (window.contains("class")) {
-      if (!ReadString(window["class"], JsonPointer(windowAt, "class"), &text, error)) return false;
-      program->windowClass = machine_.codePage().FromUtf8(text);
-    }
-    if (window.contains("closesOnRequest") &&
-        !ReadBool(window["closesOnRequest"], JsonPointer(windowAt, "closesOnRequest"),
-                  &program->windowClosesOnRequest, error)) {
-      return false;
-    }
-    if (window.contains("closeDelayMs")) {
-      if (!ReadUnsigned(window["closeDelayMs"], JsonPointer(windowAt, "closeDelayMs"),
-                        UINT64_MAX / 2, &number, error)) {
-        return false;
-      }
-      program->windowCloseDelayMs = number;
-    }
-    program->hasWindow = true;
-  }
-  if (described.contains("endSession")) {
-    const SimJson& endSession = described["endSession"];
-    std::string endAt = JsonPointer(at, "endSession");
-    if (!CheckObject(endSession, endAt, {"atMs"}, error)) return false;
-    if (!endSession.contains("atMs")) return Fail(endAt, "\"atMs\" is required", error);
-    if (!ReadUnsigned(endSession["atMs"], JsonPointer(endAt, "atMs"), UINT64_MAX / 2, &number,
-                      error)) {
-      return false;
-    }
-    program->endSessionAtMs = number;
-  }
-  if (described.contains("restartNeeded")) {
-    bool needed = false;
-    if (!ReadBool(described["restartNeeded"], JsonPointer(at, "restartNeeded"), &needed, error)) {
-      return false;
-    }
-    program->restartNeeded = needed;
-  }
-  if (described.contains("imports")) {
-    const SimJson& imports = described["imports"];
-    std::string importsAt = JsonPointer(at, "imports");
-    if (!imports.is_array()) return Fail(importsAt, "expected an array of library names", error);
-    std::vector<std::string> names;
-    for (size_t i = 0; i < imports.size(); ++i) {
-      std::string name;
-      if (!ReadString(imports[i], JsonPointer(importsAt, std::to_string(i)), &name, error)) {
-        return false;
-      }
-      if (name.empty() || name.find_first_of("\\/:") != std::string::npos) {
-        return Fail(JsonPointer(importsAt, std::to_string(i)), "a library's file name", error);
-      }
-      names.push_back(machine_.codePage().FromUtf8(name));
-    }
-    program->imports = names;
-  }
-  if (described.contains("commands")) {
-    const SimJson& commands = described["commands"];
-    std::string commandsAt = JsonPointer(at, "commands");
-    if (!commands.is_object()) return Fail(commandsAt, "expected an object", error);
-    for (auto it = commands.begin(); it != commands.end(); ++it) {
-      std::string commandAt = JsonPointer(commandsAt, it.key());
-      if (it.value().is_object() && it.value().contains("commands")) {
-        return Fail(commandAt, "a command has no commands of its own", error);
-      }
-      auto command = std::make_shared<ProgramSpec>();
-      if (!LoadProgram(it.value(), commandAt, command.get(), error)) return false;
-      program->commands[Lower(it.key())] = command;
-    }
-  }
-  program->described = described;
-  return true;
-}
-
-SimJson SimProcesses::ProgramsToJson() const {
-  SimJson out = SimJson::object();
-  for (const auto& [name, program] : programs_) {
-    out[machine_.codePage().ToUtf8(name)] = program.described;
-  }
-  return out;
-}
-
-bool SimProcesses::LoadProcesses(const SimJson& section, const std::string& pointer,
-                                 std::string* error) {
-  if (!section.is_array()) return Fail(pointer, "expected an array", error);
-  for (size_t i = 0; i < section.size(); ++i) {
-    std::string at = JsonPointer(pointer, i);
-    const SimJson& entry = section[i];
-    if (!CheckObject(entry, at, {"processId", "program", "commandLine", "remainingMs", "exitCode"},
-                     error)) {
-      return false;
-    }
-    SimProcess process;
-    uint64_t number = 0;
-    if (!entry.contains("processId") || !entry.contains("program")) {
-      return Fail(at, "a process needs \"processId\" and \"program\"", error);
-    }
-    if (!ReadUnsigned(entry["processId"], JsonPointer(at, "processId"), 0xFFFFFFFFu, &number,
-                      error)) {
-      return false;
-    }
-    if (number == 0 || processes_.count(static_cast<DWORD>(number))) {
-      return Fail(JsonPointer(at, "processId"), "process ids are unique and not 0", error);
-    }
-    process.id = static_cast<DWORD>(number);
-    std::string text;
-    if (!ReadString(entry["program"], JsonPointer(at, "program"), &text, error)) return false;
-    process.program = machine_.codePage().FromUtf8(text);
-    if (entry.contains("commandLine")) {
-      if (!ReadString(entry["commandLine"], JsonPointer(at, "commandLine"), &text, error)) {
-        return false;
-      }
-      process.commandLine = machine_.codePage().FromUtf8(text);
-    }
-    if (entry.contains("remainingMs")) {
-      if (!ReadUnsigned(entry["remainingMs"], JsonPointer(at, "remainingMs"), UINT64_MAX / 2,
-                        &number, error)) {
-        return false;
-      }
-      process.endMs = machine_.clock().now() + number;
-    }
-    if (entry.contains("exitCode")) {
-      if (!ReadUnsigned(entry["exitCode"], JsonPointer(at, "exitCode"), 0xFFFFFFFFu, &number,
-                        error)) {
-        return false;
-      }
-      process.exitCode = static_cast<DWORD>(number);
-    }
-    processes_[process.id] = std::move(process);
-  }
-  return true;
-}
-
-SimJson SimProcesses::ProcessesToJson() {
-  Refresh();
-  SimJson out = SimJson::array();
-  for (const auto& [id, process] : processes_) {
-    if (process.ended) continue;
-    SimJson entry = SimJson::object();
-    entry["processId"] = id;
-    entry["program"] = machine_.codePage().ToUtf8(process.program);
-    if (!process.commandLine.empty()) {
-      entry["commandLine"] = machine_.codePage().ToUtf8(process.commandLine);
-    }
-    if (process.endMs) entry["remainingMs"] = *process.endMs - machine_.clock().now();
-    if (process.exitCode) entry["exitCode"] = process.exitCode;
-    out.push_back(std::move(entry));
-  }
-  return out;
-}
-
-bool SimProcesses::LoadSettings(const SimJson* privileges, const SimJson* restart,
-                                const SimJson* psapi, std::string* error) {
-  if (privileges) {
-    if (!privileges->is_object()) return Fail("/privileges", "expected an object", error);
-    for (auto it = privileges->begin(); it != privileges->end(); ++it) {
-      bool granted = false;
-      if (!ReadBool(it.value(), JsonPointer("/privileges", it.key()), &granted, error)) {
-        return false;
-      }
-      privileges_[it.key()] = granted;
-    }
-  }
-  if (restart) {
-    std::string text;
-    if (!ReadString(*restart, "/restart", &text, error)) return false;
-    if (text != "accept" && text != "refuse") {
-      return Fail("/restart", "expected \"accept\" or \"refuse\"", error);
-    }
-    refuseRestart_ = text == "refuse";
-  }
-  if (psapi) {
-    if (psapi->is_boolean()) {
-      psapi_ = psapi->get<bool>();
-      psapiIncomplete_ = false;
-    } else if (psapi->is_string() && psapi->get<std::string>() == "incomplete") {
-      psapi_ = true;
-      psapiIncomplete_ = true;
-    } else {
-      return Fail("/psapi", "expected true, false or \"incomplete\"", error);
-    }
-  }
-  return true;
-}
-
-void SimProcesses::SettingsToJson(SimJson* machine) const {
-  if (!privileges_.empty()) {
-    SimJson privileges = SimJson::object();
-    for (const auto& [name, granted] : privileges_) privileges[name] = granted;
-    (*machine)["privileges"] = std::move(privileges);
-  }
-  (*machine)["restart"] = refuseRestart_ ? "refuse" : "accept";
-  if (psapiIncomplete_) {
-    (*machine)["psapi"] = "incomplete";
-  } else if (psapi_) {
-    (*machine)["psapi"] = *psapi_;
-  }
+  behaviours_[ProgramKey(name)] = std::move(behaviour);
 }
 
 DWORD SimProcesses::NewProcessId() {
@@ -331,14 +85,14 @@ bool SimProcesses::EndProcess(DWORD id, DWORD exitCode) {
   if (it == processes_.end() || it->second.ended) return false;
   it->second.ended = true;
   it->second.exitCode = exitCode;
-  it->second.endMs = machine_.clock().now();
+  it->second.endMs = clock_.now();
   std::function<void()> onExit = std::move(it->second.onExit);
   if (onExit) onExit();
   return true;
 }
 
 void SimProcesses::Refresh() {
-  uint64_t now = machine_.clock().now();
+  uint64_t now = clock_.now();
   for (auto& [id, process] : processes_) {
     if (process.ended || !process.endMs || *process.endMs > now) continue;
     process.ended = true;
@@ -359,15 +113,15 @@ bool SimProcesses::IsRunning(DWORD id) {
 }
 
 std::string SimProcesses::FindFile(const std::string& name) const {
-  const SimFileSystem& files = machine_.simFiles();
+  const SimFileSystem& files = files_;
   if (name.find_first_of("\\/:") != std::string::npos) {
     return files.IsFile(name) ? name : std::string();
   }
-  const SimEnvironment& env = machine_.simEnvironment();
+  const SimEnvironment& env = environment_;
   for (const std::string& folder :
-       {machine_.setupFolder(), env.systemDirectory, env.windowsDirectory}) {
+       {environment_.SetupFolder(), env.systemDirectory, env.windowsDirectory}) {
     std::string candidate = folder;
-    if (!machine_.codePage().Paths().EndsWithSeparator(candidate)) candidate += '\\';
+    if (!codePage_.Paths().EndsWithSeparator(candidate)) candidate += '\\';
     candidate += name;
     if (files.IsFile(candidate)) return candidate;
   }
@@ -380,7 +134,7 @@ std::string SimProcesses::FindFile(const std::string& name) const {
 std::string SimProcesses::FindProgram(const std::string& commandLine, std::string* arguments,
                                       DWORD* error) const {
   auto withExtension = [this](const std::string& token) {
-    std::string name = FileNameOf(token, machine_.codePage().Paths());
+    std::string name = FileNameOf(token, codePage_.Paths());
     return name.find('.') == std::string::npos ? token + ".exe" : token;
   };
   size_t start = commandLine.find_first_not_of(" \t");
@@ -444,7 +198,7 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
 
   SimProcessStart start{commandLine, program, arguments, NewProcessId(), currentDirectory};
   SimProgramRun run;
-  std::string byPath = Lower(program), byName = Lower(FileNameOf(program, machine_.codePage().Paths()));
+  std::string byPath = Lower(program), byName = Lower(FileNameOf(program, codePage_.Paths()));
   auto described = programs_.find(byPath);
   if (described == programs_.end()) described = programs_.find(byName);
   auto behaviour = behaviours_.find(byPath);
@@ -471,7 +225,7 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
   if (run.restartNeeded && !run.runsUntilEnded) {
     if (run.exitCode == ERROR_SUCCESS) run.exitCode = run.restartAutomatic ? 1641 : 3010;
     if (run.restartAutomatic) {
-      RequestSessionEnd(machine_.clock().now() + run.durationMs, program, true);
+      RequestSessionEnd(clock_.now() + run.durationMs, program, true);
     }
   }
 
@@ -484,7 +238,7 @@ DWORD SimProcesses::CreateProcess(const std::string& commandLine, DWORD /*creati
   if (run.runsUntilEnded) {
     process.endMs.reset();
   } else {
-    process.endMs = machine_.clock().now() + run.durationMs;
+    process.endMs = clock_.now() + run.durationMs;
   }
   process.exitCode = run.exitCode;
   process.onExit = std::move(run.onExit);
@@ -528,10 +282,10 @@ bool KnownLibrary(const OsVersion& os, const std::string& name) {
 // SafeDllSearchMode: the Session Manager's value where it is set, else on
 // from Windows XP Service Pack 2 on. Windows NT 4.0 and 9x have no such mode:
 // they look in the current folder before the system folder.
-bool SafeDllSearch(SimMachine& machine) {
-  const OsVersion& os = machine.simEnvironment().os;
+bool SafeDllSearch(const SimEnvironment& environment, const SimRegistry& registry) {
+  const OsVersion& os = environment.os;
   if (os.platformId != VER_PLATFORM_WIN32_NT || os.majorVersion < 5) return false;
-  if (std::optional<DWORD> value = machine.simRegistry().GetDword(
+  if (std::optional<DWORD> value = registry.GetDword(
           "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", "SafeDllSearchMode")) {
     return *value != 0;
   }
@@ -553,30 +307,30 @@ void SimProcesses::LoadImports(const std::string& program, const ProgramSpec* sp
       "ole32.dll",    "oleaut32.dll", "user32.dll",   "version.dll"};
   const bool setupCopy = !(spec && spec->imports);
   const std::vector<std::string>& imports = setupCopy ? kSetupImports : *spec->imports;
-  SimEnvironment& environment = machine_.simEnvironment();
+  SimEnvironment& environment = environment_;
   const std::string system = Lower(environment.systemDirectory);
-  const PathChars paths = machine_.codePage().Paths();
+  const PathChars paths = codePage_.Paths();
   const std::string folder = paths.Folder(program);
   // A program of the system folder finds everything there first.
   if (Lower(folder) == system) return;
   const OsVersion& os = environment.os;
   const bool xpOrLater = os.platformId == VER_PLATFORM_WIN32_NT &&
                          (os.majorVersion > 5 || (os.majorVersion == 5 && os.minorVersion >= 1));
-  std::string current = currentDirectory.empty() ? machine_.simFiles().currentDirectory()
+  std::string current = currentDirectory.empty() ? files_.currentDirectory()
                                                  : currentDirectory;
   paths.TrimSeparators(&current, 3);
   // With SafeDllSearchMode the system folder, which holds every library a
   // program imports, comes before the current folder.
-  const bool currentBeforeSystem = !SafeDllSearch(machine_) && Lower(current) != system;
+  const bool currentBeforeSystem = !SafeDllSearch(environment_, registry_) && Lower(current) != system;
   for (const std::string& name : imports) {
     if (KnownLibrary(os, name)) continue;
     // On XP the manifest takes comctl32.dll from WinSxS before any search.
     if (setupCopy && xpOrLater && strcasecmp(name.c_str(), "comctl32.dll") == 0) continue;
     const std::string beside = folder + "\\" + name;
     const std::string inCurrent = current + (paths.EndsWithSeparator(current) ? "" : "\\") + name;
-    if (machine_.simFiles().IsFile(beside)) {
+    if (files_.IsFile(beside)) {
       NoteLibraryLoad(program, beside);
-    } else if (currentBeforeSystem && machine_.simFiles().IsFile(inCurrent)) {
+    } else if (currentBeforeSystem && files_.IsFile(inCurrent)) {
       NoteLibraryLoad(program, inCurrent);
     }
   }
@@ -603,8 +357,7 @@ void SimProcesses::ApplySpec(const ProgramSpec& spec, bool hasBehaviour,
     run->onStart = [this, window, first = std::move(run->onStart)](DWORD processId) mutable {
       if (first) first(processId);
       window.processId = processId;
-      // A new top-level window comes to the front.
-      machine_.simDesktop().ActivateWindow(machine_.simDesktop().AddWindow(window));
+      if (openWindow_) openWindow_(window);
     };
   }
   if (!spec.leavesFiles.is_null() || !spec.leavesRegistry.is_null()) {
@@ -613,12 +366,12 @@ void SimProcesses::ApplySpec(const ProgramSpec& spec, bool hasBehaviour,
       if (first) first();
       // Checked when the description was loaded.
       std::string ignored;
-      if (!files.is_null()) machine_.simFiles().Load(files, "/leaves/files", &ignored);
-      if (!registry.is_null()) machine_.simRegistry().Load(registry, "/leaves/registry", &ignored);
+      if (!files.is_null()) files_.Load(files, "/leaves/files", &ignored);
+      if (!registry.is_null()) registry_.Load(registry, "/leaves/registry", &ignored);
     };
   }
   if (spec.endSessionAtMs) {
-    RequestSessionEnd(machine_.clock().now() + *spec.endSessionAtMs, start.program);
+    RequestSessionEnd(clock_.now() + *spec.endSessionAtMs, start.program);
   }
 }
 
@@ -628,7 +381,7 @@ void SimProcesses::RequestSessionEnd(uint64_t atMs, const std::string& requester
 }
 
 void SimProcesses::EndHungSetup() {
-  const uint64_t now = machine_.clock().now();
+  const uint64_t now = clock_.now();
   for (auto it = sessionRequests_.begin(); it != sessionRequests_.end(); ++it) {
     if (!it->forceIfHung || it->atMs > now) continue;
     // The setup cannot answer the session's end: Windows ends it and
@@ -636,7 +389,7 @@ void SimProcesses::EndHungSetup() {
     setupEndedBy_ = it->requester;
     sessionRequests_.erase(it);
     sessionEnded_ = true;
-    machine_.faults().Halt();
+    faults_.Halt();
     return;
   }
 }
@@ -663,7 +416,7 @@ std::optional<SimSessionRequest> SimProcesses::TakeSessionRequest(uint64_t now) 
 }
 
 void SimProcesses::Restart() {
-  uint64_t now = machine_.clock().now();
+  uint64_t now = clock_.now();
   for (auto& [id, process] : processes_) {
     if (process.ended) continue;
     process.ended = true;
@@ -675,10 +428,10 @@ void SimProcesses::Restart() {
   setupEndedBy_.clear();
   enabledPrivileges_.clear();
   ++restarts_;
-  machine_.clock().Advance(kRestartDurationMs);
+  clock_.Advance(kRestartDurationMs);
   // No program holds a file any more, and what waited for the restart is done.
-  machine_.simFiles().UnlockAll();
-  machine_.ApplyFileOperations();
+  files_.UnlockAll();
+  restartOperations_.Apply();
 }
 
 DWORD SimProcesses::GetExitCode(HANDLE handle, DWORD* exitCode) {
@@ -699,15 +452,15 @@ DWORD SimProcesses::Wait(HANDLE handle, DWORD milliseconds) {
   SimProcess* process = FromHandle(handle);
   if (!process) return WAIT_FAILED;
   if (process->ended) return WAIT_OBJECT_0;
-  uint64_t now = machine_.clock().now();
+  uint64_t now = clock_.now();
   if (process->endMs && (milliseconds == INFINITE || *process->endMs - now <= milliseconds)) {
-    machine_.clock().AdvanceTo(*process->endMs);
+    clock_.AdvanceTo(*process->endMs);
     Refresh();
     EndHungSetup();
     return WAIT_OBJECT_0;
   }
   if (milliseconds == INFINITE) return WAIT_FAILED;
-  machine_.clock().Advance(milliseconds);
+  clock_.Advance(milliseconds);
   Refresh();
   if (milliseconds > 0) EndHungSetup();
   return process->ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
@@ -719,8 +472,8 @@ BOOL SimProcesses::CloseHandle(HANDLE handle) {
 
 DWORD SimProcesses::GetProcessImagePath(DWORD processId, std::string* path) {
   // Without a described answer, PSAPI is there when its library is.
-  const std::string library = machine_.simEnvironment().systemDirectory + "\\psapi.dll";
-  bool available = psapi_ ? *psapi_ : machine_.simFiles().IsFile(library);
+  const std::string library = environment_.systemDirectory + "\\psapi.dll";
+  bool available = psapi_ ? *psapi_ : files_.IsFile(library);
   if (!available) return ERROR_MOD_NOT_FOUND;
   if (psapiIncomplete_) return ERROR_PROC_NOT_FOUND;
   const SimProcess* process = Process(processId);
@@ -730,7 +483,7 @@ DWORD SimProcesses::GetProcessImagePath(DWORD processId, std::string* path) {
 }
 
 DWORD SimProcesses::EnablePrivilege(const std::string& name, DWORD* adjustError) {
-  if (machine_.simEnvironment().os.platformId != VER_PLATFORM_WIN32_NT) {
+  if (environment_.os.platformId != VER_PLATFORM_WIN32_NT) {
     return kErrorCallNotImplemented;
   }
   bool known = std::any_of(std::begin(kKnownPrivileges), std::end(kKnownPrivileges),
@@ -754,7 +507,7 @@ DWORD SimProcesses::EnablePrivilege(const std::string& name, DWORD* adjustError)
 // On the NT family ExitWindowsEx needs the shutdown privilege enabled first.
 DWORD SimProcesses::ExitWindows(UINT flags, DWORD /*reason*/) {
   restartRequests_.push_back(flags);
-  if (machine_.simEnvironment().os.platformId == VER_PLATFORM_WIN32_NT &&
+  if (environment_.os.platformId == VER_PLATFORM_WIN32_NT &&
       std::find(enabledPrivileges_.begin(), enabledPrivileges_.end(), "SeShutdownPrivilege") ==
           enabledPrivileges_.end()) {
     restartAnswers_.push_back(kErrorPrivilegeNotHeld);
@@ -767,7 +520,7 @@ DWORD SimProcesses::ExitWindows(UINT flags, DWORD /*reason*/) {
   restartAccepted_ = true;
   restartAnswers_.push_back(ERROR_SUCCESS);
   // Windows now asks every program whether the session may end.
-  RequestSessionEnd(machine_.clock().now(), machine_.simEnvironment().setupProgram);
+  RequestSessionEnd(clock_.now(), environment_.setupProgram);
   return ERROR_SUCCESS;
 }
 

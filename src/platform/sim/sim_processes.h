@@ -14,8 +14,16 @@
 
 #include "platform/processes.h"
 #include "platform/sim/sim_json.h"
+#include "platform/sim/sim_window.h"
 
+class SimClock;
+class SimCodePage;
+class SimEnvironment;
+class SimFaults;
+class SimFileSystem;
 class SimMachine;
+class SimRegistry;
+class SimRestartOperations;
 
 // The window class of the simulated product's main window ("Zentavo").
 inline constexpr char kSimProductWindowClass[] = "ZentavoStandInWindow";
@@ -85,8 +93,15 @@ struct SimProcess {
 class SimProcesses : public Processes {
  public:
   // Registers the simulated programs that every machine has (the
-  // redistributables of the medium and the product's program).
-  explicit SimProcesses(SimMachine& machine);
+  // redistributables of the medium, Windows Installer and the product's
+  // program). The behaviours are handed the whole `machine`.
+  SimProcesses(SimMachine& machine, SimClock& clock, const SimCodePage& codePage,
+               SimEnvironment& environment, SimFileSystem& files, SimRegistry& registry,
+               SimRestartOperations& restartOperations, SimFaults& faults);
+
+  // Where a program's new top-level window goes (the machine's desktop, which
+  // brings it to the front).
+  void AttachWindows(std::function<void(SimWindow window)> open) { openWindow_ = std::move(open); }
 
   // C++ behaviour for a program, keyed by its file name ("msiexec.exe") or
   // full path, without regard to case. A "programs" entry of the description
@@ -194,6 +209,9 @@ class SimProcesses : public Processes {
   // A restart that a program made by itself came while the setup waited.
   void EndHungSetup();
   void RegisterBuiltInPrograms();
+  // Programs, behaviours and a program's commands are known by their
+  // lower-case names.
+  static std::string ProgramKey(const std::string& name);
   bool LoadProgram(const SimJson& described, const std::string& at, ProgramSpec* program,
                    std::string* error) const;
   // Adds what a "programs" entry says to the behaviour's run.
@@ -207,6 +225,14 @@ class SimProcesses : public Processes {
   SimProcess* FromHandle(HANDLE handle);
 
   SimMachine& machine_;
+  SimClock& clock_;
+  const SimCodePage& codePage_;
+  SimEnvironment& environment_;
+  SimFileSystem& files_;
+  SimRegistry& registry_;
+  SimRestartOperations& restartOperations_;
+  SimFaults& faults_;
+  std::function<void(SimWindow)> openWindow_;
   std::map<std::string, ProgramSpec> programs_;  // by lower-case name as written
   std::map<std::string, SimProgramBehaviour> behaviours_;
   std::map<DWORD, SimProcess> processes_;

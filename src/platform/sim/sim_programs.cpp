@@ -2,12 +2,13 @@
 // the medium carries (the run-time libraries, Windows Installer for the 9x
 // and the NT family), which bring the files they carry up to their versions,
 // and the product's program, which opens its window and runs until it closes.
-// Windows Installer itself ("msiexec.exe") is registered by its own module.
+// Windows Installer itself ("msiexec.exe") has a module of its own.
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_msi.h"
 #include "platform/sim/sim_processes.h"
 
 namespace {
@@ -132,6 +133,7 @@ void SimProcesses::RegisterBuiltInPrograms() {
   RegisterProgram("instmsiw.exe", [](SimMachine& machine, const SimProcessStart&) {
     return WindowsInstallerRedistributable(machine, true);
   });
+  RegisterProgram("msiexec.exe", SimWindowsInstaller());
   // The product: its main window is titled "Zentavo" and closes on SC_CLOSE;
   // the program runs until it does.
   RegisterProgram("Zentavo.exe", [](SimMachine& machine, const SimProcessStart& start) {
