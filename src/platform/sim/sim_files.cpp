@@ -17,7 +17,8 @@ bool HasWildcard(const std::string& name) {
 
 // A double-byte character is valid whatever its second byte: ポ ends in 0x7C, '|'.
 bool IsValidComponent(const std::string& name, const PathChars& chars) {
-  for (size_t i = 0; i < name.size(); i = chars.Next(name, i)) {
+  const bool doubleByte = chars.DoubleByte();
+  for (size_t i = 0; i < name.size(); i = doubleByte ? chars.Next(name, i) : i + 1) {
     const char c = name[i];
     unsigned char u = static_cast<unsigned char>(c);
     if (chars.IsLeadByte(u) && i + 1 < name.size()) continue;
@@ -112,17 +113,15 @@ DWORD SimFileSystem::ParsePath(const std::string& input, Parsed* parsed) const {
     current.clear();
     return true;
   };
-  // Character by character: the second byte of 表 (0x95 0x5C) is no separator.
+  // Separators found character by character: the second byte of 表 (0x95
+  // 0x5C) is no separator.
   for (size_t i = 0; i < rest.size();) {
-    const size_t next = paths.Next(rest, i);
-    if (rest[i] == '\\') {
-      if (!flush()) return kErrorInvalidName;
-    } else {
-      current.append(rest, i, next - i);
-    }
-    i = next;
+    size_t separator = paths.FindSeparator(rest, i);
+    if (separator == PathChars::npos) separator = rest.size();
+    current.assign(rest, i, separator - i);
+    if (!flush()) return kErrorInvalidName;
+    i = separator + 1;
   }
-  if (!flush()) return kErrorInvalidName;
   return ERROR_SUCCESS;
 }
 

@@ -245,7 +245,9 @@ bool SimFileSystem::MountHostFolder(const std::string& hostDir, const std::strin
       *error = hostDir + ": " + ec.message();
       return false;
     }
-    fs::path relative = fs::relative(it->path(), hostDir, ec);
+    // The iterator's paths start with hostDir: its name inside the folder is
+    // the rest, without resolving links on the host at every entry.
+    fs::path relative = it->path().lexically_relative(hostDir);
     std::string machinePath = base + codePage_.FromUtf8(relative.generic_string());
     std::replace(machinePath.begin(), machinePath.end(), '/', '\\');
     if (it->is_directory(ec)) {
