@@ -262,11 +262,8 @@ bool CSetupApp::InitInstance() {
     log_.Log("failed to update Flash OCX - continuing install anyway\n");
   }
   if (!UpdateXmlParser(m_context)) {
-    if (m_bMediumDamaged) {
-      SetExitCode(kExitFailure);
-      return false;
-    }
-    log_.Log("failed to update XML parser library - aborting install\n");
+    // A damaged medium has been reported in its own words.
+    if (!m_bMediumDamaged) log_.Log("failed to update XML parser library - aborting install\n");
     SetExitCode(kExitFailure);
     return false;
   }
@@ -274,11 +271,8 @@ bool CSetupApp::InitInstance() {
   LoadLanguageFile(strings_, machine_, log_);
 
   if (!UpdatePsapi(m_context)) {
-    if (m_bMediumDamaged) {
-      SetExitCode(kExitFailure);
-      return false;
-    }
-    log_.Log("failed to update PSAPI lib for NT - aborting install\n");
+    // A damaged medium has been reported in its own words.
+    if (!m_bMediumDamaged) log_.Log("failed to update PSAPI lib for NT - aborting install\n");
     SetExitCode(kExitFailure);
     return false;
   }

@@ -43,6 +43,7 @@ struct DamageCase {
   const char* commandLine;
   std::vector<std::string> lines;  // in this order
   const char* boxNames;            // the file the message box names
+  const char* neverMade = nullptr;  // a file the setup must not have copied there
 };
 
 const std::vector<DamageCase>& Cases() {
@@ -92,7 +93,7 @@ const std::vector<DamageCase>& Cases() {
        "win98se", "{}", [](SimMachine& m) { FlipByte(m, "msxml3.dll", 4); }, "/l 1033",
        {"updating XML parser", "medium file msxml3.dll is damaged",
         "already changed with a file of the medium: registered C:\\WINDOWS\\SYSTEM\\swflash.ocx"},
-       "msxml3.dll"},
+       "msxml3.dll", "C:\\WINDOWS\\SYSTEM\\msxml3r.dll"},
       {"unattended, with the XML parser already updated from the medium (Windows 98)", "win98se",
        "{}", [](SimMachine& m) { FlipByte(m, "Zentavo.msi", 1000); }, "/quiet /l 1033",
        {"updating XML parser", "medium file Zentavo.msi is damaged",
@@ -127,6 +128,9 @@ TEST(DamagedMedium, EndsBeforeTheFileIsUsed) {
       EXPECT_EQ(line.find("medium files match"), std::string::npos) << line;
     }
     EXPECT_FALSE(machine->simRegistry().KeyExists(kUninstallKey));
+    if (c.neverMade) {
+      EXPECT_FALSE(machine->simFiles().Contents(c.neverMade)) << c.neverMade;
+    }
     EXPECT_TRUE(machine->simProcesses().startedCommandLines().empty());
     EXPECT_EQ(machine->simFiles().openReadCount(), 0u);
 

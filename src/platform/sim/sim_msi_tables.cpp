@@ -505,56 +505,6 @@ void QuietReader() {
   }
 }
 
-}  // namespace
-
-namespace {
-
-// What a reader brought back for one package: a pure function of the bytes
-// and the tables asked for.
-struct ReadPackage {
-  std::string bytes;
-  std::vector<std::string> wanted;
-  MsiTables tables;
-  bool withSummary;
-  MsiSummary summary;
-};
-
-// The last packages read in this thread. A process that rehearses many
-// installations (the tests, the bench) reads the same few packages again and
-// again; each reader is a fork of the whole process, whose pages the process
-// then copies as it writes them, so a package read before is answered here.
-std::vector<ReadPackage>& RecentPackages() {
-  thread_local std::vector<ReadPackage> recent;
-  return recent;
-}
-constexpr size_t kRecentPackages = 4;
-
-bool ReadInReader(const std::string& packageBytes, const std::vector<std::string>& wanted,
-                  MsiTables* tables, std::string* error, MsiSummary* summary);
-
-}  // namespace
-
-bool ReadMsiTables(const std::string& packageBytes, const std::vector<std::string>& wanted,
-                   MsiTables* tables, std::string* error, MsiSummary* summary) {
-  std::vector<ReadPackage>& recent = RecentPackages();
-  for (const ReadPackage& known : recent) {
-    if ((summary && !known.withSummary) || known.wanted != wanted || known.bytes != packageBytes) {
-      continue;
-    }
-    *tables = known.tables;
-    if (summary) *summary = known.summary;
-    return true;
-  }
-  MsiSummary info;
-  if (!ReadInReader(packageBytes, wanted, tables, error, summary ? &info : nullptr)) return false;
-  if (summary) *summary = info;
-  if (recent.size() == kRecentPackages) recent.erase(recent.begin());
-  recent.push_back({packageBytes, wanted, *tables, summary != nullptr, info});
-  return true;
-}
-
-namespace {
-
 // libmsi trusts what it reads: damaged table data can make it read through
 // a null or stray pointer. A package on a medium is anybody's file, so libmsi
 // reads it in a process of its own, and a reader that does not come back
@@ -627,7 +577,46 @@ bool ReadInReader(const std::string& packageBytes, const std::vector<std::string
   return true;
 }
 
+// What a reader brought back for one package: a pure function of the bytes
+// and the tables asked for.
+struct ReadPackage {
+  std::string bytes;
+  std::vector<std::string> wanted;
+  MsiTables tables;
+  bool withSummary;
+  MsiSummary summary;
+};
+
+// The last packages read in this thread. A process that rehearses many
+// installations (the tests, the bench) reads the same few packages again and
+// again; each reader is a fork of the whole process, whose pages the process
+// then copies as it writes them, so a package read before is answered here.
+std::vector<ReadPackage>& RecentPackages() {
+  thread_local std::vector<ReadPackage> recent;
+  return recent;
+}
+constexpr size_t kRecentPackages = 4;
+
 }  // namespace
+
+bool ReadMsiTables(const std::string& packageBytes, const std::vector<std::string>& wanted,
+                   MsiTables* tables, std::string* error, MsiSummary* summary) {
+  std::vector<ReadPackage>& recent = RecentPackages();
+  for (const ReadPackage& known : recent) {
+    if ((summary && !known.withSummary) || known.wanted != wanted || known.bytes != packageBytes) {
+      continue;
+    }
+    *tables = known.tables;
+    if (summary) *summary = known.summary;
+    return true;
+  }
+  MsiSummary info;
+  if (!ReadInReader(packageBytes, wanted, tables, error, summary ? &info : nullptr)) return false;
+  if (summary) *summary = info;
+  if (recent.size() == kRecentPackages) recent.erase(recent.begin());
+  recent.push_back({packageBytes, wanted, *tables, summary != nullptr, info});
+  return true;
+}
 
 bool ApplyMsiTransform(const std::string& transformBytes, MsiTables* tables, std::string* error) {
   static const guint8 kTransformClass[16] = {0x82, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
